@@ -1,0 +1,38 @@
+#include "line_options.h"
+
+namespace ktr::cli {
+
+void AddLineOptions(CLI::App& command, LineOptions& o, bool needAddress) {
+  command.add_option("--port", o.port, "Serial port (e.g. ttyUSB0 or /dev/ttyUSB0)")->required();
+  if (needAddress) {
+    command.add_option("--address", o.address, "Modbus device address")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 247));
+  }
+  command.add_option("--baud", o.baud, "Baud rate")->capture_default_str()->check(CLI::PositiveNumber);
+  command.add_option("--parity", o.parity, "Parity")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"none", "odd", "even"}));
+  command.add_option("--stop", o.stop, "Stop bits (1.5 only with 5 data bits)")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"1", "1.5", "2"}));
+  command.add_option("--data", o.data, "Data bits")->capture_default_str()->check(CLI::Range(5, 8));
+  command.add_option("--timeout", o.timeoutMs, "Reply time-out in milliseconds")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 600000));
+}
+
+SerialSettings ToSerialSettings(const LineOptions& o) {
+  SerialSettings s;
+  s.transport = 0;
+  s.portName = o.port;
+  s.baudRate = o.baud;
+  s.parity = static_cast<std::uint8_t>(o.parity == "none" ? 0 : o.parity == "odd" ? 1 : 2);
+  s.stopBits = static_cast<std::uint8_t>(o.stop == "1" ? 0 : o.stop == "1.5" ? 1 : 2);
+  s.dataBits = static_cast<std::uint8_t>(o.data);
+  s.timeoutMs = o.timeoutMs;
+  s.slaveAddress = static_cast<std::uint8_t>(o.address);
+  return s;
+}
+
+}  // namespace ktr::cli

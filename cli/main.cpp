@@ -1,0 +1,25 @@
+// ktr-cli: the configurator's device access from a shell.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <functional>
+
+#include "register_commands.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"KTR device configurator, command line"};
+  app.require_subcommand(1);
+  std::function<int()> run;
+  ktr::cli::AddRegisterCommands(app, run);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);  // prints the message and the usage hint
+    return 2;
+  }
+  return run ? run() : 2;
+}

@@ -1,0 +1,279 @@
+#include "modbus_master.h"
+
+#include <algorithm>
+
+namespace ktr {
+namespace {
+
+constexpr std::size_t kExceptionReplyLength = 5;  // address, function | 0x80, code, CRC
+
+// An exception reply is shorter than any expected reply. Once its five bytes
+// have arrived with a good CRC there is nothing more to wait for; without
+// this the read would sit out the whole time-out.
+bool ExceptionReplyComplete(const std::uint8_t* data, std::size_t received) {
+  return received >= kExceptionReplyLength && (data[1] & 0x80U) != 0 &&
+         rtu::Crc16(data, kExceptionReplyLength) == 0;
+}
+
+}  // namespace
+
+TModbus::TModbus() : worker_([this] { Execute(); }) {}
+
+TModbus::~TModbus() {
+  stopping_.store(true);
+  // Any value other than CommandIdle wakes the worker; it sees stopping_ and
+  // ends. A command still running finishes first (its I/O is bounded by the
+  // time-outs), and the worker checks stopping_ again after it.
+  command.store(0);
+  command.notify_all();
+  worker_.join();
+  port.Close();
+}
+
+void TModbus::Execute() {
+  for (;;) {
+    command.wait(CommandIdle, std::memory_order_acquire);
+    if (stopping_.load()) break;
+    const std::uint16_t current = command.load(std::memory_order_acquire);
+    if (current == CommandIdle) continue;
+    commandsTaken_.fetch_add(1, std::memory_order_relaxed);
+    switch (current) {
+      case rtu::kReadCoils:
+      case rtu::kReadDiscreteInputs:
+      case rtu::kReadHoldingRegisters:
+      case rtu::kReadInputRegisters:
+      case rtu::kWriteSingleCoil:
+      case rtu::kWriteSingleRegister:
+      case rtu::kWriteMultipleCoils:
+      case rtu::kWriteMultipleRegisters:
+      case CommandOpen:
+      case CommandClose:
+        result = Run(current);
+        break;
+      default:
+        break;  // not a command: back to idle, result unchanged
+    }
+    command.store(CommandIdle);  // seq_cst: ordered before the stopping_ check below
+    command.notify_all();
+    if (stopping_.load()) break;
+  }
+}
+
+std::int32_t TModbus::Run(std::uint16_t current) {
+  switch (current) {
+    case CommandOpen:
+      return OpenSerial() == 0 ? 0 : -1;
+    case CommandClose:
+      return CloseSerial();
+    case rtu::kReadCoils:
+    case rtu::kReadDiscreteInputs:
+    case rtu::kReadHoldingRegisters:
+    case rtu::kReadInputRegisters:
+      return ExecuteRead(static_cast<std::uint8_t>(current));
+    case rtu::kWriteSingleCoil:
+    case rtu::kWriteSingleRegister:
+      return ExecuteWriteSingle(static_cast<std::uint8_t>(current));
+    default:
+      return ExecuteWriteMultiple(static_cast<std::uint8_t>(current));
+  }
+}
+
+std::int32_t TModbus::PostCommand(std::uint16_t posted) {
+  command.store(posted, std::memory_order_release);
+  command.notify_all();
+  for (std::uint16_t seen = command.load(std::memory_order_acquire); seen != CommandIdle;
+       seen = command.load(std::memory_order_acquire)) {
+    command.wait(seen, std::memory_order_acquire);
+  }
+  return result;
+}
+
+std::int32_t TModbus::OpenPort(const SerialSettings& newSettings) {
+  settings = newSettings;
+  return PostCommand(CommandOpen);
+}
+
+std::int32_t TModbus::ClosePort() { return PostCommand(CommandClose); }
+
+std::int32_t TModbus::ReadHoldingRegisters(std::uint16_t start, std::uint16_t n,
+                                           std::uint16_t* destination) {
+  startAddress = start;
+  count = n;
+  registers = destination;
+  return PostCommand(rtu::kReadHoldingRegisters);
+}
+
+std::int32_t TModbus::ReadInputRegisters(std::uint16_t start, std::uint16_t n,
+                                         std::uint16_t* destination) {
+  startAddress = start;
+  count = n;
+  registers = destination;
+  return PostCommand(rtu::kReadInputRegisters);
+}
+
+std::int32_t TModbus::WriteSingleRegister(std::uint16_t address, std::uint16_t v) {
+  startAddress = address;
+  value = v;
+  return PostCommand(rtu::kWriteSingleRegister);
+}
+
+std::int32_t TModbus::WriteMultipleRegisters(std::uint16_t start, std::uint16_t n,
+                                             const std::uint16_t* source) {
+  startAddress = start;
+  count = n;
+  // The worker only reads the source of a write.
+  registers = const_cast<std::uint16_t*>(source);
+  return PostCommand(rtu::kWriteMultipleRegisters);
+}
+
+std::int32_t TModbus::ReadCoils(std::uint16_t start, std::uint16_t n, std::uint8_t* destination) {
+  startAddress = start;
+  count = n;
+  bits = destination;
+  return PostCommand(rtu::kReadCoils);
+}
+
+std::int32_t TModbus::ReadDiscreteInputs(std::uint16_t start, std::uint16_t n,
+                                         std::uint8_t* destination) {
+  startAddress = start;
+  count = n;
+  bits = destination;
+  return PostCommand(rtu::kReadDiscreteInputs);
+}
+
+std::int32_t TModbus::WriteSingleCoil(std::uint16_t address, std::uint16_t v) {
+  startAddress = address;
+  value = v;
+  return PostCommand(rtu::kWriteSingleCoil);
+}
+
+std::int32_t TModbus::WriteMultipleCoils(std::uint16_t start, std::uint16_t n,
+                                         const std::uint8_t* source) {
+  startAddress = start;
+  count = n;
+  bits = const_cast<std::uint8_t*>(source);
+  return PostCommand(rtu::kWriteMultipleCoils);
+}
+
+std::string TModbus::LastOpenError() const { return lastOpenError_; }
+
+// --- worker side -----------------------------------------------------------
+
+std::int32_t TModbus::OpenSerial() {
+  LineSettings line;
+  line.baudRate = settings.baudRate;
+  line.dataBits = settings.dataBits;
+  line.stopBits = settings.stopBits;
+  line.parity = settings.parity;
+  line.timeoutMs = settings.timeoutMs;
+  // Open closes a port still held from an earlier open first.
+  const int r = port.Open(settings.portName, line);
+  lastOpenError_ = r == SerialPort::kOk ? std::string() : port.LastError().message;
+  return r;
+}
+
+std::int32_t TModbus::CloseSerial() {
+  port.Close();
+  return 0;
+}
+
+void TModbus::ClearBuffers() {
+  txBuffer.fill(0);
+  rxBuffer.fill(0);
+}
+
+std::int32_t TModbus::SendFrame(std::size_t length) {
+  if (!port.IsOpen()) return -3;
+  // Whatever is still queued (the surplus of an over-long reply, a reply that
+  // came after its time-out) would otherwise be read as the start of the next
+  // reply.
+  port.DiscardInput();
+  return port.Write(txBuffer.data(), length) ? 0 : -1;
+}
+
+std::int32_t TModbus::ReceiveFrame(std::size_t expected) {
+  if (!port.IsOpen()) return -3;
+  std::size_t received = 0;
+  const bool readOk = port.Read(rxBuffer.data(), expected, &received, ExceptionReplyComplete);
+  if (received == expected) {
+    return readOk ? 0 : -1;
+  }
+  // Short reply. Bytes that did not arrive read as zero: the buffer was
+  // cleared before the request.
+  if ((rxBuffer[1] & 0x80U) != 0 && received >= 3) {
+    return rtu::ExceptionResult(rxBuffer[2]);
+  }
+  return -4;
+}
+
+std::int32_t TModbus::ExecuteRead(std::uint8_t function) {
+  ClearBuffers();
+  if (!port.IsOpen()) return -1;
+  const bool coils = function == rtu::kReadCoils || function == rtu::kReadDiscreteInputs;
+  if (!rtu::Fits(function, count) || (coils ? bits == nullptr : registers == nullptr)) {
+    return -1;  // refused before anything is sent
+  }
+  const std::size_t length =
+      rtu::BuildReadRequest(txBuffer.data(), settings.slaveAddress, function, startAddress, count);
+  if (const std::int32_t r = SendFrame(length); r != 0) return r;
+
+  const std::size_t expected = rtu::ExpectedReplyLength(function, count);
+  if (const std::int32_t r = ReceiveFrame(expected); r != 0) return r;
+  if (rtu::Crc16(rxBuffer.data(), expected) != 0) return -1;
+
+  if (coils) {
+    std::copy_n(rxBuffer.begin() + 3, expected - 5, bits);
+  } else {
+    for (std::size_t i = 0; i < count; ++i) {
+      registers[i] = static_cast<std::uint16_t>((rxBuffer[3 + 2 * i] << 8) | rxBuffer[4 + 2 * i]);
+    }
+  }
+  return 0;
+}
+
+std::int32_t TModbus::ExecuteWriteSingle(std::uint8_t function) {
+  ClearBuffers();
+  if (!port.IsOpen()) return -1;
+  const std::size_t length = rtu::BuildWriteSingleRequest(txBuffer.data(), settings.slaveAddress,
+                                                          function, startAddress, value);
+  if (const std::int32_t r = SendFrame(length); r != 0) return r;
+  if (const std::int32_t r = ReceiveFrame(8); r != 0) return r;
+  return rtu::Crc16(rxBuffer.data(), 8) == 0 ? 0 : -1;
+}
+
+std::int32_t TModbus::ExecuteWriteMultiple(std::uint8_t function) {
+  ClearBuffers();
+  if (!port.IsOpen()) return -1;
+  const bool coils = function == rtu::kWriteMultipleCoils;
+  if (!rtu::Fits(function, count) || (coils ? bits == nullptr : registers == nullptr)) {
+    return -1;  // refused before anything is sent
+  }
+  const std::size_t length =
+      coils ? rtu::BuildWriteCoilsRequest(txBuffer.data(), settings.slaveAddress, startAddress,
+                                          count, bits)
+            : rtu::BuildWriteRegistersRequest(txBuffer.data(), settings.slaveAddress, startAddress,
+                                              count, registers);
+  if (const std::int32_t r = SendFrame(length); r != 0) return r;
+  if (const std::int32_t r = ReceiveFrame(8); r != 0) return r;
+  return rtu::Crc16(rxBuffer.data(), 8) == 0 ? 0 : -1;
+}
+
+std::string ResultText(std::int32_t code) {
+  switch (code) {
+    case 0: return "success";
+    case -1: return "port, write or CRC failure";
+    case -3: return "port not open";
+    case -4: return "no reply";
+    case -51: return "illegal function";
+    case -52: return "illegal data address";
+    case -53: return "illegal data value";
+    case -54: return "slave device failure";
+    default:
+      if (code < -50 && code >= -50 - 255) {
+        return "exception code " + std::to_string(-50 - code);
+      }
+      return "unknown error";
+  }
+}
+
+}  // namespace ktr

@@ -1,0 +1,99 @@
+// TModbus: the Modbus RTU master. One worker thread owns the serial line and
+// executes one request at a time for the other threads. A requester writes
+// the request's parameters, stores the command word and blocks until the
+// worker sets the word back to CommandIdle; then it takes the result code.
+//
+// Result codes: 0 success; -1 port, write, read or CRC failure, any failed
+// OpenPort, and a request that does not fit the frame buffers; -3 no open port
+// at send or receive; -4 reply shorter than expected (no reply, cut reply);
+// -51..-54 exception 1..4; -50 - code for any other exception code.
+//
+// Callers serialise themselves (one request at a time): take the device
+// mutex, OpenPort, reads and writes, ClosePort, release.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "rtu_frame.h"
+#include "serial_port.h"
+#include "serial_settings.h"
+
+namespace ktr {
+
+class TModbus {
+ public:
+  static constexpr std::uint16_t CommandIdle = 0xFFFF;
+  static constexpr std::uint16_t CommandOpen = 256;
+  static constexpr std::uint16_t CommandClose = 257;
+
+  TModbus();
+  // Stops and joins the worker, then closes the port if still open.
+  ~TModbus();
+  TModbus(const TModbus&) = delete;
+  TModbus& operator=(const TModbus&) = delete;
+
+  // Request operations; each blocks until the worker has executed it.
+  std::int32_t OpenPort(const SerialSettings& settings);
+  std::int32_t ClosePort();
+  std::int32_t ReadHoldingRegisters(std::uint16_t start, std::uint16_t count,
+                                    std::uint16_t* destination);
+  std::int32_t ReadInputRegisters(std::uint16_t start, std::uint16_t count,
+                                  std::uint16_t* destination);
+  std::int32_t WriteSingleRegister(std::uint16_t address, std::uint16_t value);
+  std::int32_t WriteMultipleRegisters(std::uint16_t start, std::uint16_t count,
+                                      const std::uint16_t* source);
+  // Coil functions; `bits` is packed eight to a byte as on the wire.
+  std::int32_t ReadCoils(std::uint16_t start, std::uint16_t count, std::uint8_t* bits);
+  std::int32_t ReadDiscreteInputs(std::uint16_t start, std::uint16_t count, std::uint8_t* bits);
+  std::int32_t WriteSingleCoil(std::uint16_t address, std::uint16_t value);
+  std::int32_t WriteMultipleCoils(std::uint16_t start, std::uint16_t count, const std::uint8_t* bits);
+
+  // Posts a raw command word and waits for it; a value that is no command
+  // returns the word to idle and leaves the last result as it was.
+  std::int32_t PostCommand(std::uint16_t command);
+
+  // The OS's reason for the last failed open, for messages to the operator.
+  std::string LastOpenError() const;
+
+  // Number of commands the worker has taken (for tests and benchmarks).
+  std::uint64_t CommandsTaken() const { return commandsTaken_.load(std::memory_order_relaxed); }
+
+ private:
+  void Execute();  // thread body
+  std::int32_t Run(std::uint16_t command);
+
+  std::int32_t OpenSerial();
+  std::int32_t CloseSerial();
+  std::int32_t SendFrame(std::size_t length);
+  std::int32_t ReceiveFrame(std::size_t expected);
+  std::int32_t ExecuteRead(std::uint8_t function);
+  std::int32_t ExecuteWriteSingle(std::uint8_t function);
+  std::int32_t ExecuteWriteMultiple(std::uint8_t function);
+  void ClearBuffers();
+
+  std::array<std::uint8_t, rtu::kFrameBufferSize> txBuffer{};
+  std::array<std::uint8_t, rtu::kFrameBufferSize> rxBuffer{};
+  SerialPort port;
+  SerialSettings settings;
+  std::uint16_t startAddress = 0;
+  std::uint16_t count = 0;
+  std::uint16_t value = 0;
+  std::atomic<std::uint16_t> command{CommandIdle};
+  std::uint16_t* registers = nullptr;
+  std::uint8_t* bits = nullptr;
+  std::int32_t result = 0;
+
+  std::string lastOpenError_;  // written by the worker, read after a request
+  std::atomic<bool> stopping_{false};
+  std::atomic<std::uint64_t> commandsTaken_{0};
+  std::thread worker_;
+};
+
+// Short English meaning of a result code, e.g. "illegal data address".
+std::string ResultText(std::int32_t code);
+
+}  // namespace ktr

@@ -1,0 +1,97 @@
+// Serial line transport of the Modbus master: open a port by name with line
+// settings and a time-out, write a frame, read a reply of a known length, close.
+// The POSIX and Win32 implementations live in their own source files, chosen
+// by the build; this header holds no OS types.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ktr {
+
+// Why the last operation failed, mapped from errno / GetLastError().
+enum class SerialErrorKind {
+  None,
+  NotFound,        // no such device
+  Permission,      // access denied
+  Busy,            // held by another program
+  BadSettings,     // the line settings cannot be applied
+  NotOpen,         // operation on a closed port
+  Io,              // read or write failed
+  Timeout,         // nothing (or not everything) arrived in time
+  Disconnected,    // the device went away (hang-up)
+  Other,
+};
+
+struct SerialError {
+  SerialErrorKind kind = SerialErrorKind::None;
+  int osCode = 0;       // errno or GetLastError()
+  std::string message;  // the OS's own text, with the call that failed
+};
+
+// Line settings as the configuration stores them: parity 0 none, 1 odd,
+// 2 even; stop bits 0 one, 1 one and a half, 2 two; data bits 5 to 8.
+struct LineSettings {
+  std::int32_t baudRate = 19200;
+  std::uint8_t dataBits = 8;
+  std::uint8_t stopBits = 0;
+  std::uint8_t parity = 2;
+  std::int32_t timeoutMs = 1000;
+};
+
+// Stops a read early once the bytes received so far form a complete frame
+// (used for exception replies, which are shorter than the expected reply).
+using FrameComplete = bool (*)(const std::uint8_t* data, std::size_t received);
+
+class SerialPort {
+ public:
+  // Open results, as the master reports them.
+  static constexpr int kOk = 0;
+  static constexpr int kFailed = -1;      // the port opened but cannot be set up
+  static constexpr int kCannotOpen = -3;  // the device could not be opened at all
+
+  SerialPort() = default;
+  ~SerialPort();
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+
+  // Opens the port for exclusive use and applies the settings. A name without
+  // a path separator is looked up in the system's device folder. Returns kOk,
+  // kCannotOpen when the device cannot be opened (missing, no access, held by
+  // another program) or kFailed when the settings are refused; on any failure
+  // the port is left closed. An open port is closed first.
+  int Open(const std::string& name, const LineSettings& line);
+
+  void Close();
+  bool IsOpen() const { return handle_ != kInvalidHandle; }
+
+  // Writes all bytes within the time-out. Returns true when all were written.
+  bool Write(const std::uint8_t* data, std::size_t length);
+
+  // Reads until `length` bytes have arrived, `complete` (if given) accepts the
+  // bytes so far, or the time-out has passed since the call began. Stores the
+  // number of bytes read in *received. Returns false when the read itself
+  // failed (not for a time-out).
+  bool Read(std::uint8_t* dest, std::size_t length, std::size_t* received,
+            FrameComplete complete = nullptr);
+
+  // Drops whatever has arrived and not been read yet.
+  void DiscardInput();
+
+  const SerialError& LastError() const { return error_; }
+
+  // The device path that Open uses for a port name.
+  static std::string DevicePath(const std::string& name);
+
+ private:
+  static constexpr std::intptr_t kInvalidHandle = -1;
+
+  void SetError(SerialErrorKind kind, const char* call);
+
+  std::intptr_t handle_ = kInvalidHandle;
+  std::int32_t timeoutMs_ = 1000;
+  SerialError error_;
+};
+
+}  // namespace ktr

@@ -1,0 +1,230 @@
+// POSIX serial port: open(2) + termios, exclusive use through TIOCEXCL and
+// flock, time-outs with poll(2) against a deadline.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "serial_line_linux.h"
+#include "serial_port.h"
+
+namespace ktr {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
+
+// Milliseconds left until the deadline, 0 when it has passed.
+int MillisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+SerialErrorKind KindOfErrno(int code) {
+  switch (code) {
+    case 0: return SerialErrorKind::None;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR: return SerialErrorKind::NotFound;
+    case EACCES:
+    case EPERM: return SerialErrorKind::Permission;
+    case EBUSY:
+    case EWOULDBLOCK: return SerialErrorKind::Busy;
+    case EINVAL:
+    case ENOTTY: return SerialErrorKind::BadSettings;
+    case ETIMEDOUT: return SerialErrorKind::Timeout;
+    case EIO:
+    case EPIPE: return SerialErrorKind::Io;
+    case EBADF: return SerialErrorKind::NotOpen;
+    default: return SerialErrorKind::Other;
+  }
+}
+
+// The settings that a serial driver accepts, as SetCommState judges them:
+// 5 to 8 data bits, parity none/odd/even, one or two stop bits, and one and a
+// half stop bits only with 5 data bits (two only with 6 to 8).
+bool ValidLine(const LineSettings& line) {
+  if (line.baudRate <= 0 || line.dataBits < 5 || line.dataBits > 8 || line.parity > 2 ||
+      line.stopBits > 2) {
+    return false;
+  }
+  if (line.stopBits == 1 && line.dataBits != 5) return false;
+  if (line.stopBits == 2 && line.dataBits == 5) return false;
+  return true;
+}
+
+}  // namespace
+
+SerialPort::~SerialPort() { Close(); }
+
+std::string SerialPort::DevicePath(const std::string& name) {
+  if (name.find('/') != std::string::npos) return name;
+  return "/dev/" + name;
+}
+
+void SerialPort::SetError(SerialErrorKind kind, const char* call) {
+  const int code = errno;
+  error_.osCode = code;
+  error_.kind = kind != SerialErrorKind::Other ? kind : KindOfErrno(code);
+  error_.message = std::string(call) + ": " + (code != 0 ? std::strerror(code) : "failed");
+}
+
+int SerialPort::Open(const std::string& name, const LineSettings& line) {
+  Close();
+  error_ = {};
+  timeoutMs_ = line.timeoutMs;
+
+  const std::string path = DevicePath(name);
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    SetError(SerialErrorKind::Other, ("open " + path).c_str());
+    return kCannotOpen;
+  }
+  handle_ = fd;
+
+  // No sharing: TIOCEXCL refuses later opens of the tty (except by root), and
+  // the flock makes any other program that locks serial ports (and a second
+  // open of ours, root or not) fail while we hold it.
+  if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
+    SetError(SerialErrorKind::Other, "ioctl TIOCEXCL");
+    Close();
+    return kCannotOpen;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    errno = errno == EWOULDBLOCK ? EBUSY : errno;
+    SetError(SerialErrorKind::Busy, ("flock " + path).c_str());
+    Close();
+    return kCannotOpen;
+  }
+
+  if (!ValidLine(line)) {
+    errno = EINVAL;
+    SetError(SerialErrorKind::BadSettings, "line settings");
+    Close();
+    return kFailed;
+  }
+  if (detail::ConfigureLine(fd, line) != 0) {
+    SetError(SerialErrorKind::BadSettings, "ioctl TCSETS2");
+    Close();
+    return kFailed;
+  }
+  return kOk;
+}
+
+void SerialPort::Close() {
+  if (handle_ != kInvalidHandle) {
+    // TIOCEXCL stays on the tty until its last close; another process (the
+    // device side of a pseudo-terminal, say) may keep it open, so clear it.
+    ioctl(Fd(handle_), TIOCNXCL);
+    ::close(Fd(handle_));  // drops the flock
+    handle_ = kInvalidHandle;
+  }
+}
+
+bool SerialPort::Write(const std::uint8_t* data, std::size_t length) {
+  if (!IsOpen()) {
+    errno = EBADF;
+    SetError(SerialErrorKind::NotOpen, "write");
+    return false;
+  }
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::write(Fd(handle_), data + done, length - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) {
+      SetError(SerialErrorKind::Other, "write");
+      return false;
+    }
+    // Output queue full: wait for room, but not past the time-out.
+    const int left = MillisecondsLeft(deadline);
+    if (left == 0) {
+      errno = ETIMEDOUT;
+      SetError(SerialErrorKind::Timeout, "write");
+      return false;
+    }
+    pollfd p{Fd(handle_), POLLOUT, 0};
+    if (::poll(&p, 1, left) < 0 && errno != EINTR) {
+      SetError(SerialErrorKind::Other, "poll");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SerialPort::Read(std::uint8_t* dest, std::size_t length, std::size_t* received,
+                      FrameComplete complete) {
+  *received = 0;
+  if (!IsOpen()) {
+    errno = EBADF;
+    SetError(SerialErrorKind::NotOpen, "read");
+    return false;
+  }
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+  std::size_t got = 0;
+  int emptyAfterReadable = 0;
+  while (got < length) {
+    const ssize_t n = ::read(Fd(handle_), dest + got, length - got);
+    if (n > 0) {
+      got += static_cast<std::size_t>(n);
+      *received = got;
+      emptyAfterReadable = 0;
+      if (complete != nullptr && got < length && complete(dest, got)) break;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) {
+      // EIO: the other end is gone (a pty whose master closed, a USB adapter
+      // pulled out).
+      SetError(SerialErrorKind::Disconnected, "read");
+      return false;
+    }
+    // In raw mode with VMIN = VTIME = 0 an empty read returns 0, and so does a
+    // read of a hung-up tty, which poll keeps reporting as readable. Nothing
+    // after "readable" means the line is gone; waiting on would only spin.
+    if (emptyAfterReadable >= 3) {
+      errno = EIO;
+      SetError(SerialErrorKind::Disconnected, "read");
+      return false;
+    }
+    const int left = MillisecondsLeft(deadline);
+    if (left == 0) {
+      errno = ETIMEDOUT;
+      SetError(SerialErrorKind::Timeout, "read");
+      return true;
+    }
+    pollfd p{Fd(handle_), POLLIN, 0};
+    const int r = ::poll(&p, 1, left);
+    if (r < 0 && errno != EINTR) {
+      SetError(SerialErrorKind::Other, "poll");
+      return false;
+    }
+    if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      // Hang-up: take what is still queued, then stop.
+      emptyAfterReadable = 3;
+    } else if (r > 0) {
+      ++emptyAfterReadable;
+    }
+  }
+  return true;
+}
+
+void SerialPort::DiscardInput() {
+  if (IsOpen()) {
+    ::tcflush(Fd(handle_), TCIFLUSH);
+  }
+}
+
+}  // namespace ktr

@@ -1,0 +1,174 @@
+// How the master turns a misbehaving device into result codes, and that no
+// bad reply ever reaches the caller's registers or the next request.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+
+#include "master_fixture.h"
+#include "scripted_device.h"
+
+namespace {
+
+using namespace ktr::test;
+using ktr::TModbus;
+
+constexpr std::uint16_t kUntouched = 0xBEEF;
+
+struct ExceptionCase {
+  std::uint8_t code;
+  std::int32_t expected;
+};
+
+class ExceptionReplies : public ::testing::TestWithParam<ExceptionCase> {};
+
+TEST_P(ExceptionReplies, GiveTheirCodeAndLeaveTheDestination) {
+  const auto [code, expected] = GetParam();
+  PtyPair pty;
+  ScriptedDevice device(pty, [code = code](const Bytes& req) {
+    return ScriptedReply{WithCrc({req[0], static_cast<std::uint8_t>(req[1] | 0x80), code})};
+  });
+  TModbus master;
+  ASSERT_EQ(master.OpenPort(PtySettings(pty, 1, 3000)), 0);
+  std::array<std::uint16_t, 3> regs{kUntouched, kUntouched, kUntouched};
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(master.ReadHoldingRegisters(10020, 3, regs.data()), expected);
+  // A complete exception frame ends the read; no need to sit out the time-out.
+  EXPECT_LT(MillisecondsSince(start), 2000);
+  EXPECT_EQ(regs[0], kUntouched);
+  EXPECT_EQ(regs[2], kUntouched);
+  EXPECT_EQ(master.WriteSingleRegister(10080, 0x5555), expected);
+  const std::uint16_t v[] = {1, 2};
+  EXPECT_EQ(master.WriteMultipleRegisters(14000, 2, v), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, ExceptionReplies,
+                         ::testing::Values(ExceptionCase{1, -51}, ExceptionCase{2, -52},
+                                           ExceptionCase{3, -53}, ExceptionCase{4, -54},
+                                           ExceptionCase{11, -61}, ExceptionCase{0x80, -178}),
+                         [](const ::testing::TestParamInfo<ExceptionCase>& p) {
+                           return "Code" + std::to_string(p.param.code);
+                         });
+
+TEST(ModbusMasterFaults, CutExceptionReplyStillCarriesItsCode) {
+  // Only address, function and code arrive: the code is known, the rest of
+  // the frame is missing; decided when the time-out ends the read.
+  PtyPair pty;
+  ScriptedDevice device(pty, [](const Bytes&) { return ScriptedReply{{1, 0x83, 2}}; });
+  TModbus master;
+  ASSERT_EQ(master.OpenPort(PtySettings(pty, 1, 200)), 0);
+  std::array<std::uint16_t, 1> regs{kUntouched};
+  EXPECT_EQ(master.ReadHoldingRegisters(8000, 1, regs.data()), -52);
+  EXPECT_EQ(regs[0], kUntouched);
+}
+
+TEST(ModbusMasterFaults, SilentDeviceGivesMinusFourAfterTheTimeout) {
+  PtyPair pty;
+  ScriptedDevice device(pty, [](const Bytes&) { return ScriptedReply{}; });
+  TModbus master;
+  ASSERT_EQ(master.OpenPort(PtySettings(pty, 1, 400)), 0);
+  std::array<std::uint16_t, 1> regs{kUntouched};
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(master.ReadHoldingRegisters(8000, 1, regs.data()), -4);
+  const long elapsed = MillisecondsSince(start);
+  EXPECT_GE(elapsed, 390);
+  EXPECT_LT(elapsed, 4000);
+  EXPECT_EQ(regs[0], kUntouched);
+  EXPECT_EQ(master.WriteSingleRegister(8000, 1), -4);
+}
+
+TEST(ModbusMasterFaults, FlippedBitGivesMinusOneAndWritesNothing) {
+  const Bytes good = ReadReply(1, {0x1234, 0x5678});
+  for (std::size_t bit = 0; bit < good.size() * 8; bit += 5) {
+    SCOPED_TRACE(bit);
+    PtyPair pty;
+    Bytes bad = good;
+    bad[bit / 8] ^= static_cast<std::uint8_t>(1U << (bit % 8));
+    ScriptedDevice device(pty, [bad](const Bytes&) { return ScriptedReply{bad}; });
+    TModbus master;
+    ASSERT_EQ(master.OpenPort(PtySettings(pty, 1, 150)), 0);
+    std::array<std::uint16_t, 2> regs{kUntouched, kUntouched};
+    const std::int32_t r = master.ReadHoldingRegisters(0, 2, regs.data());
+    // A full-length reply is judged by its CRC alone, even when the flip
+    // sets the exception bit of the function byte.
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(regs[0], kUntouched);
+    EXPECT_EQ(regs[1], kUntouched);
+  }
+}
+
+TEST(ModbusMasterFaults, CorruptWriteEchoIsMinusOne) {
+  PtyPair pty;
+  ScriptedDevice device(pty, [](const Bytes& req) {
+    Bytes echo = WriteEcho(req);
+    echo[7] ^= 0x01;
+    return ScriptedReply{echo};
+  });
+  TModbus master;
+  ASSERT_EQ(master.OpenPort(PtySettings(pty)), 0);
+  EXPECT_EQ(master.WriteSingleRegister(10080, 0x5555), -1);
+  const std::uint16_t v[] = {7};
+  EXPECT_EQ(master.WriteMultipleRegisters(10080, 1, v), -1);
+}
+
+TEST(ModbusMasterFaults, CutReplyIsMinusFour) {
+  PtyPair pty;
+  ScriptedDevice device(pty, [](const Bytes&) {
+    Bytes r = ReadReply(1, {1, 2, 3});
+    r.resize(6);
+    return ScriptedReply{r};
+  });
+  TModbus master;
+  ASSERT_EQ(master.OpenPort(PtySettings(pty, 1, 200)), 0);
+  std::array<std::uint16_t, 3> regs{kUntouched, kUntouched, kUntouched};
+  EXPECT_EQ(master.ReadHoldingRegisters(0, 3, regs.data()), -4);
+  EXPECT_EQ(regs[0], kUntouched);
+}
+
+TEST(ModbusMasterFaults, SurplusOfALongReplyDoesNotReachTheNextRequest) {
+  PtyPair pty;
+  std::atomic<std::uint16_t> counter{0};
+  ScriptedDevice device(pty, [&counter](const Bytes&) {
+    Bytes r = ReadReply(1, {++counter});
+    for (int i = 0; i < 9; ++i) r.push_back(0x5A);  // surplus after a complete reply
+    return ScriptedReply{r};
+  });
+  TModbus master;
+  ASSERT_EQ(master.OpenPort(PtySettings(pty)), 0);
+  for (std::uint16_t i = 1; i <= 5; ++i) {
+    std::array<std::uint16_t, 1> regs{};
+    ASSERT_EQ(master.ReadHoldingRegisters(8000, 1, regs.data()), 0) << i;
+    EXPECT_EQ(regs[0], i);
+  }
+}
+
+TEST(ModbusMasterFaults, LateReplyDoesNotReachTheNextRequest) {
+  PtyPair pty;
+  std::atomic<int> n{0};
+  ScriptedDevice device(pty, [&n](const Bytes&) {
+    const int i = ++n;
+    // The first answer comes after the master has given up on it.
+    return i == 1 ? ScriptedReply{ReadReply(1, {111}), 250} : ScriptedReply{ReadReply(1, {222})};
+  });
+  TModbus master;
+  ASSERT_EQ(master.OpenPort(PtySettings(pty, 1, 100)), 0);
+  std::array<std::uint16_t, 1> regs{kUntouched};
+  EXPECT_EQ(master.ReadHoldingRegisters(8000, 1, regs.data()), -4);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the late reply is queued now
+  EXPECT_EQ(master.ReadHoldingRegisters(8000, 1, regs.data()), 0);
+  EXPECT_EQ(regs[0], 222);
+}
+
+TEST(ModbusMasterFaults, GarbageIsAFailureNeverData) {
+  PtyPair pty;
+  ScriptedDevice device(pty, [](const Bytes&) {
+    return ScriptedReply{FromHex("FF 00 13 37 42 00 00 01 02 03 04 05 06 07 08 09")};
+  });
+  TModbus master;
+  ASSERT_EQ(master.OpenPort(PtySettings(pty, 1, 200)), 0);
+  std::array<std::uint16_t, 2> regs{kUntouched, kUntouched};
+  EXPECT_NE(master.ReadHoldingRegisters(0, 2, regs.data()), 0);
+  EXPECT_EQ(regs[0], kUntouched);
+}
+
+}  // namespace

@@ -1,0 +1,216 @@
+// The POSIX serial transport on real pseudo-terminals.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "pty_pair.h"
+#include "serial_port.h"
+
+namespace {
+
+using ktr::LineSettings;
+using ktr::SerialErrorKind;
+using ktr::SerialPort;
+using ktr::test::Bytes;
+using ktr::test::PtyPair;
+using Clock = std::chrono::steady_clock;
+
+LineSettings Line(std::int32_t baud, std::uint8_t data, std::uint8_t stop, std::uint8_t parity,
+                  std::int32_t timeoutMs = 300) {
+  LineSettings l;
+  l.baudRate = baud;
+  l.dataBits = data;
+  l.stopBits = stop;
+  l.parity = parity;
+  l.timeoutMs = timeoutMs;
+  return l;
+}
+
+long ElapsedMs(Clock::time_point since) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+TEST(SerialPort, MissingDeviceCannotBeOpened) {
+  SerialPort port;
+  EXPECT_EQ(port.Open("/dev/ktr-no-such-port", Line(19200, 8, 0, 2)), SerialPort::kCannotOpen);
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(port.LastError().kind, SerialErrorKind::NotFound);
+  EXPECT_NE(port.LastError().message.find("/dev/ktr-no-such-port"), std::string::npos);
+}
+
+TEST(SerialPort, NameWithoutSlashIsLookedUpInDev) {
+  EXPECT_EQ(SerialPort::DevicePath("ttyUSB0"), "/dev/ttyUSB0");
+  EXPECT_EQ(SerialPort::DevicePath("/tmp/ktr-link"), "/tmp/ktr-link");
+  EXPECT_EQ(SerialPort::DevicePath("pts/3"), "pts/3");
+  SerialPort port;
+  EXPECT_EQ(port.Open("ktr-no-such-port", Line(19200, 8, 0, 2)), SerialPort::kCannotOpen);
+  EXPECT_NE(port.LastError().message.find("/dev/ktr-no-such-port"), std::string::npos);
+}
+
+struct LineCase {
+  std::int32_t baud;
+  std::uint8_t data, stop, parity;
+  int expected;
+};
+
+class LineSettingsOnOpen : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(LineSettingsOnOpen, AcceptedOrRefused) {
+  PtyPair pty;
+  SerialPort port;
+  const LineCase& c = GetParam();
+  EXPECT_EQ(port.Open(pty.slavePath(), Line(c.baud, c.data, c.stop, c.parity)), c.expected);
+  EXPECT_EQ(port.IsOpen(), c.expected == SerialPort::kOk);  // a refused port is not kept
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LineSettingsOnOpen,
+    ::testing::Values(LineCase{19200, 8, 0, 2, 0}, LineCase{14400, 8, 0, 2, 0},  // no B14400
+                      LineCase{250000, 8, 0, 0, 0}, LineCase{300, 7, 2, 1, 0},
+                      LineCase{9600, 6, 2, 2, 0}, LineCase{9600, 5, 1, 0, 0},    // 1.5 with 5 bits
+                      LineCase{9600, 8, 1, 2, -1}, LineCase{9600, 7, 1, 0, -1},  // 1.5 otherwise
+                      LineCase{9600, 5, 2, 0, -1}, LineCase{9600, 4, 0, 0, -1},
+                      LineCase{9600, 9, 0, 0, -1}, LineCase{9600, 8, 3, 0, -1},
+                      LineCase{9600, 8, 0, 3, -1}, LineCase{0, 8, 0, 2, -1},
+                      LineCase{-9600, 8, 0, 2, -1}),
+    [](const ::testing::TestParamInfo<LineCase>& p) {
+      const LineCase& c = p.param;
+      return "Baud" + std::to_string(c.baud < 0 ? 0 : c.baud) + (c.baud < 0 ? "Negative" : "") +
+             "Data" + std::to_string(c.data) + "Stop" + std::to_string(c.stop) + "Parity" +
+             std::to_string(c.parity);
+    });
+
+TEST(SerialPort, HeldPortCannotBeOpenedAgain) {
+  PtyPair pty;
+  SerialPort first;
+  ASSERT_EQ(first.Open(pty.slavePath(), Line(19200, 8, 0, 2)), SerialPort::kOk);
+
+  SerialPort second;
+  EXPECT_EQ(second.Open(pty.slavePath(), Line(19200, 8, 0, 2)), SerialPort::kCannotOpen);
+  EXPECT_EQ(second.LastError().kind, SerialErrorKind::Busy);
+
+  // Another process is refused too.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    SerialPort other;
+    _exit(other.Open(pty.slavePath(), Line(19200, 8, 0, 2)) == SerialPort::kCannotOpen ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  first.Close();
+  EXPECT_EQ(second.Open(pty.slavePath(), Line(19200, 8, 0, 2)), SerialPort::kOk);
+}
+
+TEST(SerialPort, EveryByteValuePassesUnchangedWithParity) {
+  PtyPair pty;
+  SerialPort port;
+  ASSERT_EQ(port.Open(pty.slavePath(), Line(19200, 8, 0, 2, 1000)), SerialPort::kOk);
+  Bytes all;
+  for (int i = 0; i < 256; ++i) all.push_back(static_cast<std::uint8_t>(i));
+
+  ASSERT_TRUE(port.Write(all.data(), all.size()));
+  EXPECT_EQ(pty.ReadMaster(256, 1000), all);
+
+  pty.WriteMaster(all);
+  Bytes got(256);
+  std::size_t received = 0;
+  ASSERT_TRUE(port.Read(got.data(), got.size(), &received));
+  ASSERT_EQ(received, 256U);
+  EXPECT_EQ(got, all);
+}
+
+TEST(SerialPort, ReadReturnsWhenAllBytesHaveArrived) {
+  PtyPair pty;
+  SerialPort port;
+  ASSERT_EQ(port.Open(pty.slavePath(), Line(19200, 8, 0, 2, 5000)), SerialPort::kOk);
+  pty.WriteMaster({1, 2, 3, 4, 5, 6, 7});
+  std::uint8_t buf[7];
+  std::size_t received = 0;
+  const auto start = Clock::now();
+  ASSERT_TRUE(port.Read(buf, 7, &received));
+  EXPECT_EQ(received, 7U);
+  EXPECT_LT(ElapsedMs(start), 2500);
+}
+
+TEST(SerialPort, ReadTimesOutFromItsStartWithWhatArrived) {
+  PtyPair pty;
+  SerialPort port;
+  ASSERT_EQ(port.Open(pty.slavePath(), Line(19200, 8, 0, 2, 300)), SerialPort::kOk);
+  pty.WriteMaster({0xAA, 0xBB});
+  std::uint8_t buf[7] = {};
+  std::size_t received = 0;
+  const auto start = Clock::now();
+  EXPECT_TRUE(port.Read(buf, 7, &received));  // a time-out is no read failure
+  const long elapsed = ElapsedMs(start);
+  EXPECT_EQ(received, 2U);
+  EXPECT_EQ(port.LastError().kind, SerialErrorKind::Timeout);
+  EXPECT_GE(elapsed, 290);
+  EXPECT_LT(elapsed, 3000);
+}
+
+TEST(SerialPort, ReadStopsEarlyWhenFrameIsComplete) {
+  PtyPair pty;
+  SerialPort port;
+  ASSERT_EQ(port.Open(pty.slavePath(), Line(19200, 8, 0, 2, 5000)), SerialPort::kOk);
+  pty.WriteMaster({9, 9, 9});
+  std::uint8_t buf[10] = {};
+  std::size_t received = 0;
+  const auto start = Clock::now();
+  ASSERT_TRUE(port.Read(buf, 10, &received,
+                        [](const std::uint8_t*, std::size_t n) { return n >= 3; }));
+  EXPECT_EQ(received, 3U);
+  EXPECT_LT(ElapsedMs(start), 2500);
+}
+
+TEST(SerialPort, HangUpEndsTheReadAtOnce) {
+  int master = -1, slave = -1;
+  char name[128] = {};
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  close(slave);
+  SerialPort port;
+  ASSERT_EQ(port.Open(name, Line(19200, 8, 0, 2, 5000)), SerialPort::kOk);
+  close(master);
+  std::uint8_t buf[8];
+  std::size_t received = 0;
+  const auto start = Clock::now();
+  EXPECT_FALSE(port.Read(buf, 8, &received));
+  EXPECT_EQ(received, 0U);
+  EXPECT_LT(ElapsedMs(start), 2500);
+}
+
+TEST(SerialPort, ClosedPortNeitherReadsNorWrites) {
+  SerialPort port;
+  std::uint8_t buf[4] = {1, 2, 3, 4};
+  std::size_t received = 99;
+  EXPECT_FALSE(port.Write(buf, 4));
+  EXPECT_EQ(port.LastError().kind, SerialErrorKind::NotOpen);
+  EXPECT_FALSE(port.Read(buf, 4, &received));
+  EXPECT_EQ(received, 0U);
+  port.Close();  // closing twice is harmless
+  EXPECT_FALSE(port.IsOpen());
+}
+
+TEST(SerialPort, DiscardDropsQueuedInput) {
+  PtyPair pty;
+  SerialPort port;
+  ASSERT_EQ(port.Open(pty.slavePath(), Line(19200, 8, 0, 2, 200)), SerialPort::kOk);
+  pty.WriteMaster({1, 2, 3});
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  port.DiscardInput();
+  pty.WriteMaster({7});
+  std::uint8_t buf[4] = {};
+  std::size_t received = 0;
+  port.Read(buf, 4, &received);
+  ASSERT_EQ(received, 1U);
+  EXPECT_EQ(buf[0], 7);
+}
+
+}  // namespace
