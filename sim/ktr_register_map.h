@@ -250,7 +250,8 @@ inline constexpr std::array<std::uint16_t, 6> kDisplay{10, 3, 0, 3, 3, 0};
 inline constexpr std::array<std::uint16_t, 7> kCounter{0, 0, 1, 30, 0, 0, 1};
 
 // 10060-10078: diad 1; sensor 1 at address 2 in C, shown; sensor 2 at
-// address 3 in %RH, shown; sype 1, stmo 0; s1rf and s2rf 5.
+// address 3 in %RH, shown; sype 1, stmo 0; s1rf and s2rf 5. ktr-sim starts
+// each device with its own bus address in diad; factory defaults set 1.
 inline constexpr std::array<std::uint16_t, 19> kSettings{
     1, 2, 0, 1, 0, 0, 0, 0,  // 10060-10067
     3, 2, 1, 0, 0, 0, 0,     // 10068-10074

@@ -1,0 +1,36 @@
+#include "access_cycle.h"
+
+#include <chrono>
+#include <thread>
+
+namespace ktr {
+
+AccessCycle::AccessCycle(TKtrDevice& device) : device_(device), lock_(device.DeviceMutex) {
+  if (device_.modbus_.OpenPort(device_.Settings()) != 0) {
+    device_.Log("Error open port !!!");
+    lock_.unlock();
+    return;
+  }
+  opened_ = true;
+}
+
+AccessCycle::~AccessCycle() { Close(); }
+
+std::int32_t AccessCycle::Read(std::uint16_t start, std::uint16_t count, std::size_t place,
+                               const std::string& errorLine) {
+  const std::int32_t r =
+      device_.modbus_.ReadHoldingRegisters(start, count, device_.RegisterImage.data() + place);
+  if (r != 0 && !errorLine.empty()) device_.Log(errorLine);
+  return r;
+}
+
+void AccessCycle::Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
+
+void AccessCycle::Close() {
+  if (opened_) {
+    device_.modbus_.ClosePort();
+    opened_ = false;
+  }
+}
+
+}  // namespace ktr

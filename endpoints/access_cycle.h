@@ -1,0 +1,47 @@
+// The device access cycle every handler that talks to the device follows:
+// take DeviceMutex, open the port, read or write, close the port, convert,
+// build the reply, release. The object holds the mutex (and the open port)
+// for its lifetime, so every way out of a handler, exceptions included,
+// closes the port and releases the mutex.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "ktr_device.h"
+
+namespace ktr {
+
+class AccessCycle {
+ public:
+  // Waits for DeviceMutex, then OpenPort with the device's settings. When the
+  // open fails it logs "Error open port !!!" and releases the mutex at once;
+  // opened() is then false and the handler answers with the empty text.
+  explicit AccessCycle(TKtrDevice& device);
+  ~AccessCycle();
+  AccessCycle(const AccessCycle&) = delete;
+  AccessCycle& operator=(const AccessCycle&) = delete;
+
+  bool opened() const { return opened_; }
+
+  // ReadHoldingRegisters into the image at `place`; on failure logs
+  // `errorLine` (when not empty). Returns the master's result.
+  std::int32_t Read(std::uint16_t start, std::uint16_t count, std::size_t place,
+                    const std::string& errorLine);
+  // The pause between two block reads, which gives the device time.
+  static void Pause();
+  // ClosePort, once; later calls do nothing. Handlers call it right after
+  // their last device request, before converting.
+  void Close();
+
+  TModbus& modbus() { return device_.modbus_; }
+
+ private:
+  TKtrDevice& device_;
+  std::unique_lock<std::mutex> lock_;
+  bool opened_ = false;
+};
+
+}  // namespace ktr

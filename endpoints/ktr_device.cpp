@@ -1,0 +1,57 @@
+#include "ktr_device.h"
+
+namespace ktr {
+
+TKtrDevice::TKtrDevice(TModbus& modbus, LogFn log, AddressListFn addressList)
+    : modbus_(modbus), log_(std::move(log)), addressList_(std::move(addressList)) {}
+
+SerialSettings TKtrDevice::Settings() const {
+  std::lock_guard<std::mutex> lock(settingsMutex_);
+  return SerialSettings_;
+}
+
+void TKtrDevice::SetSettings(const SerialSettings& settings) {
+  std::lock_guard<std::mutex> lock(settingsMutex_);
+  SerialSettings_ = settings;
+}
+
+void TKtrDevice::Log(const std::string& line) const {
+  if (log_) log_(line);
+}
+
+void TKtrDevice::ReplaceAddressList(const std::vector<std::string>& addresses) const {
+  if (addressList_) addressList_(addresses);
+}
+
+std::string TKtrDevice::FirmwareTextCopy() const {
+  std::lock_guard<std::mutex> lock(reportMutex_);
+  return FirmwareText;
+}
+
+std::uint32_t TKtrDevice::FirmwareVersionValue() const {
+  std::lock_guard<std::mutex> lock(reportMutex_);
+  return FirmwareVersion;
+}
+
+void TKtrDevice::SetFirmwareVersionForTest(std::uint32_t version) {
+  std::lock_guard<std::mutex> device(DeviceMutex);
+  std::lock_guard<std::mutex> report(reportMutex_);
+  FirmwareVersion = version;
+}
+
+std::array<std::uint16_t, kRegisterImageSize> TKtrDevice::ImageCopy() {
+  std::lock_guard<std::mutex> lock(DeviceMutex);
+  return RegisterImage;
+}
+
+KTR_DATA TKtrDevice::DataCopy() {
+  std::lock_guard<std::mutex> lock(DeviceMutex);
+  return KtrData;
+}
+
+SCHEDULER_DATA TKtrDevice::ScheduleCopy(int dayIndex) {
+  std::lock_guard<std::mutex> lock(DeviceMutex);
+  return SchedulerData.at(static_cast<std::size_t>(dayIndex));
+}
+
+}  // namespace ktr

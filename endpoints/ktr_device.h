@@ -1,0 +1,122 @@
+// TKtrDevice: the configurator's side of the one KTR device on the bus. It
+// holds the serial settings, the device mutex, the register image and the
+// decoded device data, and its methods are the endpoint handlers that the
+// web server calls. It knows no window: it reaches the operator only through
+// two callbacks (append a log line; replace the device address list).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ktr_data.h"
+#include "modbus_master.h"
+#include "serial_settings.h"
+
+namespace ktr {
+
+class TKtrDevice {
+ public:
+  using LogFn = std::function<void(const std::string& line)>;
+  using AddressListFn = std::function<void(const std::vector<std::string>& addresses)>;
+
+  // Progress of a device search, for the window's gauge.
+  struct SearchProgress {
+    std::function<void(int minimum, int maximum, int position)> gauge;
+  };
+
+  // The worker must outlive this object. Callbacks may be called from any
+  // thread (connection threads, the search thread); they may be empty.
+  TKtrDevice(TModbus& modbus, LogFn log, AddressListFn addressList);
+
+  // --- serial settings (copied under a short lock of their own) ---
+  SerialSettings Settings() const;
+  void SetSettings(const SerialSettings& settings);
+
+  // --- device search ---
+  // Scans addresses 1 to 126 on `portName` for the first device that
+  // answers, then reads its firmware text and version. Returns true when a
+  // device was found (the window then enables Start).
+  bool SearchDevice(const std::string& portName, const SearchProgress& progress);
+  // Reads registers 8000, 8001.. and 5000-5002; fills `text` (at most 256
+  // characters, Latin-1 as read) and sets FirmwareVersion. 0 on success.
+  std::int32_t ReadDeviceVersion(std::string& text);
+
+  // --- endpoint handlers: each returns the reply body ---
+  std::string GetIndexData();
+  std::string GetDisplayData();
+  std::string GetTimeData();
+  std::string GetCounterData();
+  std::string GetSetData();
+  std::string GetSchedData(int dayIndex);
+  std::string GetWebData();
+  std::string GetConfigStatus();
+  std::string GetKtrList();
+  std::string Login(const std::string& parameters);
+  std::string Logout();
+  std::string SetDefault();
+  void RunConfig();
+  // These two throw FieldConversionError for a value that is no integer.
+  std::string SetSchedData(const std::string& parameters);
+  std::string SetData(const std::string& parameters);
+
+  // --- state, for the window and for tests ---
+  std::string FirmwareTextCopy() const;  // UTF-8
+  std::uint32_t FirmwareVersionValue() const;
+  // Copies taken under DeviceMutex.
+  std::array<std::uint16_t, kRegisterImageSize> ImageCopy();
+  KTR_DATA DataCopy();
+  SCHEDULER_DATA ScheduleCopy(int dayIndex);
+  // Sets the version as a search would (tests of the 17/19-register rule).
+  void SetFirmwareVersionForTest(std::uint32_t version);
+
+ private:
+  friend class AccessCycle;
+
+  void Log(const std::string& line) const;
+  void ReplaceAddressList(const std::vector<std::string>& addresses) const;
+
+  // Block reads used by several handlers (each inside an open port).
+  void ReadIndexBlocks();
+  void ReadSettingsBlocks();
+  void ReadScheduleDay(int dayIndex);
+
+  // Converters: image -> KTR_DATA / SCHEDULER_DATA; never touch the device.
+  void ConvertSettings();
+  void ConvertDateTime();
+  void ConvertMeasurements();
+  void ConvertDisplayData();
+  void ConvertCounterData();
+  void ConvertScheduleDay(int dayIndex);
+
+  // Sensor text of sensor 1 or 2 for the index page (UTF-8).
+  std::string SensorText(int sensor) const;
+
+  TModbus& modbus_;
+  LogFn log_;
+  AddressListFn addressList_;
+
+  mutable std::mutex settingsMutex_;
+  SerialSettings SerialSettings_;
+
+  // The one lock of the device: held for a whole access cycle, by every
+  // handler that talks to the device and by the search.
+  std::mutex DeviceMutex;
+
+  std::array<std::uint16_t, kRegisterImageSize> RegisterImage{};
+  KTR_DATA KtrData{};
+  std::array<SCHEDULER_DATA, 7> SchedulerData{};
+  std::uint32_t FirmwareVersion = 0;  // bytes 0, major, minor, patch
+
+  // Firmware text and device list, as reported by GetWebData/GetKtrList,
+  // which answer without waiting for DeviceMutex: writers update them under
+  // this short lock, readers take a consistent copy under it.
+  mutable std::mutex reportMutex_;
+  std::string FirmwareText;  // UTF-8
+};
+
+}  // namespace ktr

@@ -1,0 +1,170 @@
+#include "bus_server.h"
+
+#include <modbus.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+#include "sim_log.h"
+
+namespace ktr_sim {
+namespace {
+
+// libmodbus waits this long for the first byte of a request before
+// modbus_receive() returns ETIMEDOUT; it restarts its select() on EINTR,
+// so this bounds how late a stop signal is noticed.
+constexpr std::uint32_t kIndicationTimeoutUs = 100'000;
+// After a request for another address, libmodbus waits for that device's
+// reply (the "confirmation to ignore") for the response timeout. Keep it
+// tiny; frames for other addresses also get a fresh context (see Run).
+constexpr std::uint32_t kResponseTimeoutUs = 1'000;
+// How long a reply may wait for room on the line before it is dropped.
+constexpr int kWriteTimeoutMs = 1000;
+
+constexpr std::uint8_t kBroadcast = 0;
+
+bool IsWrite(std::uint8_t function) { return function == 6 || function == 16; }
+
+}  // namespace
+
+BusServer::BusServer(Line& line, const BusOptions& options)
+    : line_(line), options_(options), random_(std::random_device{}()) {
+  for (std::uint8_t address : options_.addresses) {
+    devices_.emplace(address, std::make_unique<DeviceRegisters>(options_.firmware, address));
+  }
+  NewContext();
+}
+
+BusServer::~BusServer() {
+  // modbus_free() only; modbus_close() would close the line's descriptor.
+  if (context_ != nullptr) modbus_free(context_);
+}
+
+void BusServer::NewContext() {
+  // The device name and line settings given here are never used: libmodbus
+  // does not open anything, it is handed the line's descriptor.
+  modbus_t* ctx = modbus_new_rtu("ktr-sim", 19200, 'N', 8, 1);
+  if (ctx == nullptr) throw std::runtime_error(std::string("libmodbus: ") + modbus_strerror(errno));
+  if (modbus_set_socket(ctx, line_.fd()) < 0 ||
+      modbus_set_slave(ctx, options_.addresses.front()) < 0 ||
+      modbus_set_response_timeout(ctx, 0, kResponseTimeoutUs) < 0 ||
+      modbus_set_indication_timeout(ctx, 0, kIndicationTimeoutUs) < 0) {
+    const int saved = errno;
+    modbus_free(ctx);
+    throw std::runtime_error(std::string("libmodbus: ") + modbus_strerror(saved));
+  }
+  if (context_ != nullptr) modbus_free(context_);
+  context_ = ctx;
+}
+
+void BusServer::Run(const volatile std::sig_atomic_t& stop) {
+  stop_ = &stop;
+  std::uint8_t buffer[MODBUS_RTU_MAX_ADU_LENGTH] = {};
+  while (stop == 0) {
+    const int rc = modbus_receive(context_, buffer);
+    line_.KeepOpenable();
+    if (rc > 0) {
+      OnFrame(std::span(buffer, static_cast<std::size_t>(rc)));
+      continue;
+    }
+    if (rc == 0) {
+      // A frame for another address than the context's. libmodbus skips
+      // its CRC check and would next wait for the other device's reply,
+      // swallowing whatever comes within the response timeout. The frame is
+      // whole in the buffer: check it here and start a fresh context.
+      const std::size_t length = RequestLength(std::span(buffer, sizeof buffer));
+      NewContext();
+      if (length < 4 || length > sizeof buffer) continue;
+      const std::span<const std::uint8_t> frame(buffer, length);
+      if (!CrcValid(frame)) {
+        if (devices_.contains(frame[0])) LogLine("request with a bad CRC ignored: " + Hex(frame));
+        continue;
+      }
+      OnFrame(frame);
+      continue;
+    }
+    const int error = errno;
+    if (error == ETIMEDOUT || error == EINTR) continue;  // idle line
+    if (error == EIO || error == EBADF || error == ENXIO) {
+      throw std::system_error(error, std::generic_category(), "the line failed");
+    }
+    LogLine(std::string("request ignored: ") + modbus_strerror(error));
+    // Drop what is left of the broken frame so the next request starts clean.
+    tcflush(line_.fd(), TCIFLUSH);
+  }
+}
+
+void BusServer::OnFrame(std::span<const std::uint8_t> frame) {
+  const std::uint8_t address = frame[0];
+  if (address == kBroadcast) {
+    // Every device carries out a broadcast write; none answers.
+    if (options_.verbose) LogLine("rx " + Hex(frame) + " (broadcast)");
+    if (IsWrite(frame[1])) {
+      for (auto& [unused, device] : devices_) Execute(*device, frame);
+    }
+    return;
+  }
+  const auto device = devices_.find(address);
+  if (device == devices_.end()) {
+    if (options_.verbose) LogLine("rx " + Hex(frame) + " (address " + std::to_string(address) + ", not here)");
+    return;
+  }
+  if (options_.verbose) LogLine("rx " + Hex(frame));
+
+  const ktr::FaultMode fault = FaultFor(frame, options_.fault);
+  Frame reply = fault.kind == ktr::Fault::kException
+                    ? ExceptionReply(frame, static_cast<std::uint8_t>(fault.value))
+                    : Execute(*device->second, frame);
+  const Outgoing out = ApplyFault(fault, std::move(reply), random_);
+  const std::string tag = fault.kind == ktr::Fault::kNone ? "" : " [" + FaultName(fault) + "]";
+  if (out.delay_ms > 0) Pause(out.delay_ms);
+  if (out.bytes.empty()) {
+    if (options_.verbose) LogLine("tx nothing" + tag);
+    return;
+  }
+  Send(out.bytes);
+  if (options_.verbose) LogLine("tx " + Hex(out.bytes) + tag);
+}
+
+void BusServer::Send(const Frame& bytes) {
+  // One write() for the whole reply where the line takes it, so the other
+  // side sees it as one burst (a "long" reply's surplus included).
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(line_.fd(), bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) {
+      throw std::system_error(errno, std::generic_category(), "cannot write to the line");
+    }
+    // Line full: nobody reads the other side.
+    pollfd p{line_.fd(), POLLOUT, 0};
+    const int ready = poll(&p, 1, kWriteTimeoutMs);
+    if (ready < 0 && errno == EINTR && *stop_ == 0) continue;
+    if (ready <= 0) {
+      if (*stop_ == 0) LogLine("reply dropped, the line takes no more bytes: " + Hex(bytes));
+      return;
+    }
+  }
+}
+
+void BusServer::Pause(unsigned ms) {
+  // A signal interrupts poll(); keep sleeping unless it asked us to stop.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (*stop_ == 0) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return;
+    poll(nullptr, 0, static_cast<int>(left.count()));
+  }
+}
+
+}  // namespace ktr_sim

@@ -1,0 +1,56 @@
+// Serves the simulated devices on one line: receives requests with
+// libmodbus, lets the addressed device answer and puts the reply, with any
+// deliberate fault, on the line.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <random>
+#include <span>
+#include <vector>
+
+#include "device_registers.h"
+#include "ktr_register_map.h"
+#include "reply_fault.h"
+#include "serial_line.h"
+
+typedef struct _modbus modbus_t;
+
+namespace ktr_sim {
+
+struct BusOptions {
+  std::vector<std::uint8_t> addresses{1};  // distinct, 1-247; each is one device
+  ktr::Firmware firmware = ktr::Firmware::kNew;
+  ktr::FaultMode fault;  // applied to every reply
+  bool verbose = false;  // every request and reply as hex on stderr
+};
+
+class BusServer {
+ public:
+  // Throws std::runtime_error when libmodbus cannot be set up.
+  BusServer(Line& line, const BusOptions& options);
+  ~BusServer();
+  BusServer(const BusServer&) = delete;
+  BusServer& operator=(const BusServer&) = delete;
+
+  // Serves requests until stop becomes non-zero (checked at least every
+  // 100 ms). Throws std::system_error when the line fails for good.
+  void Run(const volatile std::sig_atomic_t& stop);
+
+ private:
+  void NewContext();
+  void OnFrame(std::span<const std::uint8_t> frame);
+  void Send(const Frame& bytes);
+  void Pause(unsigned ms);
+
+  Line& line_;
+  BusOptions options_;
+  modbus_t* context_ = nullptr;
+  std::map<std::uint8_t, std::unique_ptr<DeviceRegisters>> devices_;
+  std::mt19937 random_;
+  const volatile std::sig_atomic_t* stop_ = nullptr;
+};
+
+}  // namespace ktr_sim

@@ -1,0 +1,141 @@
+// ktr-sim: a simulated KTR device (or several on one bus) answering as a
+// Modbus RTU slave on a pseudo-terminal or a serial port.
+//
+// Exit codes: 0 after SIGTERM, SIGINT or SIGHUP; 1 when the line cannot be
+// opened or fails; 2 for bad options.
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "bus_server.h"
+#include "reply_fault.h"
+#include "serial_line.h"
+#include "sim_log.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+
+extern "C" void OnStopSignal(int) { g_stop = 1; }
+
+void InstallSignals() {
+  struct sigaction action{};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a pending sleep or write returns early
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+  // The ready line goes to a pipe that the starter may close afterwards.
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+char ParityCode(const std::string& parity) {
+  if (parity == "none") return 'N';
+  if (parity == "odd") return 'O';
+  return 'E';
+}
+
+ktr::Firmware FirmwareCode(const std::string& firmware) {
+  if (firmware == "old") return ktr::Firmware::kOld;
+  if (firmware == "none") return ktr::Firmware::kNone;
+  return ktr::Firmware::kNew;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Simulated KTR device: answers Modbus RTU requests like a KTR clock, on a\n"
+               "pseudo-terminal (--pty) or a serial port (--port)."};
+  app.name("ktr-sim");
+
+  std::string link;
+  std::string port;
+  std::vector<int> addresses;
+  std::string firmware = "new";
+  std::string fault_text = "none";
+  ktr_sim::LineSettings line_settings;
+  std::string parity = "even";
+  bool verbose = false;
+
+  auto* pty_option = app.add_option("--pty", link, "Serve a new pseudo-terminal reached through the symbolic link LINK")
+                         ->type_name("LINK");
+  auto* port_option = app.add_option("--port", port, "Serve this serial port")->type_name("DEVICE");
+  pty_option->excludes(port_option);
+  app.add_option("--address", addresses,
+                 "Modbus address to answer on, 1-247 (default 1); repeat it for several devices on one bus")
+      ->type_name("N")
+      ->check(CLI::Range(1, 247));
+  app.add_option("--firmware", firmware, "Firmware: new (0.35.4), old (0.35.3) or none (no version registers)")
+      ->check(CLI::IsMember({"new", "old", "none"}))
+      ->capture_default_str();
+  app.add_option("--fault", fault_text,
+                 "Fault on every reply: silent, bad-crc, exception=N, short, long, slow=MS, garbage")
+      ->type_name("MODE")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            std::string error;
+            return ktr_sim::ParseFault(text, error) ? std::string() : error;
+          },
+          ""))
+      ->capture_default_str();
+  app.add_option("--baud", line_settings.baud, "Baud rate (ignored on a pty)")
+      ->check(CLI::Range(50u, 4000000u))
+      ->capture_default_str();
+  app.add_option("--parity", parity, "Parity: none, odd or even (ignored on a pty)")
+      ->check(CLI::IsMember({"none", "odd", "even"}))
+      ->capture_default_str();
+  app.add_option("--data", line_settings.data_bits, "Data bits, 5-8 (ignored on a pty)")
+      ->check(CLI::Range(5, 8))
+      ->capture_default_str();
+  app.add_option("--stop", line_settings.stop_bits, "Stop bits, 1 or 2 (ignored on a pty)")
+      ->check(CLI::Range(1, 2))
+      ->capture_default_str();
+  app.add_flag("--verbose,-v", verbose, "Show every request and reply as hex on stderr");
+
+  try {
+    app.parse(argc, argv);
+    if (pty_option->count() == 0 && port_option->count() == 0) {
+      throw CLI::RequiredError("--pty LINK or --port DEVICE");
+    }
+    std::set<int> seen;
+    for (int a : addresses) {
+      if (!seen.insert(a).second) {
+        throw CLI::ValidationError("--address", "address " + std::to_string(a) + " given twice");
+      }
+    }
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : 2;
+  }
+
+  ktr_sim::BusOptions options;
+  if (!addresses.empty()) options.addresses.assign(addresses.begin(), addresses.end());
+  options.firmware = FirmwareCode(firmware);
+  std::string unused;
+  options.fault = *ktr_sim::ParseFault(fault_text, unused);
+  options.verbose = verbose;
+  line_settings.parity = ParityCode(parity);
+
+  InstallSignals();
+  try {
+    const std::unique_ptr<ktr_sim::Line> line =
+        pty_option->count() > 0 ? ktr_sim::OpenPty(link) : ktr_sim::OpenSerialPort(port, line_settings);
+    ktr_sim::BusServer server(*line, options);
+    std::printf("ready %s\n", line->ReadyText().c_str());
+    std::fflush(stdout);
+    if (verbose) {
+      std::string list;
+      for (std::uint8_t a : options.addresses) list += (list.empty() ? "" : ", ") + std::to_string(a);
+      ktr_sim::LogLine("answering on address " + list + ", firmware " + firmware + ", fault " +
+                       ktr_sim::FaultName(options.fault));
+    }
+    server.Run(g_stop);
+  } catch (const std::exception& e) {
+    ktr_sim::LogLine(e.what());
+    return 1;
+  }
+  return 0;
+}

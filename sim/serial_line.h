@@ -1,0 +1,64 @@
+// The line the simulated bus is served on: a pseudo-terminal whose slave
+// side is reached through a symbolic link, or a real serial port.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace ktr_sim {
+
+// Owns one file descriptor.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd();
+
+  int get() const { return fd_; }
+  int release();
+
+ private:
+  int fd_ = -1;
+};
+
+struct LineSettings {
+  unsigned baud = 19200;
+  char parity = 'E';  // 'N', 'O' or 'E'
+  int data_bits = 8;  // 5-8
+  int stop_bits = 1;  // 1 or 2
+};
+
+class Line {
+ public:
+  virtual ~Line() = default;
+
+  // The descriptor the simulator reads requests from and writes replies to.
+  // It is non-blocking.
+  virtual int fd() const = 0;
+
+  // The text after "ready " on stdout once the simulator answers.
+  virtual std::string ReadyText() const = 0;
+
+  // Called after every request and every idle wait; see the pty.
+  virtual void KeepOpenable() {}
+};
+
+// Opens a pseudo-terminal, keeps its slave side open, sets it raw and
+// points link at it (an existing symbolic link is replaced; any other file
+// there is an error). The link is removed again when the line is destroyed.
+// Throws std::system_error with the OS reason on failure.
+std::unique_ptr<Line> OpenPty(const std::string& link);
+
+// Opens a serial port for exclusive use and sets it raw with the settings.
+// Throws std::system_error with the OS reason on failure.
+std::unique_ptr<Line> OpenSerialPort(const std::string& path, const LineSettings& settings);
+
+// Sets any baud rate, including rates without a B constant (14400), through
+// the kernel's termios2 interface. Returns 0 or the errno value.
+int SetBaudRate(int fd, unsigned baud);
+
+}  // namespace ktr_sim

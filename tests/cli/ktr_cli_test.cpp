@@ -1,0 +1,135 @@
+// ktr-cli read and write as a user runs them, against the simulated device.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ktr_register_map.h"
+#include "run_process.h"
+#include "sim_process.h"
+
+namespace {
+
+using ktr::test::ProcessResult;
+using ktr::test::RunProcess;
+using ktr_test::SimProcess;
+
+ProcessResult Cli(std::vector<std::string> args) { return RunProcess(KTR_CLI_PATH, args); }
+
+std::vector<std::string> With(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+class KtrCli : public ::testing::Test {
+ protected:
+  SimProcess sim;
+  std::vector<std::string> Port() const { return {"--port", sim.link()}; }
+};
+
+TEST_F(KtrCli, ReadsTheFirmwareText) {
+  const auto count = ktr::defaults::FirmwareTextRegisters(ktr::Firmware::kNew);
+  const ProcessResult length = Cli(With({"read", "8000", "1"}, Port()));
+  ASSERT_EQ(length.exitCode, 0) << length.err;
+  EXPECT_EQ(length.out, "8000 " + std::to_string(count) + "\n");
+
+  const ProcessResult text = Cli(With({"read", "8001", std::to_string(count)}, Port()));
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  std::string decoded;
+  std::istringstream lines(text.out);
+  unsigned reg = 0, value = 0, expectedReg = 8001;
+  while (lines >> reg >> value) {
+    EXPECT_EQ(reg, expectedReg++);
+    for (unsigned ch : {value >> 8, value & 0xFFU}) {
+      if (ch != 0) decoded += static_cast<char>(ch);
+    }
+  }
+  EXPECT_EQ(expectedReg, 8001U + count);
+  EXPECT_EQ(decoded, ktr::defaults::kFirmwareTextNew);
+}
+
+TEST_F(KtrCli, WritesOneOrSeveralRegisters) {
+  const ProcessResult single = Cli(With({"write", "14000", "1"}, Port()));
+  ASSERT_EQ(single.exitCode, 0) << single.err;
+  EXPECT_EQ(single.out, "");
+  const ProcessResult several = Cli(With({"write", "14001", "2", "0x0730", "65535"}, Port()));
+  ASSERT_EQ(several.exitCode, 0) << several.err;
+  const ProcessResult back = Cli(With({"read", "14000", "4"}, Port()));
+  ASSERT_EQ(back.exitCode, 0) << back.err;
+  EXPECT_EQ(back.out, "14000 1\n14001 2\n14002 1840\n14003 65535\n");
+}
+
+TEST_F(KtrCli, DeviceFailuresPrintCodeAndMeaning) {
+  struct {
+    std::vector<std::string> args;
+    std::string err;
+  } const cases[] = {
+      {{"read", "60000", "1"}, "error: -52 illegal data address\n"},
+      {{"read", std::to_string(ktr::trigger::kException), "1"}, "error: -54 slave device failure\n"},
+      {{"read", std::to_string(ktr::trigger::kSilent), "1", "--timeout", "200"}, "error: -4 no reply\n"},
+      {{"read", std::to_string(ktr::trigger::kBadCrc), "1", "--timeout", "200"},
+       "error: -1 port, write or CRC failure\n"},
+      {{"read", std::to_string(ktr::trigger::kShort), "2", "--timeout", "200"}, "error: -4 no reply\n"},
+  };
+  for (const auto& c : cases) {
+    const ProcessResult r = Cli(With(c.args, Port()));
+    EXPECT_EQ(r.exitCode, 1) << c.args[1];
+    EXPECT_EQ(r.err, c.err) << c.args[1];
+    EXPECT_EQ(r.out, "");
+  }
+  // A long reply's surplus costs nothing: the read succeeds.
+  const ProcessResult longReply = Cli(With({"read", std::to_string(ktr::trigger::kLong), "1"}, Port()));
+  EXPECT_EQ(longReply.exitCode, 0) << longReply.err;
+}
+
+TEST(KtrCliPort, PortThatCannotBeOpened) {
+  const ProcessResult r = Cli({"read", "--port", "/dev/ktr-no-such-port", "8000", "1"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err.rfind("error: -1 cannot open port /dev/ktr-no-such-port: ", 0), 0U) << r.err;
+}
+
+TEST_F(KtrCli, LineSettingsTheDriverRefuses) {
+  const ProcessResult r = Cli(With({"read", "8000", "1", "--stop", "1.5"}, Port()));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err.rfind("error: -1 cannot open port", 0), 0U) << r.err;
+  const ProcessResult ok = Cli(With({"read", "8000", "1", "--baud", "14400", "--parity", "odd",
+                                     "--stop", "2", "--data", "8"},
+                                    Port()));
+  EXPECT_EQ(ok.exitCode, 0) << ok.err;
+}
+
+TEST(KtrCliArguments, BadArgumentsExitTwoWithUsage) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"read", "8000", "1"},                                      // no --port
+      {"read", "--port", "x", "8000"},                            // no count
+      {"read", "--port", "x", "8000", "0"},                       // count 0
+      {"read", "--port", "x", "8000", "148"},                     // more than one frame holds
+      {"read", "--port", "x", "65535", "2"},                      // past the last register
+      {"read", "--port", "x", "-1", "1"},
+      {"read", "--port", "x", "8000", "1", "--parity", "mark"},
+      {"read", "--port", "x", "8000", "1", "--stop", "3"},
+      {"read", "--port", "x", "8000", "1", "--data", "9"},
+      {"read", "--port", "x", "8000", "1", "--address", "0"},
+      {"read", "--port", "x", "8000", "1", "--address", "248"},
+      {"read", "--port", "x", "8000", "1", "--baud", "fast"},
+      {"read", "--port", "x", "8000", "1", "--bogus"},
+      {"write", "--port", "x", "14000"},                          // no value
+      {"write", "--port", "x", "14000", "65536"},
+      {"frobnicate"},
+  };
+  for (const auto& args : cases) {
+    const ProcessResult r = Cli(args);
+    std::string joined;
+    for (const auto& a : args) joined += a + " ";
+    EXPECT_EQ(r.exitCode, 2) << joined << "\n" << r.err;
+    EXPECT_FALSE(r.err.empty()) << joined;
+    EXPECT_EQ(r.out, "") << joined;
+  }
+  std::vector<std::string> tooMany = {"write", "--port", "x", "14000"};
+  for (int i = 0; i < 128; ++i) tooMany.push_back("1");
+  EXPECT_EQ(Cli(tooMany).exitCode, 2);
+}
+
+}  // namespace

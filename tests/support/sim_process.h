@@ -1,0 +1,45 @@
+// Runs the real ktr-sim binary for a test: on a pseudo-terminal reached
+// through a symbolic link in a fresh temporary folder, ready to answer when
+// the constructor returns, and stopped (by its PID) when the object goes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace ktr_test {
+
+class SimProcess {
+ public:
+  // Starts ktr-sim with args plus "--pty LINK" and waits (at most 10 s) for
+  // its ready line. LINK is link, or when empty "ttyKTR" in a new temporary
+  // folder. When args hold "--port DEVICE" nothing is added and link() is
+  // DEVICE. Throws std::runtime_error, with the exit status, when the
+  // simulator ends or stays silent instead; nothing is left running then.
+  explicit SimProcess(std::vector<std::string> args = {}, std::string link = {});
+  ~SimProcess();
+  SimProcess(const SimProcess&) = delete;
+  SimProcess& operator=(const SimProcess&) = delete;
+
+  // The symbolic link to the simulator's terminal: the port name to open.
+  const std::string& link() const { return link_; }
+  // The simulator's process id; -1 once it has been stopped.
+  pid_t pid() const { return pid_; }
+
+  // Sends SIGTERM and waits up to 10 s, then SIGKILL. Returns the exit
+  // code, or 128 + the signal number if a signal ended it. Later calls
+  // return the same value.
+  int Stop();
+
+  // Path of the ktr-sim binary the tests run.
+  static std::string BinaryPath();
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+  std::string folder_;  // temporary folder we created, removed at the end
+  std::string link_;
+};
+
+}  // namespace ktr_test
