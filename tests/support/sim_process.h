@@ -5,8 +5,11 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "spawned_process.h"
 
 namespace ktr_test {
 
@@ -25,7 +28,7 @@ class SimProcess {
   // The symbolic link to the simulator's terminal: the port name to open.
   const std::string& link() const { return link_; }
   // The simulator's process id; -1 once it has been stopped.
-  pid_t pid() const { return pid_; }
+  pid_t pid() const { return process_->pid(); }
 
   // Sends SIGTERM and waits up to 10 s, then SIGKILL. Returns the exit
   // code, or 128 + the signal number if a signal ended it. Later calls
@@ -36,8 +39,7 @@ class SimProcess {
   static std::string BinaryPath();
 
  private:
-  pid_t pid_ = -1;
-  int status_ = -1;
+  std::unique_ptr<ktr::test::SpawnedProcess> process_;
   std::string folder_;  // temporary folder we created, removed at the end
   std::string link_;
 };
