@@ -176,6 +176,22 @@ bool SerialPort::Read(std::uint8_t* dest, std::size_t length, std::size_t* recei
   std::size_t got = 0;
   int emptyAfterReadable = 0;
   while (got < length) {
+    // Wait first: right after a request nothing has arrived yet, so a read
+    // before the poll would only cost a system call.
+    const int left = MillisecondsLeft(deadline);
+    pollfd p{Fd(handle_), POLLIN, 0};
+    const int r = ::poll(&p, 1, left);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      SetError(SerialErrorKind::Other, "poll");
+      return false;
+    }
+    if (r == 0) {
+      if (left > 0) continue;  // woken early: wait for the rest of the time
+      errno = ETIMEDOUT;
+      SetError(SerialErrorKind::Timeout, "read");
+      return true;
+    }
     const ssize_t n = ::read(Fd(handle_), dest + got, length - got);
     if (n > 0) {
       got += static_cast<std::size_t>(n);
@@ -184,38 +200,19 @@ bool SerialPort::Read(std::uint8_t* dest, std::size_t length, std::size_t* recei
       if (complete != nullptr && got < length && complete(dest, got)) break;
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) {
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
       // EIO: the other end is gone (a pty whose master closed, a USB adapter
       // pulled out).
       SetError(SerialErrorKind::Disconnected, "read");
       return false;
     }
-    // In raw mode with VMIN = VTIME = 0 an empty read returns 0, and so does a
-    // read of a hung-up tty, which poll keeps reporting as readable. Nothing
-    // after "readable" means the line is gone; waiting on would only spin.
-    if (emptyAfterReadable >= 3) {
+    // Readable but nothing read. In raw mode with VMIN = VTIME = 0 a read of
+    // a hung-up tty returns 0 and poll keeps reporting it readable (with
+    // POLLHUP); waiting on would only spin until the deadline.
+    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 || ++emptyAfterReadable >= 3) {
       errno = EIO;
       SetError(SerialErrorKind::Disconnected, "read");
       return false;
-    }
-    const int left = MillisecondsLeft(deadline);
-    if (left == 0) {
-      errno = ETIMEDOUT;
-      SetError(SerialErrorKind::Timeout, "read");
-      return true;
-    }
-    pollfd p{Fd(handle_), POLLIN, 0};
-    const int r = ::poll(&p, 1, left);
-    if (r < 0 && errno != EINTR) {
-      SetError(SerialErrorKind::Other, "poll");
-      return false;
-    }
-    if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-      // Hang-up: take what is still queued, then stop.
-      emptyAfterReadable = 3;
-    } else if (r > 0) {
-      ++emptyAfterReadable;
     }
   }
   return true;
