@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "device_commands.h"
 #include "register_commands.h"
 
 int main(int argc, char** argv) {
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   std::function<int()> run;
   ktr::cli::AddRegisterCommands(app, run);
+  ktr::cli::AddDeviceCommands(app, run);
 
   try {
     app.parse(argc, argv);

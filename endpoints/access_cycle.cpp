@@ -18,10 +18,7 @@ AccessCycle::~AccessCycle() { Close(); }
 
 std::int32_t AccessCycle::Read(std::uint16_t start, std::uint16_t count, std::size_t place,
                                const std::string& errorLine) {
-  const std::int32_t r =
-      device_.modbus_.ReadHoldingRegisters(start, count, device_.RegisterImage.data() + place);
-  if (r != 0 && !errorLine.empty()) device_.Log(errorLine);
-  return r;
+  return device_.ReadBlock(start, count, place, errorLine);
 }
 
 void AccessCycle::Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }

@@ -2,6 +2,14 @@
 
 namespace ktr {
 
+std::string AnswerReply(std::string_view answer) {
+  JsonReply json;
+  json.StartObject();
+  json.Member("answer", answer);
+  json.EndObject();
+  return json.Text();
+}
+
 std::string Latin1ToUtf8(std::string_view latin1) {
   std::string out;
   out.reserve(latin1.size() * 2);

@@ -44,6 +44,9 @@ class JsonReply {
   rapidjson::Writer<rapidjson::StringBuffer> writer_;
 };
 
+// The reply of the command endpoints: {"answer":"yes"} or {"answer":"no"}.
+std::string AnswerReply(std::string_view answer);
+
 // 8-bit text from the device (Latin-1) as UTF-8.
 std::string Latin1ToUtf8(std::string_view latin1);
 

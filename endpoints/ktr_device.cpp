@@ -23,6 +23,21 @@ void TKtrDevice::ReplaceAddressList(const std::vector<std::string>& addresses) c
   if (addressList_) addressList_(addresses);
 }
 
+std::int32_t TKtrDevice::ReadBlock(std::uint16_t start, std::uint16_t count, std::size_t place,
+                                   const std::string& errorLine) {
+  const std::int32_t r = modbus_.ReadHoldingRegisters(start, count, RegisterImage.data() + place);
+  if (r != 0 && !errorLine.empty()) Log(errorLine);
+  return r;
+}
+
+void TKtrDevice::ReadSettingsBlock() {
+  // Firmware 0.35.4 (0x2304) added 10077 and 10078 to the block.
+  const std::uint16_t count = FirmwareVersion > 0x2303 ? 19 : 17;
+  RegisterImage[place::Setting(10077)] = 1;
+  RegisterImage[place::Setting(10078)] = 1;
+  ReadBlock(10060, count, place::kSettings, "Error read SET_10060_10078 registers !!!");
+}
+
 std::string TKtrDevice::FirmwareTextCopy() const {
   std::lock_guard<std::mutex> lock(reportMutex_);
   return FirmwareText;

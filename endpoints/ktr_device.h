@@ -80,6 +80,15 @@ class TKtrDevice {
   void Log(const std::string& line) const;
   void ReplaceAddressList(const std::vector<std::string>& addresses) const;
 
+  // ReadHoldingRegisters into the image at `place`; logs `errorLine` when
+  // the read fails (the place keeps its earlier values).
+  std::int32_t ReadBlock(std::uint16_t start, std::uint16_t count, std::size_t place,
+                         const std::string& errorLine);
+  // The settings block from 10060: 19 registers from firmware 0.35.4 on,
+  // 17 before, with 10077 and 10078 preset to 1 so that a short read leaves
+  // 1 in both.
+  void ReadSettingsBlock();
+
   // Block reads used by several handlers (each inside an open port).
   void ReadIndexBlocks();
   void ReadSettingsBlocks();

@@ -1,0 +1,156 @@
+// The device search: scan bus addresses 1 to 126 for the first device that
+// answers, make it the device of every later access, then read its firmware
+// text and version.
+#include <algorithm>
+#include <array>
+#include <string>
+
+#include "json_reply.h"
+#include "ktr_device.h"
+
+namespace ktr {
+namespace {
+
+constexpr int kFirstAddress = 1;
+constexpr int kLastAddress = 126;
+// A probe of an empty address costs one reply time-out: keep it short while
+// scanning, and go back to the normal time-out afterwards.
+constexpr std::int32_t kScanTimeoutMs = 100;
+constexpr std::int32_t kNormalTimeoutMs = 1000;
+
+// Register 8000 gives the length in registers of the firmware text from
+// 8001 on; 5000-5002 hold the version parts.
+constexpr std::uint16_t kFirmwareTextLength = 8000;
+constexpr std::uint16_t kFirmwareText = 8001;
+constexpr std::uint16_t kVersion = 5000;
+// The text has room for 256 characters (128 registers); a longer count is
+// cut to that.
+constexpr std::uint16_t kFirmwareTextMax = 128;
+
+// Closes the port when the scope that opened it ends.
+class PortCloser {
+ public:
+  explicit PortCloser(TModbus& modbus) : modbus_(modbus) {}
+  ~PortCloser() { modbus_.ClosePort(); }
+  PortCloser(const PortCloser&) = delete;
+  PortCloser& operator=(const PortCloser&) = delete;
+
+ private:
+  TModbus& modbus_;
+};
+
+// Two characters per register, high byte first, up to the first zero byte.
+std::string FirmwareTextOf(const std::array<std::uint16_t, kFirmwareTextMax>& words, std::size_t count) {
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::array<unsigned, 2> bytes{static_cast<unsigned>(words[i] >> 8U), words[i] & 0xFFU};
+    for (const unsigned byte : bytes) {
+      if (byte == 0) return text;
+      text += static_cast<char>(byte);
+    }
+  }
+  return text;
+}
+
+// One version part: the tens digit in the high byte (a zero byte when there
+// is none) and the units digit in the low byte, both ASCII. Computed in 8
+// bits, so stray bytes wrap within their own byte of the packed version
+// instead of spilling into the next part.
+std::uint8_t VersionPart(std::uint16_t word) {
+  const auto high = static_cast<std::uint8_t>(word >> 8U);
+  const auto low = static_cast<std::uint8_t>(word & 0xFFU);
+  const auto tens = high == 0 ? std::uint8_t{0} : static_cast<std::uint8_t>((high - '0') * 10);
+  return static_cast<std::uint8_t>(tens + static_cast<std::uint8_t>(low - '0'));
+}
+
+}  // namespace
+
+bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress& progress) {
+  const auto gauge = [&progress](int position) {
+    if (progress.gauge) progress.gauge(kFirstAddress, kLastAddress, position);
+  };
+  const auto editSettings = [this](auto&& change) {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    change(SerialSettings_);
+  };
+
+  Log("Search for connected device...");
+  ReplaceAddressList({});
+  gauge(0);
+  editSettings([&](SerialSettings& s) {
+    s.portName = portName;
+    s.timeoutMs = kScanTimeoutMs;
+  });
+
+  int found = 0;
+  {
+    std::lock_guard<std::mutex> device(DeviceMutex);
+    for (int address = kFirstAddress; address <= kLastAddress && found == 0; ++address) {
+      editSettings([address](SerialSettings& s) { s.slaveAddress = static_cast<std::uint8_t>(address); });
+      if (modbus_.OpenPort(Settings()) != 0) {
+        Log("Error open port !!!");
+        continue;
+      }
+      PortCloser closer(modbus_);
+      if (modbus_.ReadHoldingRegisters(kFirmwareTextLength, 1, RegisterImage.data() + place::kProbe) == 0) {
+        found = address;
+        ReplaceAddressList({std::to_string(address)});
+      } else {
+        gauge(address);  // the gauge shows the last address that did not answer
+      }
+    }
+  }
+  editSettings([](SerialSettings& s) { s.timeoutMs = kNormalTimeoutMs; });
+
+  if (found == 0) {
+    Log("Please check the device connection");
+    return false;
+  }
+  Log("Device found");
+
+  std::string text;
+  if (ReadDeviceVersion(text) != 0) {
+    Log("Error read device version !!!");  // the previous firmware text stays
+  } else {
+    std::lock_guard<std::mutex> device(DeviceMutex);
+    std::lock_guard<std::mutex> report(reportMutex_);
+    FirmwareText = Latin1ToUtf8(text);
+  }
+  Log(FirmwareTextCopy());
+  Log("Press 'Start' button for setting device");
+  return true;
+}
+
+std::int32_t TKtrDevice::ReadDeviceVersion(std::string& text) {
+  std::lock_guard<std::mutex> device(DeviceMutex);
+  std::int32_t result = modbus_.OpenPort(Settings());
+  if (result != 0) return result;
+  PortCloser closer(modbus_);
+
+  std::uint16_t length = 0;
+  result = modbus_.ReadHoldingRegisters(kFirmwareTextLength, 1, &length);
+  if (result != 0) return result;
+  const std::uint16_t count = std::min(length, kFirmwareTextMax);
+  std::array<std::uint16_t, kFirmwareTextMax> words{};
+  // A count of 0 is an empty text, not a request for no registers (which no
+  // Modbus device answers).
+  if (count > 0) {
+    result = modbus_.ReadHoldingRegisters(kFirmwareText, count, words.data());
+    if (result != 0) return result;
+  }
+  text = FirmwareTextOf(words, count);
+
+  // Firmware without version registers answers with an exception: the
+  // version stays 0 and the text read still counts as a success.
+  std::uint32_t version = 0;
+  std::array<std::uint16_t, 3> parts{};
+  if (modbus_.ReadHoldingRegisters(kVersion, 3, parts.data()) == 0) {
+    version = (std::uint32_t{VersionPart(parts[0])} << 16U) | (std::uint32_t{VersionPart(parts[1])} << 8U) |
+              VersionPart(parts[2]);
+  }
+  std::lock_guard<std::mutex> report(reportMutex_);
+  FirmwareVersion = version;
+  return 0;
+}
+
+}  // namespace ktr

@@ -1,0 +1,177 @@
+// "/get_index_data.cgi": the clock and the two sensor readings of the start
+// page, and the converters that other endpoints share with it (settings,
+// date and time, measurements).
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "access_cycle.h"
+#include "json_reply.h"
+#include "ktr_device.h"
+
+namespace ktr {
+namespace {
+
+// Sensor mode and unit codes of registers 10062/10063 and 10069/10070.
+constexpr std::uint32_t kUnitCelsius = 0;
+constexpr std::uint32_t kUnitFahrenheit = 1;
+constexpr std::uint32_t kUnitRelativeHumidity = 2;
+constexpr std::uint32_t kUnitAbsoluteHumidity = 3;
+
+constexpr const char* kDegreeSign = "\xC2\xB0";  // U+00B0 in UTF-8
+constexpr const char* kNoReading = "---";
+
+// "%2u": right-aligned in two places, padded with a blank.
+std::string Padded(unsigned value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%2u", value);
+  return text;
+}
+
+// "%02u": at least two digits, zero-padded (7 -> "07", 123 -> "123").
+std::string TwoDigits(unsigned value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02u", value);
+  return text;
+}
+
+std::string ThreeDigits(unsigned value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%03u", value);
+  return text;
+}
+
+// The device-list count is the high byte of register 10100; the list holds
+// at most 128 entries.
+std::uint32_t DeviceListCount(std::uint16_t countRegister) {
+  return std::min<std::uint32_t>(countRegister >> 8U, kDeviceListMax);
+}
+
+}  // namespace
+
+std::string TKtrDevice::GetIndexData() {
+  AccessCycle cycle(*this);
+  if (!cycle.opened()) return {};
+  ReadIndexBlocks();
+  cycle.Close();
+
+  ConvertSettings();
+  ConvertDateTime();
+  ConvertMeasurements();
+
+  JsonReply json;
+  json.StartObject();
+  json.Member("time", KtrData.timeText);
+  json.Member("date", KtrData.dateText);
+  json.Member("sensor1unit", SensorText(1));
+  json.Member("sensor2unit", SensorText(2));
+  json.EndObject();
+  return json.Text();
+}
+
+void TKtrDevice::ReadIndexBlocks() {
+  ReadSettingsBlock();
+  AccessCycle::Pause();
+  ReadBlock(0, 20, place::kSensors, "Error read SET_0_19 registers !!!");
+  AccessCycle::Pause();
+  ReadBlock(160, 10, place::kAbsoluteHumidity, "Error read SET_160_169 registers !!!");
+  AccessCycle::Pause();
+  ReadBlock(10020, 8, place::kClock, "Error read SET_10020_10027 registers !!!");
+}
+
+void TKtrDevice::ConvertSettings() {
+  const auto setting = [this](std::uint16_t reg) -> std::uint32_t {
+    return RegisterImage[place::Setting(reg)];
+  };
+  KtrData.diad = setting(10060);
+  KtrData.s1ad = setting(10061);
+  KtrData.s1un = setting(10062);
+  KtrData.s1mo = setting(10063);
+  KtrData.s2ad = setting(10068);
+  KtrData.s2un = setting(10069);
+  KtrData.s2mo = setting(10070);
+  KtrData.sype = setting(10075);
+  KtrData.stmo = setting(10076);
+  KtrData.s1rf = setting(10077);
+  KtrData.s2rf = setting(10078);
+  KtrData.bmod = RegisterImage[place::kBrightness];
+  KtrData.blvl = RegisterImage[place::kBrightness + 1];
+  KtrData.bloc = RegisterImage[place::kBrightness + 2];
+  KtrData.bgra = RegisterImage[place::kBrightness + 3];
+  KtrData.ConfigStatus = RegisterImage[place::kConfigStatus];
+
+  // Poll and the device list belong to the device at bus address setting 1.
+  const bool listHolder = KtrData.diad == 1;
+  KtrData.poll = listHolder ? RegisterImage[place::kPoll] : 0U;
+
+  // The device list endpoint reads these without DeviceMutex.
+  std::lock_guard<std::mutex> report(reportMutex_);
+  if (!listHolder) {
+    KtrData.DeviceListCount = 0;  // older entries stay, unreported
+    return;
+  }
+  KtrData.DeviceListCount = DeviceListCount(RegisterImage[place::kDeviceListCount]);
+  KtrData.DeviceList.fill(0);
+  for (std::size_t i = 0; i < KtrData.DeviceListCount; ++i) {
+    KtrData.DeviceList[i] = RegisterImage[place::kDeviceList + i];
+  }
+}
+
+void TKtrDevice::ConvertDateTime() {
+  const std::uint16_t* clock = RegisterImage.data() + place::kClock;
+  // The year within the century is written with two digits at least, so
+  // that "20" + year is the full year for 2000-2009 too (5 -> "2005", not
+  // "205").
+  KtrData.yearText = TwoDigits(clock[0]);
+  KtrData.monthText = TwoDigits(clock[1]);
+  KtrData.dayText = TwoDigits(clock[2]);
+  KtrData.hourText = TwoDigits(clock[3]);
+  KtrData.minuteText = TwoDigits(clock[4]);
+  KtrData.secondText = TwoDigits(clock[5]);
+  KtrData.tz = clock[6];
+  KtrData.dst = clock[7];
+  KtrData.dateText = KtrData.dayText + "-" + KtrData.monthText + "-20" + KtrData.yearText;
+  KtrData.isoDateText = "20" + KtrData.yearText + "-" + KtrData.monthText + "-" + KtrData.dayText;
+  KtrData.timeText = KtrData.hourText + ":" + KtrData.minuteText + ":" + KtrData.secondText;
+}
+
+void TKtrDevice::ConvertMeasurements() {
+  for (std::size_t i = 0; i < 10; ++i) {
+    KtrData.temperature[i] = RegisterImage[place::kSensors + i];
+    KtrData.humidity[i] = RegisterImage[place::kSensors + 10 + i];
+    KtrData.absoluteHumidity[i] = RegisterImage[place::kAbsoluteHumidity + i];
+  }
+}
+
+std::string TKtrDevice::SensorText(int sensor) const {
+  const std::size_t entry = sensor == 1 ? 0 : 1;
+  const std::uint32_t mode = sensor == 1 ? KtrData.s1mo : KtrData.s2mo;
+  const std::uint32_t unit = sensor == 1 ? KtrData.s1un : KtrData.s2un;
+  // Mode 0 switches the reading off; modes above 2 and unit codes above 3
+  // are unknown to this configurator and show no reading either.
+  if (mode != 1 && mode != 2) return kNoReading;
+
+  // Tenths of a degree: "21.5 °C", " 5.3 °C".
+  const auto temperature = [&](const char* scale) {
+    const auto v = static_cast<unsigned>(KtrData.temperature[entry]);
+    return Padded(v / 10) + "." + std::to_string(v % 10) + " " + kDegreeSign + scale;
+  };
+  switch (unit) {
+    case kUnitCelsius:
+      return temperature("C");
+    case kUnitFahrenheit:  // the device reports the value in Fahrenheit already
+      return temperature("F");
+    case kUnitRelativeHumidity:
+      // Tenths of a percent, shown in whole percent rounded down.
+      return Padded(static_cast<unsigned>(KtrData.humidity[entry] / 10)) + " %RH";
+    case kUnitAbsoluteHumidity: {
+      // Thousandths of a gram per cubic metre: "12.005 g/m3".
+      const auto v = static_cast<unsigned>(KtrData.absoluteHumidity[entry]);
+      return Padded(v / 1000) + "." + ThreeDigits(v % 1000) + " g/m3";
+    }
+    default:
+      return kNoReading;
+  }
+}
+
+}  // namespace ktr

@@ -1,0 +1,27 @@
+// "/get_time_data.cgi": the device clock, registers 10020-10027, with the
+// date in ISO order.
+#include "access_cycle.h"
+#include "json_reply.h"
+#include "ktr_device.h"
+
+namespace ktr {
+
+std::string TKtrDevice::GetTimeData() {
+  AccessCycle cycle(*this);
+  if (!cycle.opened()) return {};
+  cycle.Read(10020, 8, place::kClock, "Error read SET_10020_10027 registers !!!");
+  cycle.Close();
+
+  ConvertDateTime();
+
+  JsonReply json;
+  json.StartObject();
+  json.Member("date", KtrData.isoDateText);
+  json.Member("time", KtrData.timeText);
+  json.Member("tz", KtrData.tz);
+  json.Member("dst", KtrData.dst);
+  json.EndObject();
+  return json.Text();
+}
+
+}  // namespace ktr

@@ -1,0 +1,253 @@
+// The route table over the wire against a real ktr-sim: every route answers
+// exactly what its TKtrDevice handler returns for the same device state, as
+// 200 "text/html; charset=utf-8"; anything else with ".cgi" is 404; a bad
+// integer in a write is 500 and writes nothing.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cgi_handler.h"
+#include "ktr_register_map.h"
+#include "web_fixture.h"
+
+namespace ktr::web_test {
+namespace {
+
+struct ReadRoute {
+  std::string target;
+  std::function<std::string(TKtrDevice&)> direct;
+  bool touchesDevice;
+};
+
+class CgiRoutesTest : public WebDeviceTest {
+ protected:
+  // The wire body for `target` next to the handler's own text. The clock
+  // runs, so a reading between two equal direct calls is compared.
+  void ExpectSameAsHandler(const std::string& target,
+                           const std::function<std::string(TKtrDevice&)>& direct,
+                           bool nonEmpty) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      const std::string before = direct(*device_);
+      const Reply reply = Get(target);
+      const std::string after = direct(*device_);
+      if (before != after) continue;
+      EXPECT_EQ(reply.statusLine, "HTTP/1.1 200 OK") << target;
+      EXPECT_EQ(reply.Header("Content-Type"), "text/html; charset=utf-8") << target;
+      EXPECT_EQ(reply.Header("Content-Length"), std::to_string(before.size())) << target;
+      EXPECT_EQ(reply.body, before) << target;
+      if (nonEmpty) {
+        EXPECT_FALSE(before.empty()) << target;
+      }
+      tested_.insert(RequestPath(target));
+      return;
+    }
+    ADD_FAILURE() << target << ": the handler's reply never held still";
+  }
+
+  std::set<std::string> tested_;
+};
+
+std::vector<ReadRoute> ReadRoutes() {
+  std::vector<ReadRoute> routes{
+      {"/get_index_data.cgi", [](TKtrDevice& d) { return d.GetIndexData(); }, true},
+      {"/get_display_data.cgi", [](TKtrDevice& d) { return d.GetDisplayData(); }, true},
+      {"/get_time_data.cgi", [](TKtrDevice& d) { return d.GetTimeData(); }, true},
+      {"/get_counter_data.cgi", [](TKtrDevice& d) { return d.GetCounterData(); }, true},
+      {"/get_set_data.cgi", [](TKtrDevice& d) { return d.GetSetData(); }, true},
+      {"/get_web_data.cgi", [](TKtrDevice& d) { return d.GetWebData(); }, false},
+      {"/get_config_status.cgi", [](TKtrDevice& d) { return d.GetConfigStatus(); }, true},
+      {"/get_ktr_list.cgi", [](TKtrDevice& d) { return d.GetKtrList(); }, false},
+      {"/logout.cgi", [](TKtrDevice& d) { return d.Logout(); }, false},
+      {"/login.cgi?x&login_pssw:pelko", [](TKtrDevice& d) { return d.Login("x&login_pssw:pelko"); },
+       false},
+      {"/login.cgi?login_pssw:pelk", [](TKtrDevice& d) { return d.Login("login_pssw:pelk"); }, false},
+  };
+  const char* days[] = {"sun", "mon", "tue", "wed", "thu", "fri", "sat"};
+  for (int day = 0; day < 7; ++day) {
+    routes.push_back({std::string("/get_sched_data.cgi&") + days[day],
+                      [day](TKtrDevice& d) { return d.GetSchedData(day); }, true});
+  }
+  return routes;
+}
+
+TEST_F(CgiRoutesTest, EveryRouteAnswersWhatItsHandlerReturns) {
+  ASSERT_TRUE(device_->SearchDevice(sim_->link(), {}));  // firmware text for the web data
+  for (const ReadRoute& route : ReadRoutes()) {
+    ExpectSameAsHandler(route.target, route.direct, route.touchesDevice);
+  }
+  // A query after the path does not stop the match.
+  ExpectSameAsHandler("/get_index_data.cgi?t=1", [](TKtrDevice& d) { return d.GetIndexData(); },
+                      true);
+  ExpectSameAsHandler("/get_sched_data.cgi&wed?x=1&y",
+                      [](TKtrDevice& d) { return d.GetSchedData(3); }, true);
+  // The web data reply names the firmware that the search found.
+  EXPECT_NE(Get("/get_web_data.cgi").body.find(std::string(defaults::kFirmwareTextNew)),
+            std::string::npos);
+
+  // Read routes answer a POST the same way.
+  const Reply post = Post("/get_display_data.cgi", "");
+  EXPECT_EQ(post.status, 200);
+  EXPECT_EQ(post.body, device_->GetDisplayData());
+}
+
+TEST_F(CgiRoutesTest, WriteRoutesReachTheDeviceWithTheParameterText) {
+  // GET: the query is the parameter text.
+  Reply reply = Get("/setdata.cgi?tmpe=7");
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.Header("Content-Type"), "text/html; charset=utf-8");
+  EXPECT_EQ(reply.body, device_->SetData("tmpe=7"));
+  EXPECT_EQ(ReadSim(reg::kDisplay.start, 1)[0], 7);
+  tested_.insert("/setdata.cgi");
+
+  // POST: the form body is.
+  reply = Post("/setdata.cgi", "tmpe=9&dtpe=1");
+  EXPECT_EQ(reply.body, device_->SetData("tmpe=9&dtpe=1"));
+  EXPECT_EQ(ReadSim(reg::kDisplay.start, 2), (std::vector<std::uint16_t>{9, 3}));  // first field only
+
+  ASSERT_EQ(ReadSim(reg::ScheduleDay(1).start, 1)[0], 1);  // Monday is on by default
+  reply = Post("/set_sched_data.cgi", "day=mon&ena=0");
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.body, device_->SetSchedData("day=mon&ena=0"));
+  EXPECT_EQ(ReadSim(reg::ScheduleDay(1).start, 1)[0], 0);
+  reply = Get("/set_sched_data.cgi?day=tue&ena=5");
+  EXPECT_EQ(reply.body, device_->SetSchedData("day=tue&ena=5"));
+  EXPECT_EQ(ReadSim(reg::ScheduleDay(2).start, 1)[0], 5);
+  tested_.insert("/set_sched_data.cgi");
+
+  // Factory defaults: the reply, the device's registers, the address list.
+  TakeAddressLists();
+  reply = Get("/set_default.cgi");
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.body, R"({"answer":"yes"})");
+  EXPECT_EQ(ReadSim(reg::kDisplay.start, 1)[0], defaults::kDisplay[0]);
+  EXPECT_EQ(TakeAddressLists(), (std::vector<std::vector<std::string>>{{"1"}}));
+  EXPECT_EQ(reply.body, device_->SetDefault());
+  tested_.insert("/set_default.cgi");
+
+  // Run configuration: an empty body, the command reached the device.
+  EXPECT_EQ(ReadSim(reg::kConfigStatus, 1)[0], kConfigFactory);
+  reply = Post("/run_config.cgi", "");
+  EXPECT_EQ(reply.raw,
+            "HTTP/1.1 200 OK\r\n"
+            "Server: WebServerOrvo\r\n"
+            "Content-Type: text/html; charset=utf-8\r\n"
+            "Content-Length: 0\r\n"
+            "Connection: close\r\n"
+            "\r\n");
+  EXPECT_EQ(ReadSim(reg::kConfigStatus, 1)[0], kConfigRunning);
+  tested_.insert("/run_config.cgi");
+}
+
+TEST_F(CgiRoutesTest, TheWholeTableIsReachable) {
+  ASSERT_TRUE(device_->SearchDevice(sim_->link(), {}));
+  for (const ReadRoute& route : ReadRoutes()) {
+    ExpectSameAsHandler(route.target, route.direct, route.touchesDevice);
+  }
+  for (const std::string target : {"/setdata.cgi?tmpe=3", "/set_sched_data.cgi?day=sun&ena=0",
+                                   "/set_default.cgi", "/run_config.cgi"}) {
+    EXPECT_EQ(Get(target).status, 200) << target;
+    tested_.insert(RequestPath(target));
+  }
+  std::set<std::string> table;
+  for (const std::string_view path : CgiHandler::RoutePaths()) table.emplace(path);
+  EXPECT_EQ(table.size(), CgiHandler::kRouteCount);
+  EXPECT_EQ(tested_, table);
+}
+
+TEST_F(CgiRoutesTest, PathsNotInTheTableGet404) {
+  TakeLog();
+  for (const std::string target :
+       {"/get_sched_data.cgi", "/get_sched_data.cgi&SUN", "/get_sched_data.cgi&Sun",
+        "/get_sched_data.cgi&sunday", "/get_sched_data.cgi&xyz", "/get_sched_data.cgi&sun/",
+        "/get_sched_data.cgi?sun", "/GET_INDEX_DATA.cgi", "/Get_index_data.cgi",
+        "/get_index_data.cgi/", "/get_index_data.cgix", "//get_index_data.cgi",
+        "/x/get_index_data.cgi", "/get_index_data.cgi.bak", "/setdata.cgi/", "/SetData.cgi",
+        "/login.cgi/", "/.cgi", "/run_config.cgi%20", "get_index_data.cgi"}) {
+    const Reply reply = Get(target);
+    EXPECT_EQ(reply.raw,
+              "HTTP/1.1 404 Not Found\r\n"
+              "Server: WebServerOrvo\r\n"
+              "Content-Type: text/html; charset=ISO-8859-1\r\n"
+              "Content-Length: 13\r\n"
+              "Connection: close\r\n"
+              "\r\n"
+              "404 Not Found")
+        << target;
+  }
+  EXPECT_TRUE(TakeLog().empty());
+  EXPECT_EQ(ReadSim(reg::kConfigStatus, 1)[0], kConfigFactory);
+}
+
+TEST_F(CgiRoutesTest, BadIntegerIs500AndWritesNothing) {
+  const std::vector<std::uint16_t> display = ReadSim(reg::kDisplay.start, 6);
+  Reply reply = Get("/setdata.cgi?tmpe=12x");
+  EXPECT_EQ(reply.raw,
+            "HTTP/1.1 500 Internal Server Error\r\n"
+            "Server: WebServerOrvo\r\n"
+            "Content-Type: text/html; charset=utf-8\r\n"
+            "Content-Length: 34\r\n"
+            "Connection: close\r\n"
+            "\r\n"
+            "'12x' is not a valid integer value");
+
+  reply = Post("/set_sched_data.cgi", "day=mon&idx=3&tp_status=1&tp_time=12%3A30&tp_len=5");
+  EXPECT_EQ(reply.status, 500);
+  EXPECT_EQ(reply.body, "'3A' is not a valid integer value");
+
+  reply = Post("/setdata.cgi", "tmpe=");
+  EXPECT_EQ(reply.status, 500);
+  EXPECT_EQ(reply.body, "'' is not a valid integer value");
+
+  EXPECT_EQ(ReadSim(reg::kDisplay.start, 6), display);
+  const auto monday = defaults::ScheduleDay(1);
+  EXPECT_EQ(ReadSim(reg::ScheduleDay(1).start, reg::kScheduleDayLength),
+            std::vector<std::uint16_t>(monday.begin(), monday.end()));
+  // The device cycle was left cleanly: the next request works.
+  EXPECT_EQ(Get("/get_display_data.cgi").body, device_->GetDisplayData());
+  EXPECT_FALSE(device_->GetDisplayData().empty());
+}
+
+TEST_F(CgiRoutesTest, UnreachableDeviceGivesAnEmptyBody) {
+  PointAtMissingPort();
+  TakeLog();
+  const Reply reply = Get("/get_index_data.cgi");
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.Header("Content-Length"), "0");
+  EXPECT_EQ(reply.body, "");
+  EXPECT_EQ(TakeLog(), std::vector<std::string>{"Error open port !!!"});
+  // Endpoints without the device still answer.
+  EXPECT_EQ(Get("/logout.cgi").body, R"({"answer":"yes"})");
+  EXPECT_EQ(Get("/run_config.cgi").status, 200);
+}
+
+TEST_F(CgiRoutesTest, ConcurrentRequestsAreAllAnswered) {
+  // Device requests wait for each other on the device mutex; files and
+  // requests that do not touch the device go on meanwhile.
+  const std::vector<std::string> targets{
+      "/get_display_data.cgi", "/get_counter_data.cgi", "/index.html",       "/get_ktr_list.cgi",
+      "/get_sched_data.cgi&fri", "/logout.cgi",         "/get_set_data.cgi", "/get_display_data.cgi",
+      "/index.html",           "/get_counter_data.cgi", "/get_web_data.cgi", "/get_sched_data.cgi&fri",
+  };
+  root_.Write("index.html", "page");
+  std::vector<Reply> replies(targets.size());
+  std::vector<std::thread> clients;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    clients.emplace_back([&, i] { replies[i] = Get(targets[i]); });
+  }
+  for (auto& client : clients) client.join();
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    EXPECT_EQ(replies[i].status, 200) << targets[i];
+    EXPECT_FALSE(replies[i].body.empty()) << targets[i];
+    EXPECT_EQ(replies[i].Header("Content-Length"), std::to_string(replies[i].body.size()));
+  }
+  EXPECT_EQ(replies[0].body, replies[7].body);
+  EXPECT_EQ(replies[4].body, device_->GetSchedData(5));
+  EXPECT_EQ(replies[8].body, "page");
+}
+
+}  // namespace
+}  // namespace ktr::web_test

@@ -1,0 +1,87 @@
+// `ktr-cli serve` end to end: the simulated device on a pty, the headless
+// server in its own process, real HTTP over loopback, and a clean stop.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "http_client.h"
+#include "ktr_register_map.h"
+#include "run_process.h"
+#include "sim_process.h"
+#include "spawned_process.h"
+
+namespace {
+
+using ktr::test::SpawnedProcess;
+using ktr::web_test::Get;
+
+std::uint16_t PortOf(const std::string& readyLine) {
+  // "listening on http://127.0.0.1:PORT (web root ...)"
+  const auto colon = readyLine.find(':', readyLine.find("//"));
+  return static_cast<std::uint16_t>(std::stoi(readyLine.substr(colon + 1)));
+}
+
+class ServeCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = std::filesystem::temp_directory_path() / ("ktr-serve-" + std::to_string(getpid()));
+    std::filesystem::create_directories(root_);
+    std::ofstream(root_ / "index.html") << "<!doctype html><title>KTR</title>";
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+
+  std::unique_ptr<SpawnedProcess> Serve(std::vector<std::string> extra) {
+    std::vector<std::string> args = {"serve", "--port", sim_.link(), "--listen", "127.0.0.1:0",
+                                     "--web", root_.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return std::make_unique<SpawnedProcess>(KTR_CLI_PATH, args, "listening on http://127.0.0.1:",
+                                            std::chrono::seconds(30));
+  }
+
+  ktr_test::SimProcess sim_{{"--address", "3"}};
+  std::filesystem::path root_;
+};
+
+TEST_F(ServeCli, SearchesServesAndStopsCleanly) {
+  auto server = Serve({});
+  const std::uint16_t port = PortOf(server->readyLine());
+
+  const auto page = Get(port, "/");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_EQ(page.body, "<!doctype html><title>KTR</title>");
+  EXPECT_EQ(page.Header("Server"), "WebServerOrvo");
+
+  const auto web = Get(port, "/get_web_data.cgi");
+  EXPECT_EQ(web.status, 200);
+  EXPECT_NE(web.body.find(std::string(ktr::defaults::kFirmwareTextNew)), std::string::npos) << web.body;
+
+  const auto display = Get(port, "/get_display_data.cgi");
+  EXPECT_EQ(display.status, 200);
+  EXPECT_EQ(display.body.rfind("{\"tmpe\":", 0), 0U) << display.body;
+
+  EXPECT_EQ(server->Stop(SIGTERM), 0);
+}
+
+TEST_F(ServeCli, GivenAddressSkipsTheSearch) {
+  auto server = Serve({"--address", "3"});
+  const std::uint16_t port = PortOf(server->readyLine());
+  // No search: the firmware text was never read.
+  EXPECT_EQ(Get(port, "/get_web_data.cgi").body.find("KTR"), std::string::npos);
+  const auto login = Get(port, "/login.cgi?login_pssw:pelko");
+  EXPECT_EQ(login.body, "{\"answer\":\"yes\"}");
+  EXPECT_EQ(server->Stop(SIGINT), 0);
+}
+
+TEST(ServeCliNoDevice, NothingOnTheBusExitsOne) {
+  const auto r = ktr::test::RunProcess(
+      KTR_CLI_PATH, {"serve", "--port", "/dev/ktr-no-such-port", "--listen", "127.0.0.1:0"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("Error open port !!!"), std::string::npos);
+  EXPECT_NE(r.err.find("Please check the device connection"), std::string::npos);
+  EXPECT_EQ(r.out, "");
+}
+
+}  // namespace
