@@ -79,6 +79,34 @@ Stats MeasureMaster(const std::string& port, int requests) {
   return st;
 }
 
+// One access cycle as an endpoint runs it: open the port, read, close.
+Stats MeasureMasterCycle(const std::string& port, int requests) {
+  ktr::TModbus master;
+  ktr::SerialSettings s;
+  s.portName = port;
+  s.slaveAddress = 1;
+  std::uint16_t value = 0;
+  return Measure(requests, [&] {
+    if (master.OpenPort(s) != 0) return false;
+    const bool ok = master.ReadHoldingRegisters(kRegister, 1, &value) == 0;
+    master.ClosePort();
+    return ok;
+  });
+}
+
+Stats MeasureLibmodbusCycle(const std::string& port, int requests) {
+  std::uint16_t value = 0;
+  return Measure(requests, [&] {
+    modbus_t* ctx = modbus_new_rtu(port.c_str(), 19200, 'N', 8, 1);
+    if (ctx == nullptr || modbus_connect(ctx) != 0) return false;
+    modbus_set_slave(ctx, 1);
+    const bool ok = modbus_read_registers(ctx, kRegister, 1, &value) == 1;
+    modbus_close(ctx);
+    modbus_free(ctx);
+    return ok;
+  });
+}
+
 Stats MeasureLibmodbus(const std::string& port, int requests) {
   // Parity 'N' on a pty: libmodbus checks the read-back of its settings and a
   // pty always reports no parity.
@@ -184,6 +212,13 @@ int main(int argc, char** argv) {
   };
   const Stats a = combine(ours);
   const Stats b = combine(theirs);
+  std::vector<Stats> oursCycle, theirsCycle;
+  for (int round = 0; round < 4; ++round) {
+    oursCycle.push_back(MeasureMasterCycle(sim.link(), requests / 8));
+    theirsCycle.push_back(MeasureLibmodbusCycle(sim.link(), requests / 8));
+  }
+  const Stats c = combine(oursCycle);
+  const Stats d = combine(theirsCycle);
 
   const double oursIdle = IdleWakeups([] { return std::make_unique<ktr::TModbus>(); }, idleSeconds);
   const double pollIdle = IdleWakeups([] { return std::make_unique<PollingWorker>(); }, idleSeconds);
@@ -194,6 +229,10 @@ int main(int argc, char** argv) {
   std::printf("%-22s %12.1f %12.1f %9d\n", "libmodbus 3.1", b.median, b.p99, b.failures);
   std::printf("ratio TModbus/libmodbus: median %.2f, p99 %.2f (goal <= 1.20)\n", a.median / b.median,
               a.p99 / b.p99);
+  std::printf("\nopen + 1-register read + close, as one endpoint access cycle, %d each\n", requests / 2);
+  std::printf("%-22s %12.1f %12.1f %9d\n", "TModbus", c.median, c.p99, c.failures);
+  std::printf("%-22s %12.1f %12.1f %9d\n", "libmodbus 3.1", d.median, d.p99, d.failures);
+  std::printf("ratio TModbus/libmodbus: median %.2f, p99 %.2f\n", c.median / d.median, c.p99 / d.p99);
   std::printf("\nidle worker wake-ups per second over %d s\n", idleSeconds);
   std::printf("%-22s %12.1f (goal 0)\n", "TModbus", oursIdle);
   std::printf("%-22s %12.1f\n", "1 ms polling worker", pollIdle);

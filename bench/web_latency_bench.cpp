@@ -119,6 +119,7 @@ int main(int argc, char** argv) {
 
   get("/get_display_data.cgi")();  // warm up
   const Stats display = Measure(requests, get("/get_display_data.cgi"));
+  const Stats logout = Measure(requests, get("/logout.cgi"));
   const Stats lmReopen = LibmodbusDisplay(sim.link(), requests, true);
   const Stats lmKept = LibmodbusDisplay(sim.link(), requests, false);
   const int indexRequests = std::max(10, requests / 10);
@@ -129,10 +130,13 @@ int main(int argc, char** argv) {
   std::printf("endpoint latency on a pty with ktr-sim (HTTP over loopback, one request per connection)\n");
   std::printf("%-44s %10s %10s %s %6s\n", "", "median", "p99", "  ", "fail");
   Row("GET /get_display_data.cgi", display, "us", 1);
+  Row("GET /logout.cgi (HTTP only, no device)", logout, "us", 1);
   Row("libmodbus 6 registers, open+read+close", lmReopen, "us", 1);
   Row("libmodbus 6 registers, port kept open", lmKept, "us", 1);
   std::printf("ratio display endpoint / libmodbus open+read+close: median %.2f, p99 %.2f\n",
               display.median / lmReopen.median, display.p99 / lmReopen.p99);
+  std::printf("ratio (display - HTTP only) / libmodbus open+read+close: median %.2f\n",
+              (display.median - logout.median) / lmReopen.median);
   Row("GET /get_index_data.cgi (ms)", index, "ms", 1000);
   std::printf("index endpoint / floor of 3 x 50 ms pauses: median %.3f, p99 %.3f\n",
               index.median / 150000.0, index.p99 / 150000.0);

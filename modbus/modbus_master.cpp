@@ -1,9 +1,38 @@
 #include "modbus_master.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace ktr {
 namespace {
+
+// How long a side keeps looking at the command word before it blocks on it.
+// The commands of one access cycle (open, reads, close) follow each other
+// within microseconds, and a reply on a fast line takes tens of them, while
+// waking a thread that sleeps in the kernel can cost as much again (more on
+// a virtual machine). A short look first saves those wake-ups; an idle
+// worker still blocks, so it costs nothing between cycles.
+constexpr auto kSpinBeforeBlocking = std::chrono::microseconds(200);
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
+// Returns once `word` no longer holds `old`.
+void WaitWhileEquals(const std::atomic<std::uint16_t>& word, std::uint16_t old) {
+  const auto until = std::chrono::steady_clock::now() + kSpinBeforeBlocking;
+  do {
+    for (int i = 0; i < 64; ++i) {
+      if (word.load(std::memory_order_acquire) != old) return;
+      CpuRelax();
+    }
+  } while (std::chrono::steady_clock::now() < until);
+  word.wait(old, std::memory_order_acquire);
+}
 
 constexpr std::size_t kExceptionReplyLength = 5;  // address, function | 0x80, code, CRC
 
@@ -32,7 +61,7 @@ TModbus::~TModbus() {
 
 void TModbus::Execute() {
   for (;;) {
-    command.wait(CommandIdle, std::memory_order_acquire);
+    WaitWhileEquals(command, CommandIdle);
     if (stopping_.load()) break;
     const std::uint16_t current = command.load(std::memory_order_acquire);
     if (current == CommandIdle) continue;
@@ -83,7 +112,7 @@ std::int32_t TModbus::PostCommand(std::uint16_t posted) {
   command.notify_all();
   for (std::uint16_t seen = command.load(std::memory_order_acquire); seen != CommandIdle;
        seen = command.load(std::memory_order_acquire)) {
-    command.wait(seen, std::memory_order_acquire);
+    WaitWhileEquals(command, seen);
   }
   return result;
 }
