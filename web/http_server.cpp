@@ -36,6 +36,8 @@ constexpr std::chrono::milliseconds kLingerTime{1000};
 // A failed accept other than a dropped handshake (e.g. out of file
 // descriptors) is retried after this pause instead of in a busy loop.
 constexpr std::chrono::milliseconds kAcceptRetry{100};
+// Files up to this size are read whole and sent with their header in one write.
+constexpr std::uint64_t kInMemoryFileLimit = 1024 * 1024;
 
 // POSIX: SO_REUSEADDR lets a restarted server bind its port while connections
 // of the previous run are still in TIME_WAIT (the server closes first, so
@@ -184,6 +186,20 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void Send(HttpResponse response, bool headOnly, bool linger) {
     linger_ = linger;
+    if (response.file && response.file.size() <= kInMemoryFileLimit) {
+      // A page, script or picture of the configurator is a few KiB: read it
+      // whole and send header and body in one write, instead of the file
+      // body's 4 KiB reads and writes.
+      std::string bytes(static_cast<std::size_t>(response.file.size()), '\0');
+      std::FILE* f = response.file.Release();
+      const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
+      std::fclose(f);
+      if (got == bytes.size()) {
+        response.text = std::move(bytes);
+      } else {
+        response = ErrorResponse("The file could not be read");
+      }
+    }
     if (response.file) {
       using FileBody = http::basic_file_body<beast::file_stdio>;
       http::response<FileBody> reply{http::status::ok, 11};
