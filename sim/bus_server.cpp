@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #include "sim_log.h"
 
@@ -124,6 +125,13 @@ void BusServer::OnFrame(std::span<const std::uint8_t> frame) {
   const Outgoing out = ApplyFault(fault, std::move(reply), random_);
   const std::string tag = fault.kind == ktr::Fault::kNone ? "" : " [" + FaultName(fault) + "]";
   if (out.delay_ms > 0) Pause(out.delay_ms);
+  if (options_.wireBaud != 0) {
+    // The request has arrived at once on a pty; a real line would have taken
+    // its bits, the device's turnaround and the reply's bits.
+    const std::uint64_t bits = 11ULL * (frame.size() + out.bytes.size());
+    std::this_thread::sleep_for(std::chrono::microseconds(bits * 1000000ULL / options_.wireBaud +
+                                                          options_.turnaroundUs));
+  }
   if (out.bytes.empty()) {
     if (options_.verbose) LogLine("tx nothing" + tag);
     return;

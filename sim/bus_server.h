@@ -25,6 +25,11 @@ struct BusOptions {
   ktr::Firmware firmware = ktr::Firmware::kNew;
   ktr::FaultMode fault;  // applied to every reply
   bool verbose = false;  // every request and reply as hex on stderr
+  // Wire simulation: when non-zero, each reply is held back for the time the
+  // request and the reply take on a line of this baud rate with 8E1 framing
+  // (11 bits a character), plus the device's turnaround.
+  unsigned wireBaud = 0;
+  unsigned turnaroundUs = 2000;
 };
 
 class BusServer {

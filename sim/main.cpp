@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
   ktr_sim::LineSettings line_settings;
   std::string parity = "even";
   bool verbose = false;
+  unsigned wire_baud = 0;
 
   auto* pty_option = app.add_option("--pty", link, "Serve a new pseudo-terminal reached through the symbolic link LINK")
                          ->type_name("LINK");
@@ -93,6 +94,12 @@ int main(int argc, char** argv) {
   app.add_option("--stop", line_settings.stop_bits, "Stop bits, 1 or 2 (ignored on a pty)")
       ->check(CLI::Range(1, 2))
       ->capture_default_str();
+  app.add_option("--wire", wire_baud,
+                 "Hold each reply back for the time a line of this baud rate (8E1) takes to carry the\n"
+                 "request and the reply, plus a 2 ms turnaround (0: answer at once)")
+      ->type_name("BAUD")
+      ->check(CLI::Range(0u, 4000000u))
+      ->capture_default_str();
   app.add_flag("--verbose,-v", verbose, "Show every request and reply as hex on stderr");
 
   try {
@@ -117,6 +124,7 @@ int main(int argc, char** argv) {
   std::string unused;
   options.fault = *ktr_sim::ParseFault(fault_text, unused);
   options.verbose = verbose;
+  options.wireBaud = wire_baud;
   line_settings.parity = ParityCode(parity);
 
   InstallSignals();
