@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Static files: requests per second with 5 connections and no keep-alive
-# (wrk), `ktr-cli serve` against nginx serving the same folder, in one run.
+# Static files: requests per second and p99 latency with 5 connections and
+# no keep-alive (wrk), `ktr-cli serve` against nginx serving the same folder,
+# in one run. Prints Markdown table rows.
 #   bench/static_files_bench.sh [BUILD_DIR] [SECONDS]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -56,17 +57,17 @@ nginx -c "$work/nginx.conf" -p "$work" &
 pids+=($!)
 sleep 0.5
 
-run() {  # run NAME PORT PATH
-  local rps
-  rps=$(wrk -t1 -c5 -d"${seconds}s" -H 'Connection: close' "http://127.0.0.1:$2$3" | awk '/Requests\/sec/ {print $2}')
-  printf '%-28s %-12s %12s\n' "$1" "$3" "$rps" >&2
-  echo "$rps"
+run() {  # run PORT PATH -> "REQUESTS_PER_S P99_MS"
+  wrk -t1 -c5 -d"${seconds}s" --latency -H 'Connection: close' "http://127.0.0.1:$1$2" | awk '
+    /Requests\/sec/ { rps = $2 }
+    $1 == "99%" { v = $2; if (v ~ /us$/) { sub(/us$/, "", v); v /= 1000 } else if (v ~ /ms$/) { sub(/ms$/, "", v) } else if (v ~ /s$/) { sub(/s$/, "", v); v *= 1000 }; p99 = v }
+    END { print rps, p99 }'
 }
-echo "static files, wrk -t1 -c5 -d${seconds}s, Connection: close" >&2
-printf '%-28s %-12s %12s\n' server path requests/s >&2
-a=$(run "ktr-cli serve" "$ours" /index.html)
-b=$(run "nginx (1 worker)" "$theirs" /index.html)
-c=$(run "ktr-cli serve" "$ours" /big.css)
-d=$(run "nginx (1 worker)" "$theirs" /big.css)
-awk -v a="$a" -v b="$b" -v c="$c" -v d="$d" \
-  'BEGIN { printf "ratio ours/nginx: index.html %.2f, big.css %.2f\n", a/b, c/d }' >&2
+# Markdown rows: | metric | ours | peer | ratio | goal |
+for path in /index.html /big.css; do
+  read -r a ap <<<"$(run "$ours" "$path")"
+  read -r b bp <<<"$(run "$theirs" "$path")"
+  awk -v p="$path" -v a="$a" -v b="$b" -v ap="$ap" -v bp="$bp" 'BEGIN {
+    printf "| static %s, wrk -c5 no keep-alive, requests/s vs nginx (1 worker) | %.0f | %.0f | %.2f | >= 0.7x |\n", p, a, b, a / b
+    printf "| static %s, wrk -c5 no keep-alive, p99 vs nginx | %.2f ms | %.2f ms | %.2f | - |\n", p, ap, bp, ap / bp }'
+done

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <chrono>
 
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
 namespace ktr {
 namespace {
 
@@ -19,6 +23,14 @@ inline void CpuRelax() {
   __builtin_ia32_pause();
 #elif defined(__aarch64__)
   asm volatile("yield");
+#endif
+}
+
+// Names the worker thread, so that it can be told apart in /proc and in a
+// debugger.
+void NameThisThread() {
+#if defined(__linux__)
+  pthread_setname_np(pthread_self(), "ktr-modbus");
 #endif
 }
 
@@ -60,6 +72,7 @@ TModbus::~TModbus() {
 }
 
 void TModbus::Execute() {
+  NameThisThread();
   for (;;) {
     WaitWhileEquals(command, CommandIdle);
     if (stopping_.load()) break;

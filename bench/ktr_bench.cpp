@@ -1,0 +1,350 @@
+// The configurator against its peers and against the limits of the line, in
+// one run: Modbus request overhead, the worker hand-off, idle wake-ups,
+// endpoint latency on a pty (with and without a simulated 19200 baud wire),
+// the device search and start-up. Prints Markdown table rows
+// "| metric | ours | peer | ratio | goal |"; scripts/bench adds the static
+// file figures and writes docs/benchmarks.md.
+//
+//   ktr_bench [--quick]      (--quick: fewer requests, no search at 126)
+#include <dirent.h>
+#include <modbus.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_support.h"
+#include "http_client.h"
+#include "ktr_device.h"
+#include "modbus_master.h"
+#include "sim_process.h"
+#include "spawned_process.h"
+#include "web_service.h"
+
+namespace {
+
+using namespace ktr::bench;
+using std::chrono::milliseconds;
+
+struct Block {
+  std::uint16_t start;
+  std::uint16_t count;
+};
+
+// A libmodbus client on the simulator's pty (parity 'N': a pty reports none).
+class Libmodbus {
+ public:
+  explicit Libmodbus(const std::string& port) : ctx_(modbus_new_rtu(port.c_str(), 19200, 'N', 8, 1)) {
+    if (ctx_ == nullptr || modbus_connect(ctx_) != 0) {
+      std::fprintf(stderr, "libmodbus cannot open %s\n", port.c_str());
+      std::exit(1);
+    }
+    modbus_set_slave(ctx_, 1);
+    modbus_set_response_timeout(ctx_, 1, 0);
+  }
+  ~Libmodbus() {
+    modbus_close(ctx_);
+    modbus_free(ctx_);
+  }
+  bool Read(Block b) {
+    std::uint16_t regs[128];
+    return modbus_read_registers(ctx_, b.start, b.count, regs) == b.count;
+  }
+
+ private:
+  modbus_t* ctx_;
+};
+
+ktr::SerialSettings SettingsFor(const std::string& port) {
+  ktr::SerialSettings s;
+  s.portName = port;
+  s.slaveAddress = 1;
+  return s;
+}
+
+// --- Modbus request overhead ------------------------------------------------
+
+void ModbusOverhead(const std::string& port, int n) {
+  for (Block b : {Block{8000, 1}, Block{14000, 76}}) {
+    ktr::TModbus master;
+    master.OpenPort(SettingsFor(port));
+    std::uint16_t regs[128];
+    Stats ours, peer;
+    {
+      Libmodbus lm(port);
+      // Alternate rounds so that drift of the machine hits both alike.
+      std::vector<Stats> a, p;
+      for (int round = 0; round < 4; ++round) {
+        a.push_back(Measure(n / 4, [&] { return master.ReadHoldingRegisters(b.start, b.count, regs) == 0; }));
+        p.push_back(Measure(n / 4, [&] { return lm.Read(b); }));
+      }
+      auto mid = [](std::vector<Stats> v, double Stats::*field) {
+        std::sort(v.begin(), v.end(), [field](const Stats& x, const Stats& y) { return x.*field < y.*field; });
+        return v[v.size() / 2].*field;
+      };
+      ours = {mid(a, &Stats::median), mid(a, &Stats::p99), 0};
+      peer = {mid(p, &Stats::median), mid(p, &Stats::p99), 0};
+    }
+    master.ClosePort();
+    const std::string what = std::to_string(b.count) + "-register read on a pty vs libmodbus";
+    Row(what + ", median", ours.median, peer.median, "us", "<= 1.2x");
+    Row(what + ", p99", ours.p99, peer.p99, "us", "<= 1.2x");
+  }
+}
+
+// --- hand-off ---------------------------------------------------------------
+
+// The classic hand-off the worker replaces: both sides look at the command
+// word every millisecond.
+class PollingWorker {
+ public:
+  PollingWorker() : thread_([this] { Run(); }) {}
+  ~PollingWorker() {
+    stop_ = true;
+    thread_.join();
+  }
+  void Post() {
+    word_.store(1);
+    while (word_.load() != 0) std::this_thread::sleep_for(milliseconds(1));
+  }
+
+ private:
+  void Run() {
+    while (!stop_) {
+      if (word_.load() != 0) word_.store(0);
+      std::this_thread::sleep_for(milliseconds(1));
+    }
+  }
+  std::atomic<int> word_{0};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+void HandOff(int n) {
+  ktr::TModbus master;
+  // A value that is no command: the worker takes it and sets the word back
+  // to idle at once, so this is the hand-off alone.
+  const Stats ours = Measure(n, [&] {
+    master.PostCommand(7);
+    return true;
+  });
+  PollingWorker polling;
+  const Stats peer = Measure(200, [&] {
+    polling.Post();
+    return true;
+  });
+  Row("worker hand-off round trip, median", ours.median, peer.median, "us", "<= 50 us");
+}
+
+// --- idle wake-ups -----------------------------------------------------------
+
+struct ThreadSwitches {
+  std::string name;
+  long switches;
+};
+
+std::vector<ThreadSwitches> Switches(pid_t pid) {
+  std::vector<ThreadSwitches> out;
+  const std::string taskDir = "/proc/" + std::to_string(pid) + "/task";
+  DIR* d = opendir(taskDir.c_str());
+  if (d == nullptr) return out;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    const std::string base = taskDir + "/" + e->d_name;
+    std::string name;
+    std::getline(std::ifstream(base + "/comm"), name);
+    std::ifstream status(base + "/status");
+    long total = 0;
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+        total += std::atol(line.substr(line.find(':') + 1).c_str());
+      }
+    }
+    out.push_back({name + "/" + e->d_name, total});
+  }
+  closedir(d);
+  return out;
+}
+
+long StatusKb(pid_t pid, const char* key) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(key, 0) == 0) return std::atol(line.substr(line.find(':') + 1).c_str());
+  }
+  return -1;
+}
+
+std::uint16_t FreePort() {
+  // Bind port 0 through a short-lived server and read the port back.
+  ktr::TModbus modbus;
+  ktr::TKtrDevice device(modbus, nullptr, nullptr);
+  ktr::WebService web(device, "/nonexistent");
+  web.Start("127.0.0.1", 0);
+  const std::uint16_t port = web.port();
+  web.Stop();
+  return port;
+}
+
+void ServeProcess(const std::string& simPort, int idleSeconds) {
+  const std::uint16_t port = FreePort();
+  const auto t0 = Clock::now();
+  ktr::test::SpawnedProcess serve(KTR_CLI_PATH,
+                                  {"serve", "--port", simPort, "--address", "1", "--listen",
+                                   "127.0.0.1:" + std::to_string(port), "--web", "/tmp"},
+                                  "listening on");
+  // Until the first answer.
+  while (ktr::web_test::Get(port, "/logout.cgi").status != 200) std::this_thread::sleep_for(milliseconds(1));
+  const double startupMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+  Row("ktr-cli serve: start to first HTTP answer", startupMs, 0, "ms", "<= 300 ms");
+
+  for (int i = 0; i < 20; ++i) ktr::web_test::Get(port, "/get_display_data.cgi");
+  const auto before = Switches(serve.pid());
+  std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+  const auto after = Switches(serve.pid());
+  long all = 0, worker = 0;
+  for (const auto& a : after) {
+    for (const auto& b : before) {
+      if (a.name != b.name) continue;
+      all += a.switches - b.switches;
+      if (a.name.rfind("ktr-modbus/", 0) == 0) worker += a.switches - b.switches;
+    }
+  }
+  Row("idle ktr-cli serve: worker wake-ups/s", static_cast<double>(worker) / idleSeconds, 0, "/s", "0");
+  Row("idle ktr-cli serve: all threads wake-ups/s", static_cast<double>(all) / idleSeconds, 0, "/s", "-");
+  Row("ktr-cli serve: peak RSS", static_cast<double>(StatusKb(serve.pid(), "VmHWM:")) / 1024.0, 0, "MB",
+      "<= 15 MB");
+}
+
+// --- endpoints ---------------------------------------------------------------
+
+struct Endpoint {
+  const char* path;
+  std::vector<Block> blocks;
+  int pauses;  // 50 ms each
+};
+
+// Wire time of one read at `baud` with 8E1 framing, plus the turnaround.
+double WireUs(Block b, unsigned baud, double turnaroundUs) {
+  const double chars = 8 + 5 + 2.0 * b.count;
+  return chars * 11 * 1e6 / baud + turnaroundUs;
+}
+
+void Endpoints(const std::string& simPort, unsigned wireBaud, int n) {
+  ktr::TModbus modbus;
+  ktr::TKtrDevice device(modbus, nullptr, nullptr);
+  device.SetSettings(SettingsFor(simPort));
+  device.SetFirmwareVersionForTest(0x2304);
+  const auto root = std::filesystem::temp_directory_path() / ("ktr-bench-" + std::to_string(getpid()));
+  std::filesystem::create_directories(root);
+  ktr::WebService web(device, root.string());
+  web.Start("127.0.0.1", 0);
+  const std::uint16_t port = web.port();
+
+  // The device list length the settings read will fetch (high byte of 10100).
+  std::uint16_t listWord = 0;
+  {
+    ktr::TModbus probe;
+    probe.OpenPort(SettingsFor(simPort));
+    probe.ReadHoldingRegisters(10100, 1, &listWord);
+    probe.ClosePort();
+  }
+  const std::uint16_t listCount = static_cast<std::uint16_t>(std::min(listWord >> 8, 128));
+  std::vector<Block> setBlocks{{10060, 19}, {10300, 4}, {10080, 1}, {10084, 1}, {10100, 1}};
+  if (listCount > 0) setBlocks.push_back({10101, listCount});
+  const std::vector<Endpoint> endpoints{
+      {"/get_display_data.cgi", {{10000, 6}}, 0},
+      {"/get_sched_data.cgi&mon", {{14100, 76}}, 0},
+      {"/get_set_data.cgi", setBlocks, static_cast<int>(setBlocks.size()) - 1},
+      {"/get_index_data.cgi", {{10060, 19}, {0, 20}, {160, 10}, {10020, 8}}, 3},
+  };
+  const std::string tag = wireBaud == 0 ? " (pty)" : " (19200 baud wire)";
+  for (const Endpoint& e : endpoints) {
+    const int count = e.pauses > 0 ? std::max(5, n / 10) : n;
+    const Stats ours = Measure(count, [&] {
+      const auto r = ktr::web_test::Get(port, e.path);
+      return r.status == 200 && !r.body.empty();
+    });
+    double floorUs = 50000.0 * e.pauses;
+    std::string goal;
+    if (wireBaud == 0) {
+      // The floor: the pauses plus libmodbus reading the same blocks, port
+      // opened and closed as the endpoint does.
+      const Stats lm = Measure(count, [&] {
+        Libmodbus client(simPort);
+        for (Block b : e.blocks) {
+          if (!client.Read(b)) return false;
+        }
+        return true;
+      });
+      floorUs += lm.median;
+      goal = "<= floor + 2 ms";
+    } else {
+      for (Block b : e.blocks) floorUs += WireUs(b, wireBaud, 2000);
+      goal = "<= 1.05x limit";
+    }
+    Row(std::string("GET ") + e.path + tag + ", median vs floor", ours.median / 1000, floorUs / 1000, "ms",
+        goal, ours.failures);
+    Row(std::string("GET ") + e.path + tag + ", p99 vs floor", ours.p99 / 1000, floorUs / 1000, "ms", goal);
+  }
+  web.Stop();
+  std::filesystem::remove_all(root);
+}
+
+// --- search -------------------------------------------------------------------
+
+void Search(int address) {
+  ktr_test::SimProcess sim({"--address", std::to_string(address), "--wire", "19200"});
+  ktr::TModbus modbus;
+  ktr::TKtrDevice device(modbus, nullptr, nullptr);
+  device.SetSettings(SettingsFor(sim.link()));
+  const auto t0 = Clock::now();
+  const bool found = device.SearchDevice(sim.link(), {});
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+  // The limit: a 100 ms time-out per silent address, then the probe, the
+  // firmware text (its length from register 8000) and the version on the wire.
+  std::uint16_t textCount = 0;
+  {
+    ktr::TModbus probe;
+    ktr::SerialSettings s = SettingsFor(sim.link());
+    s.slaveAddress = static_cast<std::uint8_t>(address);
+    probe.OpenPort(s);
+    probe.ReadHoldingRegisters(8000, 1, &textCount);
+    probe.ClosePort();
+  }
+  double limitUs = (address - 1) * 100000.0 + WireUs({8000, 1}, 19200, 2000) * 2 +
+                   WireUs({8001, textCount}, 19200, 2000) + WireUs({5000, 3}, 19200, 2000);
+  Row("search, device at address " + std::to_string(address) + " (19200 baud wire)", ms,
+      limitUs / 1000, "ms", "<= 1.05x", found ? 0 : 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
+  const int n = quick ? 200 : 2000;
+  std::printf("| metric | ours | peer / floor | ratio | goal |\n|---|---|---|---|---|\n");
+  {
+    ktr_test::SimProcess sim;
+    ModbusOverhead(sim.link(), n);
+    HandOff(n * 5);
+    Endpoints(sim.link(), 0, quick ? 30 : 200);
+    ServeProcess(sim.link(), quick ? 2 : 10);
+  }
+  {
+    ktr_test::SimProcess wire({"--wire", "19200"});
+    Endpoints(wire.link(), 19200, quick ? 10 : 40);
+  }
+  Search(5);
+  if (!quick) Search(126);
+  return 0;
+}
