@@ -28,13 +28,6 @@ std::string Padded(unsigned value) {
   return text;
 }
 
-// "%02u": at least two digits, zero-padded (7 -> "07", 123 -> "123").
-std::string TwoDigits(unsigned value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%02u", value);
-  return text;
-}
-
 std::string ThreeDigits(unsigned value) {
   char text[16];
   std::snprintf(text, sizeof text, "%03u", value);
@@ -119,20 +112,10 @@ void TKtrDevice::ConvertSettings() {
 
 void TKtrDevice::ConvertDateTime() {
   const std::uint16_t* clock = RegisterImage.data() + place::kClock;
-  // The year within the century is written with two digits at least, so
-  // that "20" + year is the full year for 2000-2009 too (5 -> "2005", not
-  // "205").
-  KtrData.yearText = TwoDigits(clock[0]);
-  KtrData.monthText = TwoDigits(clock[1]);
-  KtrData.dayText = TwoDigits(clock[2]);
-  KtrData.hourText = TwoDigits(clock[3]);
-  KtrData.minuteText = TwoDigits(clock[4]);
-  KtrData.secondText = TwoDigits(clock[5]);
+  SetDateTexts(KtrData, clock[0], clock[1], clock[2]);
+  SetTimeTexts(KtrData, clock[3], clock[4], clock[5]);
   KtrData.tz = clock[6];
   KtrData.dst = clock[7];
-  KtrData.dateText = KtrData.dayText + "-" + KtrData.monthText + "-20" + KtrData.yearText;
-  KtrData.isoDateText = "20" + KtrData.yearText + "-" + KtrData.monthText + "-" + KtrData.dayText;
-  KtrData.timeText = KtrData.hourText + ":" + KtrData.minuteText + ":" + KtrData.secondText;
 }
 
 void TKtrDevice::ConvertMeasurements() {

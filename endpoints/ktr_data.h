@@ -55,6 +55,13 @@ struct KTR_DATA {
   std::array<std::uint32_t, kDeviceListMax> DeviceList{};
 };
 
+// Date and time texts of the device clock, from the register values: the
+// year within the century, month, day, hour, minute, second, each written
+// with two digits at least ("%02u"); dateText is day-month-20year,
+// isoDateText 20year-month-day, timeText hour:minute:second.
+void SetDateTexts(KTR_DATA& data, unsigned year, unsigned month, unsigned day);
+void SetTimeTexts(KTR_DATA& data, unsigned hour, unsigned minute, unsigned second);
+
 // One converted weekday schedule (Sunday is day 0).
 struct SCHEDULER_DATA {
   std::uint32_t ena = 0;

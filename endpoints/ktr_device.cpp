@@ -1,6 +1,34 @@
 #include "ktr_device.h"
 
+#include <cstdio>
+
 namespace ktr {
+namespace {
+
+std::string TwoDigits(unsigned value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02u", value);
+  return text;
+}
+
+}  // namespace
+
+void SetDateTexts(KTR_DATA& d, unsigned year, unsigned month, unsigned day) {
+  // Two digits for the year too, so that "20" + year is the full year for
+  // 2000-2009 as well (5 -> "2005", not "205").
+  d.yearText = TwoDigits(year);
+  d.monthText = TwoDigits(month);
+  d.dayText = TwoDigits(day);
+  d.dateText = d.dayText + "-" + d.monthText + "-20" + d.yearText;
+  d.isoDateText = "20" + d.yearText + "-" + d.monthText + "-" + d.dayText;
+}
+
+void SetTimeTexts(KTR_DATA& d, unsigned hour, unsigned minute, unsigned second) {
+  d.hourText = TwoDigits(hour);
+  d.minuteText = TwoDigits(minute);
+  d.secondText = TwoDigits(second);
+  d.timeText = d.hourText + ":" + d.minuteText + ":" + d.secondText;
+}
 
 TKtrDevice::TKtrDevice(TModbus& modbus, LogFn log, AddressListFn addressList)
     : modbus_(modbus), log_(std::move(log)), addressList_(std::move(addressList)) {}

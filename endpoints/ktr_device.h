@@ -74,10 +74,12 @@ class TKtrDevice {
   // Sets the version as a search would (tests of the 17/19-register rule).
   void SetFirmwareVersionForTest(std::uint32_t version);
 
+  // Appends a line to the operator's log (through the log callback).
+  void Log(const std::string& line) const;
+
  private:
   friend class AccessCycle;
 
-  void Log(const std::string& line) const;
   void ReplaceAddressList(const std::vector<std::string>& addresses) const;
 
   // ReadHoldingRegisters into the image at `place`; logs `errorLine` when

@@ -32,12 +32,6 @@ struct SettingWrite {
 std::uint16_t Word(std::string_view value) { return static_cast<std::uint16_t>(FieldInteger(value)); }
 
 // "%02u" for the clock texts: at least two digits.
-std::string TwoDigits(std::uint16_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%02u", static_cast<unsigned>(value));
-  return text;
-}
-
 // A setting held in one register whose value is kept in a number field.
 struct NumberKey {
   std::string_view key;
@@ -117,11 +111,7 @@ std::optional<SettingWrite> DateTimeGroup(const std::string& key, const std::str
                static_cast<std::uint16_t>(TwoDigitPiece(value, 6)),
                static_cast<std::uint16_t>(TwoDigitPiece(value, 9))};
     w.store = [](KTR_DATA& d, const std::vector<std::uint16_t>& words) {
-      d.yearText = std::to_string(words[0]);
-      d.monthText = TwoDigits(words[1]);
-      d.dayText = TwoDigits(words[2]);
-      d.dateText = d.dayText + "-" + d.monthText + "-20" + d.yearText;
-      d.isoDateText = "20" + d.yearText + "-" + d.monthText + "-" + d.dayText;
+      SetDateTexts(d, words[0], words[1], words[2]);
     };
   } else if (key == "tm") {  // HH:MM:SS
     w.start = 10023;
@@ -129,10 +119,7 @@ std::optional<SettingWrite> DateTimeGroup(const std::string& key, const std::str
                static_cast<std::uint16_t>(TwoDigitPiece(value, 4)),
                static_cast<std::uint16_t>(TwoDigitPiece(value, 7))};
     w.store = [](KTR_DATA& d, const std::vector<std::uint16_t>& words) {
-      d.hourText = TwoDigits(words[0]);
-      d.minuteText = TwoDigits(words[1]);
-      d.secondText = TwoDigits(words[2]);
-      d.timeText = d.hourText + ":" + d.minuteText + ":" + d.secondText;
+      SetTimeTexts(d, words[0], words[1], words[2]);
     };
   } else if (key == "t_zone") {  // read back under "tz"
     w.start = 10026;

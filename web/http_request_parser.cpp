@@ -4,6 +4,7 @@
 
 #include "cgi_handler.h"
 #include "load_web.h"
+#include "request_guard.h"
 
 namespace ktr {
 
@@ -87,12 +88,23 @@ std::string FormParameters(std::string_view contentType, std::string_view body) 
   return RequestText(body);
 }
 
-HttpRequestParser::HttpRequestParser(const LoadWeb& loadWeb, const CgiHandler& cgiHandler)
-    : loadWeb_(loadWeb), cgiHandler_(cgiHandler) {}
+HttpRequestParser::HttpRequestParser(const LoadWeb& loadWeb, const CgiHandler& cgiHandler,
+                                     const RequestGuard* guard, LogFn log)
+    : loadWeb_(loadWeb), cgiHandler_(cgiHandler), guard_(guard), log_(std::move(log)) {}
 
 void HttpRequestParser::Handle(const HttpRequest& request, HttpResponse& response) const {
   std::string path = RequestPath(request.target);
   const bool endpoint = path.find(".cgi") != std::string::npos;
+  if (guard_ != nullptr) {
+    if (const std::string reason = guard_->Check(request, endpoint); !reason.empty()) {
+      response.status = 403;
+      response.contentType = "text/html";
+      response.charset = "utf-8";
+      response.text = "403 Forbidden";
+      if (log_) log_("Refused " + request.method + " " + path + ": " + reason);
+      return;
+    }
+  }
   if (request.method == "GET") {
     const std::string parameters = QueryParameters(request.target);
     if (endpoint) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,7 @@ namespace ktr {
 
 class CgiHandler;
 class LoadWeb;
+class RequestGuard;
 
 // Both buffers hold at most this many bytes; longer texts are cut, never
 // refused. They are C strings in the device firmware's tradition: a text ends
@@ -35,8 +37,12 @@ std::string FormParameters(std::string_view contentType, std::string_view body);
 
 class HttpRequestParser {
  public:
-  // Both must outlive the parser.
-  HttpRequestParser(const LoadWeb& loadWeb, const CgiHandler& cgiHandler);
+  using LogFn = std::function<void(const std::string& line)>;
+
+  // All must outlive the parser. With a guard, a request it refuses gets
+  // 403 "403 Forbidden" and one log line, and reaches nothing else.
+  HttpRequestParser(const LoadWeb& loadWeb, const CgiHandler& cgiHandler,
+                    const RequestGuard* guard = nullptr, LogFn log = nullptr);
 
   // GET: ".cgi" in the path -> CgiHandler with the query text, else LoadWeb.
   // POST: ".cgi" in the path -> CgiHandler with the form body, else the
@@ -49,6 +55,8 @@ class HttpRequestParser {
  private:
   const LoadWeb& loadWeb_;
   const CgiHandler& cgiHandler_;
+  const RequestGuard* guard_;
+  LogFn log_;
 };
 
 }  // namespace ktr

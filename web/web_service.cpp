@@ -2,12 +2,15 @@
 
 #include <utility>
 
+#include "ktr_device.h"
+
 namespace ktr {
 
 WebService::WebService(TKtrDevice& device, std::string webRoot, HttpServerOptions options)
     : loadWeb_(std::move(webRoot)),
       cgiHandler_(device),
-      parser_(loadWeb_, cgiHandler_),
+      parser_(loadWeb_, cgiHandler_, &guard_,
+              [&device](const std::string& line) { device.Log(line); }),
       options_(std::move(options)) {}
 
 WebService::~WebService() { Stop(); }

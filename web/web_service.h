@@ -12,6 +12,7 @@
 #include "http_request_parser.h"
 #include "http_server.h"
 #include "load_web.h"
+#include "request_guard.h"
 
 namespace ktr {
 
@@ -39,6 +40,7 @@ class WebService {
  private:
   LoadWeb loadWeb_;
   CgiHandler cgiHandler_;
+  RequestGuard guard_;
   HttpRequestParser parser_;
   HttpServerOptions options_;
   mutable std::mutex mutex_;

@@ -1,0 +1,163 @@
+// Request layer of the configurator pages.
+//
+// Every call to the configurator's .cgi endpoints goes through Ktr.api, which
+// turns each possible outcome into one reply object and records it in the
+// activity list that every page shows:
+//   - 200 with a body: the body (parsed as JSON where the caller asks);
+//   - 200 with an empty body: the configurator could not open the serial
+//     port, so the device is not reachable (the endpoints answer this way
+//     instead of with an error status);
+//   - any other status: the server's own text, e.g. the 500 "'x' is not a
+//     valid integer value" of a field that is no integer;
+//   - no answer at all, or none within kTimeoutMs.
+// The server does no percent-decoding of parameters, so bodies are sent as
+// the exact key=value text (see Ktr.fields.body).
+'use strict';
+
+var Ktr = window.Ktr || {};
+window.Ktr = Ktr;
+
+Ktr.api = (function () {
+  // A device request may wait for the device lock while the bus is searched
+  // or another request runs; 20 s leaves room for that and still ends.
+  const kTimeoutMs = 20000;
+  const kActivityLimit = 60;
+
+  const kNotReachable =
+    'Device not reachable: the configurator could not open the serial port. ' +
+    'Check the port and the cable, then try again.';
+
+  const activity = [];
+  const listeners = [];
+
+  function clock(date) {
+    const pad = (n) => String(n).padStart(2, '0');
+    return pad(date.getHours()) + ':' + pad(date.getMinutes()) + ':' + pad(date.getSeconds());
+  }
+
+  function record(entry) {
+    activity.unshift(entry);
+    if (activity.length > kActivityLimit) activity.length = kActivityLimit;
+    for (const listener of listeners) listener(entry, activity);
+  }
+
+  function shortText(text, limit) {
+    const flat = String(text).replace(/\s+/g, ' ').trim();
+    return flat.length > limit ? flat.slice(0, limit) + '…' : flat;
+  }
+
+  // One HTTP exchange. Resolves (never rejects) with
+  //   { ok, kind, status, text, message }
+  // kind: 'text' (200 with a body), 'empty', 'http', 'network', 'timeout'.
+  async function request(method, path, body) {
+    const entry = { time: clock(new Date()), method, path, body: body || '', ok: false, result: '…' };
+    const controller = new AbortController();
+    const timer = setTimeout(() => controller.abort(), kTimeoutMs);
+    let reply;
+    try {
+      const init = { method, cache: 'no-store', signal: controller.signal };
+      if (method === 'POST') {
+        init.headers = { 'Content-Type': 'application/x-www-form-urlencoded' };
+        init.body = body || '';
+      }
+      const response = await fetch(path, init);
+      const text = await response.text();
+      if (response.status !== 200) {
+        const shown = text.trim() || response.statusText || 'no text';
+        reply = {
+          ok: false, kind: 'http', status: response.status, text,
+          message: 'The configurator answered ' + response.status + ': ' + shortText(shown, 200),
+        };
+      } else if (text.length === 0) {
+        reply = { ok: false, kind: 'empty', status: 200, text, message: kNotReachable };
+      } else {
+        reply = { ok: true, kind: 'text', status: 200, text, message: '' };
+      }
+    } catch (error) {
+      reply = controller.signal.aborted
+        ? { ok: false, kind: 'timeout', status: 0, text: '',
+            message: 'No answer from the configurator within ' + kTimeoutMs / 1000 + ' s.' }
+        : { ok: false, kind: 'network', status: 0, text: '',
+            message: 'The configurator does not answer. Is it still running?' };
+    } finally {
+      clearTimeout(timer);
+    }
+    entry.status = reply.status;
+    entry.kind = reply.kind;
+    entry.ok = reply.ok;
+    entry.result = reply.ok ? shortText(reply.text, 120) : reply.message;
+    reply.entry = entry;
+    record(entry);
+    return reply;
+  }
+
+  // Parses a 200 reply as JSON and checks its shape with check(data), which
+  // returns '' when the data is as expected, else what is wrong.
+  function parse(reply, path, check) {
+    if (!reply.ok) return reply;
+    let data;
+    try {
+      data = JSON.parse(reply.text);
+    } catch (error) {
+      data = undefined;
+    }
+    const problem = data === undefined ? 'not JSON' : check ? check(data) : '';
+    if (problem) {
+      const bad = {
+        ok: false, kind: 'bad-reply', status: reply.status, text: reply.text,
+        message: 'Unexpected reply from ' + path + ' (' + problem + '): ' + shortText(reply.text, 120),
+      };
+      bad.entry = reply.entry;
+      bad.entry.ok = false;
+      bad.entry.result = bad.message;
+      for (const listener of listeners) listener(bad.entry, activity);
+      return bad;
+    }
+    reply.data = data;
+    return reply;
+  }
+
+  // GET of a read endpoint; the reply carries .data when ok.
+  async function getJson(path, check) {
+    return parse(await request('GET', path), path, check);
+  }
+
+  // POST of a write endpoint that answers {"answer":"yes"} or {"answer":"no"}.
+  // "no" is a failure of kind 'refused' unless options.noIsAnswer is set
+  // (login, where "no" is the wrong-password answer).
+  async function postAnswer(path, body, options) {
+    const reply = parse(await request('POST', path, body), path, (data) =>
+      data && (data.answer === 'yes' || data.answer === 'no') ? '' : 'no "answer" of yes or no');
+    if (reply.ok && reply.data.answer === 'no' && !(options && options.noIsAnswer)) {
+      reply.ok = false;
+      reply.kind = 'refused';
+      reply.message = 'The configurator refused the request ' + path + ' ' + body + '.';
+      reply.entry.ok = false;
+      reply.entry.result = reply.message;
+      for (const listener of listeners) listener(reply.entry, activity);
+    }
+    return reply;
+  }
+
+  // POST of a command whose reply body is empty by design (run_config.cgi):
+  // the empty body is its normal answer, so only transport failures count.
+  async function postCommand(path) {
+    const reply = await request('POST', path, '');
+    if (reply.kind === 'empty') {
+      reply.ok = true;
+      reply.entry.ok = true;
+      reply.entry.result = 'sent (this command answers with an empty body)';
+      for (const listener of listeners) listener(reply.entry, activity);
+    }
+    return reply;
+  }
+
+  function onActivity(listener) {
+    listeners.push(listener);
+  }
+
+  return {
+    request, getJson, postAnswer, postCommand, onActivity, activity, clock,
+    kNotReachable, kTimeoutMs,
+  };
+})();

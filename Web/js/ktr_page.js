@@ -1,0 +1,199 @@
+// Shared frame of every page: the header with its navigation, the login
+// gate of the settings pages, notices, the confirmation dialog and the
+// list of the page's requests at the bottom.
+//
+// The configurator keeps no login state of its own (its login endpoint only
+// checks the password), so the pages remember a successful login for this
+// browser tab in sessionStorage; closing the tab or "Log out" forgets it.
+'use strict';
+
+var Ktr = window.Ktr || {};
+window.Ktr = Ktr;
+
+Ktr.page = (function () {
+  const kLoginKey = 'ktr.login';
+
+  const kPages = [
+    { file: 'index.html', id: 'home', label: 'Home', icon: 'home' },
+    { file: 'time.html', id: 'time', label: 'Time', icon: 'clock', login: true },
+    { file: 'display.html', id: 'display', label: 'Display', icon: 'display', login: true },
+    { file: 'counter.html', id: 'counter', label: 'Counter', icon: 'counter', login: true },
+    { file: 'settings.html', id: 'settings', label: 'Device', icon: 'gear', login: true },
+    { file: 'schedule.html', id: 'schedule', label: 'Schedule', icon: 'calendar', login: true },
+    { file: 'bus.html', id: 'bus', label: 'Bus', icon: 'bus', login: true },
+  ];
+
+  const svgNs = 'http://www.w3.org/2000/svg';
+
+  function icon(name, className) {
+    const svg = document.createElementNS(svgNs, 'svg');
+    svg.setAttribute('class', 'icon' + (className ? ' ' + className : ''));
+    svg.setAttribute('aria-hidden', 'true');
+    const use = document.createElementNS(svgNs, 'use');
+    use.setAttribute('href', 'images/icons.svg#' + name);
+    svg.appendChild(use);
+    return svg;
+  }
+
+  // Small element builder: el('p', { class: 'x', text: 'y' }, child, ...).
+  function el(tag, props, ...children) {
+    const node = document.createElement(tag);
+    for (const [key, value] of Object.entries(props || {})) {
+      if (value === undefined || value === null || value === false) continue;
+      if (key === 'text') node.textContent = value;
+      else if (key === 'class') node.className = value;
+      else if (key.startsWith('on')) node.addEventListener(key.slice(2), value);
+      else node.setAttribute(key, value === true ? '' : value);
+    }
+    for (const child of children) {
+      if (child === null || child === undefined || child === false) continue;
+      node.appendChild(typeof child === 'string' ? document.createTextNode(child) : child);
+    }
+    return node;
+  }
+
+  function loggedIn() {
+    try {
+      return sessionStorage.getItem(kLoginKey) === 'yes';
+    } catch (error) {
+      return false;
+    }
+  }
+
+  function setLoggedIn(yes) {
+    try {
+      if (yes) sessionStorage.setItem(kLoginKey, 'yes');
+      else sessionStorage.removeItem(kLoginKey);
+    } catch (error) {
+      // Storage switched off: the login lasts for this page only.
+    }
+  }
+
+  // A page file named in ?next= that the login page may open: only our own
+  // settings pages, never an address from outside.
+  function settingsPage(file) {
+    const page = kPages.find((p) => p.file === file && p.login);
+    return page ? page.file : '';
+  }
+
+  async function logout() {
+    const reply = await Ktr.api.postAnswer('/logout.cgi', '');
+    setLoggedIn(false);
+    // Nothing to undo on the configurator's side; a failed request only
+    // means it did not hear about it.
+    location.assign('index.html' + (reply.ok ? '' : '?logout=local'));
+  }
+
+  function buildHeader(current) {
+    const header = document.getElementById('top');
+    if (!header) return;
+    const nav = el('nav', { class: 'nav', 'aria-label': 'Pages' });
+    for (const page of kPages) {
+      const link = el('a', { href: page.file, class: page.id === current ? 'active' : '' },
+        icon(page.icon), el('span', { text: page.label }));
+      if (page.id === current) link.setAttribute('aria-current', 'page');
+      if (page.login && !loggedIn()) link.classList.add('locked');
+      nav.appendChild(link);
+    }
+    const session = loggedIn()
+      ? el('button', { type: 'button', class: 'session', id: 'logout', onclick: logout },
+          icon('logout'), el('span', { text: 'Log out' }))
+      : el('a', { href: 'login.html', class: 'session' + (current === 'login' ? ' active' : ''), id: 'login-link' },
+          icon('key'), el('span', { text: 'Log in' }));
+    header.append(
+      el('a', { href: 'index.html', class: 'brand' },
+        el('img', { src: 'images/logo.svg', alt: '', width: '32', height: '32' }),
+        el('span', {}, el('strong', { text: 'KTR' }), ' configurator')),
+      nav,
+      session);
+  }
+
+  function buildActivity() {
+    const footer = document.getElementById('activity');
+    if (!footer) return;
+    const count = el('span', { class: 'count', text: '0' });
+    const body = el('tbody');
+    const table = el('table', { class: 'activity-table' },
+      el('thead', {}, el('tr', {}, el('th', { text: 'Time' }), el('th', { text: 'Request' }),
+        el('th', { text: 'Result' }))),
+      body);
+    footer.append(el('details', {},
+      el('summary', {}, 'Requests of this page ', count),
+      el('div', { class: 'table-wrap' }, table)));
+    Ktr.api.onActivity((entry, all) => {
+      count.textContent = String(all.length);
+      let row = entry.row;
+      if (!row) {
+        row = el('tr');
+        entry.row = row;
+        body.insertBefore(row, body.firstChild);
+      }
+      row.className = entry.ok ? 'ok' : 'failed';
+      row.replaceChildren(
+        el('td', { text: entry.time }),
+        el('td', {}, el('code', { text: entry.method + ' ' + entry.path + (entry.body ? '  ' + entry.body : '') })),
+        el('td', { text: entry.result }));
+      while (body.rows.length > all.length) body.deleteRow(body.rows.length - 1);
+    });
+  }
+
+  // One notice in a container: kind 'error', 'ok', 'info' or 'busy'; action
+  // is an optional { label, run } button, e.g. "Try again".
+  function notice(container, kind, text, action) {
+    if (typeof container === 'string') container = document.getElementById(container);
+    if (!container) return;
+    container.replaceChildren();
+    if (!text) return;
+    const names = { error: 'warning', ok: 'check', info: 'info', busy: 'refresh' };
+    const box = el('div', { class: 'notice ' + kind, role: kind === 'error' ? 'alert' : 'status' },
+      icon(names[kind] || 'info', kind === 'busy' ? 'spin' : ''), el('span', { class: 'text', text }));
+    if (action) {
+      box.appendChild(el('button', { type: 'button', class: 'link', onclick: action.run, text: action.label }));
+    }
+    container.appendChild(box);
+  }
+
+  // A confirmation in the page's own dialog; resolves true on confirm.
+  function confirm(title, text, confirmLabel, danger) {
+    return new Promise((resolve) => {
+      const dialog = el('dialog', { class: 'confirm', 'aria-labelledby': 'confirm-title' });
+      const finish = (answer) => {
+        dialog.close();
+        dialog.remove();
+        resolve(answer);
+      };
+      dialog.append(
+        el('h2', { id: 'confirm-title', text: title }),
+        el('p', { text }),
+        el('div', { class: 'buttons' },
+          el('button', { type: 'button', class: 'secondary', id: 'confirm-cancel', text: 'Cancel',
+            onclick: () => finish(false) }),
+          el('button', { type: 'button', class: danger ? 'danger' : 'primary', id: 'confirm-ok',
+            text: confirmLabel, onclick: () => finish(true) })));
+      dialog.addEventListener('cancel', (event) => {
+        event.preventDefault();
+        finish(false);
+      });
+      document.body.appendChild(dialog);
+      dialog.showModal();
+      dialog.querySelector('#confirm-cancel').focus();
+    });
+  }
+
+  function start() {
+    const body = document.body;
+    const current = body.dataset.page || '';
+    if (body.dataset.login === 'required' && !loggedIn()) {
+      location.replace('login.html?next=' + encodeURIComponent(current + '.html'));
+      return false;
+    }
+    buildHeader(current);
+    buildActivity();
+    body.classList.add('ready');
+    return true;
+  }
+
+  const ready = start();
+
+  return { ready, icon, el, notice, confirm, loggedIn, setLoggedIn, settingsPage, pages: kPages };
+})();

@@ -1,0 +1,61 @@
+// Device settings page: the sixteen settings of /get_set_data.cgi, each
+// written back under its own key through /setdata.cgi.
+'use strict';
+
+(function () {
+  if (!Ktr.page.ready) return;
+
+  // Unit and mode codes of a sensor; a code outside these lists is shown
+  // as "code N" by the form.
+  const units = [[0, '°C (degrees Celsius)'], [1, '°F (degrees Fahrenheit)'], [2, '%RH (relative humidity)'],
+    [3, 'g/m3 (absolute humidity)']];
+  const modes = [[0, '0: reading not shown'], [1, '1: reading shown'], [2, '2: reading shown']];
+
+  const sensor = (n) => ({
+    title: 'Sensor ' + n,
+    icon: 'thermometer',
+    fields: [
+      { key: 's' + n + 'ad', label: 'Address' },
+      { key: 's' + n + 'un', label: 'Unit', kind: 'select', options: units },
+      { key: 's' + n + 'mo', label: 'Mode', kind: 'select', options: modes },
+      { key: 's' + n + 'rf', label: 'Refresh', hint: 'Firmware before 0.35.4 keeps no value here and reads 1.' },
+    ],
+  });
+
+  const form = new Ktr.SettingsForm(document.getElementById('form'), {
+    readPath: '/get_set_data.cgi',
+    groups: [
+      {
+        title: 'Bus',
+        icon: 'bus',
+        fields: [
+          { key: 'diad', label: 'Device address',
+            hint: 'The configurator goes on using the address it found; search the bus again after a change.' },
+          { key: 'poll', label: 'Poll', hint: 'Reported only while the device address is 1; otherwise it reads 0.',
+            same: (sent, reported, reply) => (reply.diad === 1 ? sent === reported : null) },
+        ],
+      },
+      sensor(1),
+      sensor(2),
+      {
+        title: 'Brightness',
+        icon: 'display',
+        fields: [
+          { key: 'bmod', label: 'Mode' },
+          { key: 'blvl', label: 'Level' },
+          { key: 'bloc', label: 'Lock' },
+          { key: 'bgra', label: 'Gradient' },
+        ],
+      },
+      {
+        title: 'Synchronisation',
+        icon: 'clock',
+        fields: [
+          { key: 'sype', label: 'Type' },
+          { key: 'stmo', label: 'Time mode' },
+        ],
+      },
+    ],
+  });
+  form.load();
+})();
