@@ -83,9 +83,14 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
   });
 
   int found = 0;
+  bool stopped = false;
   {
     std::lock_guard<std::mutex> device(DeviceMutex);
     for (int address = kFirstAddress; address <= kLastAddress && found == 0; ++address) {
+      if (progress.stopRequested && progress.stopRequested()) {
+        stopped = true;
+        break;
+      }
       editSettings([address](SerialSettings& s) { s.slaveAddress = static_cast<std::uint8_t>(address); });
       if (modbus_.OpenPort(Settings()) != 0) {
         Log("Error open port !!!");
@@ -101,6 +106,7 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
     }
   }
   editSettings([](SerialSettings& s) { s.timeoutMs = kNormalTimeoutMs; });
+  if (stopped) return false;
 
   if (found == 0) {
     Log("Please check the device connection");

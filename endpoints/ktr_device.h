@@ -27,6 +27,9 @@ class TKtrDevice {
   // Progress of a device search, for the window's gauge.
   struct SearchProgress {
     std::function<void(int minimum, int maximum, int position)> gauge;
+    // Asked before each address; true ends the scan at once (the program is
+    // closing): the search then returns false and logs nothing more.
+    std::function<bool()> stopRequested;
   };
 
   // The worker must outlive this object. Callbacks may be called from any

@@ -21,10 +21,12 @@ using Reads = std::vector<std::pair<unsigned, unsigned>>;
 class GaugeRecorder {
  public:
   TKtrDevice::SearchProgress Progress() {
-    return {[this](int minimum, int maximum, int position) {
+    TKtrDevice::SearchProgress progress;
+    progress.gauge = [this](int minimum, int maximum, int position) {
       std::lock_guard<std::mutex> lock(mutex_);
       calls_.emplace_back(minimum, maximum, position);
-    }};
+    };
+    return progress;
   }
   std::vector<Gauge> Calls() {
     std::lock_guard<std::mutex> lock(mutex_);

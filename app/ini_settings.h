@@ -1,0 +1,30 @@
+// The configuration file: an INI file with one section "PC" and the integer
+// keys "Baud", "Parity", "StopBits" and "Size", read at start-up and written
+// when the serial settings dialog is confirmed.
+#pragma once
+
+#include <QString>
+
+#include "serial_settings.h"
+
+namespace ktr::app {
+
+// Where the file lives: "C:/ProgramData/Orvo/KTRWebServer/KTRWebServer.INI"
+// on Windows; on Linux the user's configuration folder ($XDG_CONFIG_HOME,
+// by default ~/.config) + "/Orvo/KTRWebServer/KTRWebServer.INI".
+QString DefaultIniPath();
+
+// Sets baudRate, parity, stopBits and dataBits of `settings` from the file;
+// a missing file, section or key, a value that is no integer or one that
+// does not fit its field (parity, stop-bit and data-bit codes are 0-255,
+// the baud rate is positive) leaves that field at its default (19200, 2,
+// 0, 8). Every other field is left as it is.
+void LoadIniSettings(const QString& path, SerialSettings& settings);
+
+// Writes the four keys in the order Baud, Parity, StopBits, Size, each
+// saved to disk before the next. Returns an empty text, or "Unable to
+// write to PATH" for the first key that could not be written (the keys
+// after it are then not written).
+QString SaveIniSettings(const QString& path, const SerialSettings& settings);
+
+}  // namespace ktr::app

@@ -1,0 +1,34 @@
+// What TMainForm takes from outside. The program itself takes no command
+// line and no environment: main() uses the defaults, which are the
+// production values. Tests change them (a free port, loopback, a temporary
+// INI file, a made-up sysfs tree). Construct after the QApplication.
+#pragma once
+
+#include <QCoreApplication>
+#include <QString>
+#include <QUrl>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "ini_settings.h"
+
+namespace ktr::app {
+
+struct TMainFormOptions {
+  // HTTP port: 80; 0 takes any free port (read it back with HttpPort()).
+  std::uint16_t httpPort = 80;
+  // Listen address; empty: every local address.
+  std::string listenAddress;
+  // The configuration file.
+  QString iniPath = DefaultIniPath();
+  // Where the Linux port list comes from.
+  QString sysfsRoot = QStringLiteral("/sys/class/tty");
+  // The web pages: the folder "Web" beside the executable.
+  QString webRoot = QCoreApplication::applicationDirPath() + QStringLiteral("/Web");
+  // Shows a URL in the default browser; empty: QDesktopServices::openUrl.
+  std::function<void(const QUrl&)> openBrowser;
+};
+
+}  // namespace ktr::app

@@ -1,0 +1,286 @@
+// The window's parts that need no window: the settings dialog's mapping and
+// label text, the configuration file, and the two port lists (Windows
+// registry data, Linux sysfs).
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ini_settings.h"
+#include "line_settings.h"
+#include "port_list.h"
+
+using ktr::SerialSettings;
+using namespace ktr::app;
+
+Q_DECLARE_METATYPE(std::vector<std::wstring>)
+
+namespace {
+
+SerialSettings Line(std::int32_t baud, int parity, int stop, int data) {
+  SerialSettings s;
+  s.baudRate = baud;
+  s.parity = static_cast<std::uint8_t>(parity);
+  s.stopBits = static_cast<std::uint8_t>(stop);
+  s.dataBits = static_cast<std::uint8_t>(data);
+  return s;
+}
+
+void WriteFile(const QString& path, const QByteArray& content) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.write(content);
+}
+
+QStringList ToQt(const std::vector<std::string>& names) {
+  QStringList list;
+  for (const auto& n : names) list << QString::fromStdString(n);
+  return list;
+}
+
+}  // namespace
+
+class AppCoreTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // --- the dialog's lists and the label ---
+  void ChoiceFromSettings_data() {
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("parity");
+    QTest::addColumn<int>("stop");
+    QTest::addColumn<int>("data");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("defaults") << 19200 << 2 << 0 << 8 << "19200,Even,8,1";
+    QTest::newRow("every list's first item") << 1200 << 0 << 0 << 5 << "1200,None,5,1";
+    QTest::newRow("odd, 2 stop, 7 data") << 115200 << 1 << 2 << 7 << "115200,Odd,7,2";
+    QTest::newRow("one and a half stop bits") << 14400 << 2 << 1 << 6 << "14400,Even,6,1,5";
+    QTest::newRow("baud not listed -> 19200") << 12345 << 0 << 0 << 8 << "19200,None,8,1";
+    QTest::newRow("data bits 9 -> 8") << 9600 << 2 << 0 << 9 << "9600,Even,8,1";
+    QTest::newRow("data bits 0 -> 8") << 9600 << 2 << 0 << 0 << "9600,Even,8,1";
+    QTest::newRow("parity code 3 -> Even") << 9600 << 3 << 0 << 8 << "9600,Even,8,1";
+    QTest::newRow("stop code 7 -> 1") << 9600 << 0 << 7 << 8 << "9600,None,8,1";
+  }
+  void ChoiceFromSettings() {
+    QFETCH(int, baud);
+    QFETCH(int, parity);
+    QFETCH(int, stop);
+    QFETCH(int, data);
+    QFETCH(QString, label);
+    const LineChoice choice = ktr::app::ChoiceFromSettings(Line(baud, parity, stop, data));
+    QCOMPARE(QString::fromStdString(SettingsLabelText(choice)), label);
+  }
+
+  void ApplyChoiceWritesTheLineFieldsOnly() {
+    SerialSettings before = Line(9600, 0, 0, 8);
+    before.portName = "/dev/ttyUSB0";
+    before.slaveAddress = 17;
+    before.timeoutMs = 100;
+    before.transport = 3;
+    const SerialSettings after = ApplyChoice(before, {.baud = 8, .parity = 1, .stop = 2, .data = 2});
+    QCOMPARE(after.baudRate, 115200);
+    QCOMPARE(int(after.parity), 1);
+    QCOMPARE(int(after.stopBits), 2);
+    QCOMPARE(int(after.dataBits), 7);
+    QCOMPARE(int(after.transport), 0);
+    QCOMPARE(after.portName, std::string("/dev/ttyUSB0"));
+    QCOMPARE(int(after.slaveAddress), 17);
+    QCOMPARE(after.timeoutMs, 100);
+  }
+
+  void ChoiceRoundTripsEveryListedValue() {
+    for (const auto baud : kBaudItems) {
+      for (int parity = 0; parity < 3; ++parity) {
+        for (int stop = 0; stop < 3; ++stop) {
+          for (int data = 5; data <= 8; ++data) {
+            const SerialSettings s = Line(std::stoi(std::string(baud)), parity, stop, data);
+            const SerialSettings back = ApplyChoice(SerialSettings{}, ktr::app::ChoiceFromSettings(s));
+            QCOMPARE(back.baudRate, s.baudRate);
+            QCOMPARE(back.parity, s.parity);
+            QCOMPARE(back.stopBits, s.stopBits);
+            QCOMPARE(back.dataBits, s.dataBits);
+          }
+        }
+      }
+    }
+  }
+
+  void NothingSelectedMeansTheDefault() {
+    const LineChoice none{.baud = -1, .parity = -1, .stop = -1, .data = -1};
+    QCOMPARE(QString::fromStdString(SettingsLabelText(none)), QString("19200,Even,8,1"));
+    const SerialSettings s = ApplyChoice(SerialSettings{}, none);
+    QCOMPARE(s.baudRate, 19200);
+    QCOMPARE(int(s.parity), 2);
+  }
+
+  // --- the configuration file ---
+  void LoadIni_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("parity");
+    QTest::addColumn<int>("stop");
+    QTest::addColumn<int>("data");
+    QTest::newRow("all four keys") << QByteArray("[PC]\nBaud=9600\nParity=1\nStopBits=2\nSize=7\n") << 9600 << 1
+                                   << 2 << 7;
+    QTest::newRow("no section -> defaults") << QByteArray("[XY]\nBaud=9600\n") << 19200 << 2 << 0 << 8;
+    QTest::newRow("missing keys -> defaults") << QByteArray("[PC]\nSize=5\n") << 19200 << 2 << 0 << 5;
+    QTest::newRow("not integers -> defaults")
+        << QByteArray("[PC]\nBaud=fast\nParity=\nStopBits=1.5\nSize=8x\n") << 19200 << 2 << 0 << 8;
+    QTest::newRow("out of the fields' range -> defaults")
+        << QByteArray("[PC]\nBaud=-5\nParity=256\nStopBits=-1\nSize=1000\n") << 19200 << 2 << 0 << 8;
+    QTest::newRow("CRLF lines and spaces") << QByteArray("[PC]\r\nBaud = 57600\r\nParity = 0\r\n") << 57600 << 0
+                                           << 0 << 8;
+    QTest::newRow("a baud rate the dialog does not list is kept")
+        << QByteArray("[PC]\nBaud=250000\n") << 250000 << 2 << 0 << 8;
+  }
+  void LoadIni() {
+    QFETCH(QByteArray, content);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("KTRWebServer.INI");
+    WriteFile(path, content);
+    SerialSettings s = Line(1, 9, 9, 9);
+    s.portName = "kept";
+    LoadIniSettings(path, s);
+    QTEST(s.baudRate, "baud");
+    QTEST(int(s.parity), "parity");
+    QTEST(int(s.stopBits), "stop");
+    QTEST(int(s.dataBits), "data");
+    QCOMPARE(s.portName, std::string("kept"));
+  }
+
+  void LoadIniWithoutAFileGivesTheDefaults() {
+    QTemporaryDir dir;
+    SerialSettings s = Line(1, 0, 1, 5);
+    LoadIniSettings(dir.filePath("none/KTRWebServer.INI"), s);
+    QCOMPARE(s.baudRate, 19200);
+    QCOMPARE(int(s.parity), 2);
+    QCOMPARE(int(s.stopBits), 0);
+    QCOMPARE(int(s.dataBits), 8);
+    QVERIFY(!QFile::exists(dir.filePath("none")));  // reading creates nothing
+  }
+
+  void SaveIniWritesTheFourKeysAndCreatesTheFolder() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Orvo/KTRWebServer/KTRWebServer.INI");
+    QCOMPARE(SaveIniSettings(path, Line(4800, 1, 2, 7)), QString());
+    QSettings ini(path, QSettings::IniFormat);
+    QCOMPARE(ini.childGroups(), QStringList{"PC"});
+    QCOMPARE(ini.value("PC/Baud").toString(), QString("4800"));
+    QCOMPARE(ini.value("PC/Parity").toString(), QString("1"));
+    QCOMPARE(ini.value("PC/StopBits").toString(), QString("2"));
+    QCOMPARE(ini.value("PC/Size").toString(), QString("7"));
+    SerialSettings back;
+    LoadIniSettings(path, back);
+    QCOMPARE(back.baudRate, 4800);
+    QCOMPARE(int(back.dataBits), 7);
+  }
+
+  void SaveIniKeepsOtherContent() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("KTRWebServer.INI");
+    WriteFile(path, "[PC]\nBaud=1200\nExtra=1\n[Other]\nKey=text\n");
+    QCOMPARE(SaveIniSettings(path, Line(38400, 0, 0, 8)), QString());
+    QSettings ini(path, QSettings::IniFormat);
+    QCOMPARE(ini.value("PC/Baud").toInt(), 38400);
+    QCOMPARE(ini.value("PC/Extra").toInt(), 1);
+    QCOMPARE(ini.value("Other/Key").toString(), QString("text"));
+  }
+
+  void SaveIniFailureNamesTheFile() {
+    QTemporaryDir dir;
+    // A folder on the path is a plain file: nothing can be written there,
+    // not even as root.
+    WriteFile(dir.filePath("blocker"), "x");
+    const QString path = dir.filePath("blocker/KTRWebServer.INI");
+    QCOMPARE(SaveIniSettings(path, Line(9600, 0, 0, 8)), QString("Unable to write to %1").arg(path));
+  }
+
+  void DefaultIniPathFollowsXdgConfigHome() {
+#ifndef Q_OS_WIN
+    QTemporaryDir dir;
+    const QByteArray old = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
+    const QString path = DefaultIniPath();
+    if (old.isNull()) {
+      qunsetenv("XDG_CONFIG_HOME");
+    } else {
+      qputenv("XDG_CONFIG_HOME", old);
+    }
+    QCOMPARE(path, dir.path() + "/Orvo/KTRWebServer/KTRWebServer.INI");
+#endif
+  }
+
+  // --- port lists ---
+  void RegistryData_data() {
+    QTest::addColumn<std::vector<std::wstring>>("data");
+    QTest::addColumn<QStringList>("ports");
+    QTest::newRow("sorted by number, duplicates once")
+        << std::vector<std::wstring>{L"COM10", L"COM3", L"COM3"} << QStringList{"COM3", "COM10"};
+    QTest::newRow("data that is no COM port") << std::vector<std::wstring>{L"LPT1", L"COM1", L"\\Device\\Serial0"}
+                                              << QStringList{"COM1"};
+    QTest::newRow("ports 1 and 256 are the ends")
+        << std::vector<std::wstring>{L"COM256", L"COM1", L"COM0", L"COM257"} << QStringList{"COM1", "COM256"};
+    QTest::newRow("not a number after COM")
+        << std::vector<std::wstring>{L"COM", L"COMx", L"COM12A", L"COM 5", L"com5", L"COM1234"} << QStringList{};
+    QTest::newRow("no values") << std::vector<std::wstring>{} << QStringList{};
+  }
+  void RegistryData() {
+    QFETCH(std::vector<std::wstring>, data);
+    QTEST(ToQt(PortNamesFromRegistryData(data)), "ports");
+  }
+
+  void NaturalOrder() {
+    std::vector<std::string> names{"ttyUSB10", "ttyUSB2", "ttyS0", "ttyACM1", "ttyUSB1", "ttyAMA0", "ttyS10", "ttyS9"};
+    std::sort(names.begin(), names.end(), NaturalPortLess);
+    QCOMPARE(ToQt(names), (QStringList{"ttyACM1", "ttyAMA0", "ttyS0", "ttyS9", "ttyS10", "ttyUSB1", "ttyUSB2",
+                                       "ttyUSB10"}));
+  }
+
+  void SysfsPorts() {
+    namespace fs = std::filesystem;
+    QTemporaryDir dir;
+    const fs::path root = dir.filePath("class/tty").toStdString();
+    const fs::path devices = dir.filePath("devices").toStdString();
+    fs::create_directories(root);
+    // Laid out as the kernel does: class entries are links into the device
+    // tree, and "device" is a link to the hardware behind the terminal.
+    const auto port = [&](const std::string& name, bool device, const char* type = nullptr) {
+      const fs::path real = devices / name;
+      fs::create_directories(real);
+      if (device) {
+        fs::create_directories(devices / ("hw-" + name));
+        fs::create_directory_symlink(devices / ("hw-" + name), real / "device");
+      }
+      if (type != nullptr) std::ofstream(real / "type") << type << "\n";
+      fs::create_directory_symlink(real, root / name);
+    };
+    port("ttyUSB10", true);
+    port("ttyUSB2", true);
+    port("ttyACM0", true);
+    port("ttyAMA0", true);
+    port("ttyS0", true, "4");   // 16550A found
+    port("ttyS1", true, "0");   // registered, no UART
+    port("ttyS2", true);        // no type attribute: kept
+    port("tty0", false);        // virtual terminal
+    port("console", false);
+    port("ptmx", false);
+    QCOMPARE(ToQt(SystemPortNames(root.string())),
+             (QStringList{"/dev/ttyACM0", "/dev/ttyAMA0", "/dev/ttyS0", "/dev/ttyS2", "/dev/ttyUSB2",
+                          "/dev/ttyUSB10"}));
+  }
+
+  void SysfsMissingGivesNoPorts() {
+    QTemporaryDir dir;
+    QVERIFY(SystemPortNames(dir.filePath("absent").toStdString()).empty());
+  }
+};
+
+QTEST_GUILESS_MAIN(AppCoreTest)
+#include "app_core_test.moc"

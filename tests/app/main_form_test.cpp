@@ -1,0 +1,513 @@
+// The main window and the serial settings dialog, driven as an operator
+// would: real ktr-sim devices on pseudo-terminals, the real web server on a
+// free loopback port, the offscreen platform.
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include "application.h"
+#include "form_fixture.h"
+#include "http_client.h"
+#include "ktr_device.h"
+#include "main_form.h"
+#include "port_combo_box.h"
+#include "serial_set.h"
+#include "sim_process.h"
+
+using ktr::app::TMainForm;
+using ktr::app::TSerialSet;
+using ktr::app_test::FormFolder;
+using ktr::app_test::Items;
+using ktr::app_test::LogLines;
+using ktr::app_test::ModalWatcher;
+namespace http = ktr::web_test;
+
+namespace {
+
+const QStringList kStartLog{"KTR web settings v. 1.00 RS485", "Select the correct port of the connected",
+                            "device and press 'Search' button"};
+constexpr int kScanWaitMs = 60000;  // 126 time-outs of 100 ms, with room for slow builds
+
+// A listening TCP socket on a free loopback port, so that the window's
+// server cannot have that port.
+class TakenPort {
+ public:
+  TakenPort() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(fd_, 1) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &size) != 0) {
+      throw std::runtime_error("cannot take a loopback port");
+    }
+    port_ = ntohs(a.sin_port);
+  }
+  ~TakenPort() { ::close(fd_); }
+  TakenPort(const TakenPort&) = delete;
+  TakenPort& operator=(const TakenPort&) = delete;
+  std::uint16_t port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  std::uint16_t port_ = 0;
+};
+
+// Presses Search on `port` and waits until the search has ended.
+void Search(TMainForm& form, const QString& port) {
+  form.ComboBoxPort->setEditText(port);
+  QVERIFY(form.ButtonSearch->isEnabled());
+  QTest::mouseClick(form.ButtonSearch, Qt::LeftButton);
+  QVERIFY(!form.ButtonSearch->isEnabled());
+  QTRY_VERIFY_WITH_TIMEOUT(form.ButtonSearch->isEnabled(), kScanWaitMs);
+}
+
+// The log without the start-up lines.
+QStringList LogAfterStart(const TMainForm& form) { return LogLines(form).mid(kStartLog.size()); }
+
+}  // namespace
+
+class MainFormTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void StartUpState() {
+    FormFolder folder;
+    folder.WriteIni("[PC]\nBaud=9600\nParity=0\nStopBits=2\nSize=7\n");
+    folder.AddPort("ttyUSB10");
+    folder.AddPort("ttyUSB2");
+    QDir().mkpath(folder.path("sys/class/tty/tty0"));  // a virtual terminal: no device behind it
+    TMainForm form(folder.Options());
+
+    QCOMPARE(form.windowTitle(), QString("Configurator KTR via Modbus RTU"));
+    QCOMPARE(form.size(), QSize(451, 228));
+    QCOMPARE(form.minimumSize(), form.maximumSize());
+    QVERIFY(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(!form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    QVERIFY(!form.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+
+    QCOMPARE(LogLines(form), kStartLog);
+    // The label keeps the defaults' text; the file's values are in force.
+    QCOMPARE(form.LabelSerialSettings->text(), QString("19200,Even,8,1"));
+    const ktr::SerialSettings s = form.Device().Settings();
+    QCOMPARE(s.baudRate, 9600);
+    QCOMPARE(int(s.parity), 0);
+    QCOMPARE(int(s.stopBits), 2);
+    QCOMPARE(int(s.dataBits), 7);
+    QCOMPARE(s.timeoutMs, 1000);
+    QCOMPARE(int(s.transport), 0);
+
+    QVERIFY(form.ButtonSearch->isEnabled());
+    QVERIFY(!form.ButtonStart->isEnabled());
+    QCOMPARE(form.Gauge->minimum(), 1);
+    QCOMPARE(form.Gauge->maximum(), 256);
+    QCOMPARE(form.Gauge->value(), 1);
+    QCOMPARE(Items(form.ComboBoxPort), (QStringList{"/dev/ttyUSB2", "/dev/ttyUSB10"}));
+    QCOMPARE(form.ComboBoxPort->currentIndex(), 0);
+    QVERIFY(form.ComboBoxPort->isEditable());
+    QCOMPARE(form.ComboBoxAddress->count(), 0);
+
+    // Toolbar: Search, 12, Start, 12, Exit, with their hints and pictures.
+    const QList<QAction*> tools = form.ToolBar1->actions();
+    QCOMPARE(tools.size(), 5);
+    QCOMPARE(form.ToolBar1->widgetForAction(tools[0]), form.ButtonSearch);
+    QCOMPARE(form.ToolBar1->widgetForAction(tools[1])->width(), 12);
+    QCOMPARE(form.ToolBar1->widgetForAction(tools[2]), form.ButtonStart);
+    QCOMPARE(form.ToolBar1->widgetForAction(tools[3])->width(), 12);
+    QCOMPARE(form.ToolBar1->widgetForAction(tools[4]), form.ButtonClose);
+    QCOMPARE(form.ButtonSearch->toolTip(), QString("Search"));
+    QCOMPARE(form.ButtonStart->toolTip(), QString("Start"));
+    QCOMPARE(form.ButtonClose->toolTip(), QString("Exit"));
+    QCOMPARE(form.ButtonSerialSettings->text(), QString("..."));
+    QCOMPARE(form.ButtonSerialSettings->toolTip(), QString("Parameters..."));
+    for (const QToolButton* b : {form.ButtonSearch, form.ButtonStart, form.ButtonClose}) {
+      QCOMPARE(b->size(), QSize(48, 48));
+      QCOMPARE(b->icon().availableSizes().value(0), QSize(32, 32));
+    }
+    QCOMPARE(form.Image1->pixmap().size(), QSize(100, 50));
+    QVERIFY(!form.TrayIcon->icon().isNull());
+    const QList<QAction*> menu = form.PopupMenu->actions();
+    QCOMPARE(menu.size(), 3);
+    QCOMPARE(menu[0]->text(), QString("Open"));
+    QVERIFY(menu[1]->isSeparator());
+    QCOMPARE(menu[2]->text(), QString("Exit"));
+
+    // The web side answers at once: files from the web root, and device
+    // endpoints that find no port chosen yet.
+    QVERIFY(form.HttpPort() != 0);
+    const http::Reply page = http::Get(form.HttpPort(), "/index.html");
+    QCOMPARE(page.status, 200);
+    QCOMPARE(QString::fromStdString(page.body), QString("<html>KTR test page</html>"));
+    const http::Reply time = http::Get(form.HttpPort(), "/get_time_data.cgi");
+    QCOMPARE(time.status, 200);
+    QCOMPARE(QString::fromStdString(time.body), QString());
+    QTRY_COMPARE(LogAfterStart(form), QStringList{"Error open port !!!"});
+  }
+
+  void PortListIsRefilledWhenOpened() {
+    FormFolder folder;
+    folder.AddPort("ttyUSB1");
+    folder.AddPort("ttyUSB0");
+    TMainForm form(folder.Options());
+    form.show();
+    form.ComboBoxPort->setCurrentIndex(1);
+    folder.AddPort("ttyACM0");
+    form.ComboBoxPort->showPopup();
+    QCOMPARE(Items(form.ComboBoxPort), (QStringList{"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyUSB1"}));
+    QCOMPARE(form.ComboBoxPort->currentIndex(), 0);  // the first item, whatever was chosen before
+    form.ComboBoxPort->hidePopup();
+  }
+
+  void NoPortsLeavesTheListEmptyAndEditable() {
+    FormFolder folder;
+    TMainForm form(folder.Options());
+    QCOMPARE(form.ComboBoxPort->count(), 0);
+    form.ComboBoxPort->setEditText("/tmp/typed");
+    QCOMPARE(form.ComboBoxPort->currentText(), QString("/tmp/typed"));
+  }
+
+  void SerialSettingsDialog() {
+    FormFolder folder;
+    TMainForm form(folder.Options());
+    TSerialSet* dialog = form.SerialSet();
+    QCOMPARE(dialog->windowTitle(), QString::fromUtf8("Sériová komunikácia"));
+    QCOMPARE(dialog->size(), QSize(254, 157));
+    QCOMPARE(dialog->findChild<QLabel*>("Label1")->text(), QString::fromUtf8("Rýchlosť:"));
+    QCOMPARE(dialog->findChild<QLabel*>("LabelParity")->text(), QString("Parita:"));
+    QCOMPARE(dialog->findChild<QLabel*>("LabelStop")->text(), QString("Stop bity:"));
+    QCOMPARE(dialog->findChild<QLabel*>("LabelSize")->text(), QString("Data:"));
+    QCOMPARE(dialog->Button1->text(), QString::fromUtf8("Zrušiť"));
+    QCOMPARE(dialog->Button2->text(), QString("OK"));
+    QCOMPARE(Items(dialog->ComboBoxBaud),
+             (QStringList{"1200", "2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200"}));
+    QCOMPARE(Items(dialog->ComboBoxParita), (QStringList{"None", "Odd", "Even"}));
+    QCOMPARE(Items(dialog->ComboBoxStop), (QStringList{"1", "1,5", "2"}));
+    QCOMPARE(Items(dialog->ComboBoxData), (QStringList{"5", "6", "7", "8"}));
+
+    // Odd, 2 stop bits, 7 data bits, confirmed.
+    ModalWatcher answer([&](QWidget* modal) {
+      QCOMPARE(modal, static_cast<QWidget*>(dialog));
+      QCOMPARE(dialog->ComboBoxBaud->currentText(), QString("19200"));
+      dialog->ComboBoxParita->setCurrentIndex(1);
+      dialog->ComboBoxStop->setCurrentIndex(2);
+      dialog->ComboBoxData->setCurrentIndex(2);
+      QTest::mouseClick(dialog->Button2, Qt::LeftButton);
+    });
+    QTest::mouseClick(form.ButtonSerialSettings, Qt::LeftButton);
+    QVERIFY(answer.handled());
+    QCOMPARE(form.LabelSerialSettings->text(), QString("19200,Odd,7,2"));
+    const ktr::SerialSettings s = form.Device().Settings();
+    QCOMPARE(int(s.parity), 1);
+    QCOMPARE(int(s.stopBits), 2);
+    QCOMPARE(int(s.dataBits), 7);
+    QSettings ini(folder.iniPath(), QSettings::IniFormat);
+    QCOMPARE(ini.childGroups(), QStringList{"PC"});
+    QCOMPARE(ini.value("PC/Baud").toString(), QString("19200"));
+    QCOMPARE(ini.value("PC/Parity").toString(), QString("1"));
+    QCOMPARE(ini.value("PC/StopBits").toString(), QString("2"));
+    QCOMPARE(ini.value("PC/Size").toString(), QString("7"));
+  }
+
+  void CancelKeepsRecordAndFileButRefreshesTheLabel() {
+    FormFolder folder;
+    const QByteArray ini("[PC]\nBaud=9600\nParity=0\n");
+    folder.WriteIni(ini);
+    TMainForm form(folder.Options());
+    QCOMPARE(form.LabelSerialSettings->text(), QString("19200,Even,8,1"));
+    ModalWatcher answer([&](QWidget*) {
+      TSerialSet* dialog = form.SerialSet();
+      dialog->ComboBoxBaud->setCurrentIndex(0);
+      dialog->ComboBoxData->setCurrentIndex(0);
+      QTest::mouseClick(dialog->Button1, Qt::LeftButton);
+    });
+    QTest::mouseClick(form.ButtonSerialSettings, Qt::LeftButton);
+    QVERIFY(answer.handled());
+    QCOMPARE(form.LabelSerialSettings->text(), QString("9600,None,8,1"));
+    QCOMPARE(form.Device().Settings().baudRate, 9600);
+    QCOMPARE(int(form.Device().Settings().dataBits), 8);
+    QCOMPARE(folder.ReadIni(), ini);
+  }
+
+  void UnlistedBaudOpensAs19200() {
+    FormFolder folder;
+    folder.WriteIni("[PC]\nBaud=12345\n");
+    TMainForm form(folder.Options());
+    QCOMPARE(form.Device().Settings().baudRate, 12345);  // in force until the dialog is confirmed
+    ModalWatcher answer([&](QWidget*) {
+      QCOMPARE(form.SerialSet()->ComboBoxBaud->currentText(), QString("19200"));
+      QTest::mouseClick(form.SerialSet()->Button2, Qt::LeftButton);
+    });
+    QTest::mouseClick(form.ButtonSerialSettings, Qt::LeftButton);
+    QVERIFY(answer.handled());
+    QCOMPARE(form.Device().Settings().baudRate, 19200);
+    QVERIFY(folder.ReadIni().contains("Baud=19200\n"));
+  }
+
+  void IniWriteFailureIsShown() {
+    FormFolder folder;
+    QFile blocker(folder.path("blocker"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    ktr::app::TMainFormOptions options = folder.Options();
+    options.iniPath = folder.path("blocker/KTRWebServer.INI");  // a folder that is a file
+    TMainForm form(options);
+
+    QString message;
+    std::unique_ptr<ModalWatcher> box;
+    ModalWatcher answer([&](QWidget*) {
+      form.SerialSet()->ComboBoxParita->setCurrentIndex(0);
+      QTest::mouseClick(form.SerialSet()->Button2, Qt::LeftButton);
+      box = std::make_unique<ModalWatcher>([&](QWidget* modal) {
+        auto* mb = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(mb != nullptr);
+        message = mb->text();
+        mb->accept();
+      });
+    });
+    QTest::mouseClick(form.ButtonSerialSettings, Qt::LeftButton);
+    QVERIFY(answer.handled());
+    QVERIFY(box && box->handled());
+    QCOMPARE(message, "Unable to write to " + options.iniPath);
+    // The record and the label already hold the new settings.
+    QCOMPARE(int(form.Device().Settings().parity), 0);
+    QCOMPARE(form.LabelSerialSettings->text(), QString("19200,None,8,1"));
+  }
+
+  void SearchFindsTheDeviceAndStartOpensThePages() {
+    ktr_test::SimProcess sim({"--address", "5"});
+    FormFolder folder;
+    TMainForm form(folder.Options());
+    Search(form, QString::fromStdString(sim.link()));
+
+    QCOMPARE(LogAfterStart(form), (QStringList{"Search for connected device...", "Device found",
+                                               "KTR Clock fw 0.35.4", "Press 'Start' button for setting device"}));
+    QCOMPARE(Items(form.ComboBoxAddress), QStringList{"5"});
+    QCOMPARE(form.ComboBoxAddress->currentIndex(), 0);
+    QCOMPARE(form.Gauge->minimum(), 1);
+    QCOMPARE(form.Gauge->maximum(), 126);
+    QCOMPARE(form.Gauge->value(), 4);  // the last address that did not answer
+    QVERIFY(form.ButtonStart->isEnabled());
+    QVERIFY(form.ButtonSerialSettings->isEnabled());
+    const ktr::SerialSettings s = form.Device().Settings();
+    QCOMPARE(int(s.slaveAddress), 5);
+    QCOMPARE(s.portName, sim.link());
+    QCOMPARE(s.timeoutMs, 1000);
+    QCOMPARE(form.Device().FirmwareVersionValue(), 0x002304u);
+
+    QTest::mouseClick(form.ButtonStart, Qt::LeftButton);
+    QTRY_COMPARE(LogLines(form).last(), QString("Start http://localhost ...."));
+    QVERIFY(!form.ButtonStart->isEnabled());
+    QCOMPARE(folder.urls(), QList<QUrl>{QUrl(QString("http://localhost:%1").arg(form.HttpPort()))});
+
+    // A later search that finds nothing leaves Start as it is.
+    form.ButtonStart->setEnabled(true);
+    Search(form, "/dev/ktr-no-such-port");
+    QVERIFY(form.ButtonStart->isEnabled());
+    QCOMPARE(form.ComboBoxAddress->count(), 0);
+  }
+
+  void SearchWithAPortThatCannotOpen() {
+    FormFolder folder;
+    TMainForm form(folder.Options());
+    Search(form, "/dev/ktr-no-such-port");
+    QStringList expected{"Search for connected device..."};
+    for (int i = 0; i < 126; ++i) expected << "Error open port !!!";
+    expected << "Please check the device connection";
+    QCOMPARE(LogAfterStart(form), expected);
+    QVERIFY(form.Gauge->value() < form.Gauge->minimum());  // never moved
+    QVERIFY(!form.ButtonStart->isEnabled());
+    QCOMPARE(form.ComboBoxAddress->count(), 0);
+    QCOMPARE(int(form.Device().Settings().slaveAddress), 126);
+  }
+
+  void SearchOnASilentBusKeepsTheWindowResponsive() {
+    ktr_test::SimProcess sim({"--address", "200"});  // beyond the scanned range
+    FormFolder folder;
+    TMainForm form(folder.Options());
+    form.ComboBoxPort->setEditText(QString::fromStdString(sim.link()));
+    QTest::mouseClick(form.ButtonSearch, Qt::LeftButton);
+    // The gauge moves while the scan runs, and Search and the line settings
+    // wait for it.
+    QTRY_VERIFY_WITH_TIMEOUT(form.Gauge->value() >= 3, kScanWaitMs);
+    QVERIFY(form.SearchRunning());
+    QVERIFY(!form.ButtonSearch->isEnabled());
+    QVERIFY(!form.ButtonSerialSettings->isEnabled());
+    QTest::mouseClick(form.ButtonSearch, Qt::LeftButton);  // ignored while disabled
+    QTRY_VERIFY_WITH_TIMEOUT(form.ButtonSearch->isEnabled(), kScanWaitMs);
+
+    QCOMPARE(LogAfterStart(form), (QStringList{"Search for connected device...", "Please check the device connection"}));
+    QCOMPARE(form.Gauge->value(), 126);
+    QCOMPARE(int(form.Device().Settings().slaveAddress), 126);
+    QCOMPARE(form.Device().Settings().timeoutMs, 1000);
+    QVERIFY(!form.ButtonStart->isEnabled());
+  }
+
+  void AddressListFollowsTheDevicesAnswers() {
+    ktr_test::SimProcess sim({"--address", "5"});
+    FormFolder folder;
+    TMainForm form(folder.Options());
+    Search(form, QString::fromStdString(sim.link()));
+    QCOMPARE(Items(form.ComboBoxAddress), QStringList{"5"});
+
+    // Factory defaults: the device will answer on 1, the list says so, the
+    // requests still go to the device that was found.
+    const http::Reply reset = http::Get(form.HttpPort(), "/set_default.cgi");
+    QCOMPARE(QString::fromStdString(reset.body), QString("{\"answer\":\"yes\"}"));
+    QTRY_COMPARE(Items(form.ComboBoxAddress), QStringList{"1"});
+    QCOMPARE(int(form.Device().Settings().slaveAddress), 5);
+    const http::Reply time = http::Get(form.HttpPort(), "/get_time_data.cgi");
+    QVERIFY2(time.body.rfind("{\"date\":\"", 0) == 0, time.body.c_str());
+
+    // A new device address written from the settings page.
+    const http::Reply write =
+        http::Request(form.HttpPort(), "POST", "/setdata.cgi", "application/x-www-form-urlencoded", "diad=7");
+    QCOMPARE(QString::fromStdString(write.body), QString("{\"answer\":\"yes\"}"));
+    QTRY_COMPARE(Items(form.ComboBoxAddress), QStringList{"7"});
+    QCOMPARE(int(form.Device().Settings().slaveAddress), 5);
+  }
+
+  void ExitDuringAScanEndsCleanly() {
+    ktr_test::SimProcess sim({"--address", "200"});
+    FormFolder folder;
+    auto form = std::make_unique<TMainForm>(folder.Options());
+    form->show();
+    const std::uint16_t port = form->HttpPort();
+    QSignalSpy closed(form.get(), &TMainForm::closed);
+    form->ComboBoxPort->setEditText(QString::fromStdString(sim.link()));
+    QTest::mouseClick(form->ButtonSearch, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(form->Gauge->value() >= 2, kScanWaitMs);
+
+    QTest::mouseClick(form->ButtonClose, Qt::LeftButton);
+    QCOMPARE(closed.count(), 1);
+    QVERIFY(!form->isVisible());  // hidden at once
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, http::ClientSocket{port});  // the server has stopped
+    // Destroying the window stops the scan at its next address (one reply
+    // time-out of 100 ms), not after the remaining ones.
+    QElapsedTimer timer;
+    timer.start();
+    form.reset();
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+  }
+
+  void ServerPortTaken() {
+    // The web server cannot listen: the reason is shown and logged, and the
+    // rest of the start-up still runs.
+    TakenPort taken;
+    FormFolder folder;
+    folder.AddPort("ttyUSB0");
+    ktr::app::TMainFormOptions options = folder.Options();
+    options.httpPort = taken.port();
+    QString message;
+    ModalWatcher answer([&](QWidget* modal) {
+      auto* mb = qobject_cast<QMessageBox*>(modal);
+      QVERIFY(mb != nullptr);
+      QCOMPARE(mb->icon(), QMessageBox::Critical);
+      message = mb->text();
+      mb->accept();
+    });
+    TMainForm form(options);
+    QVERIFY(answer.handled());
+    QVERIFY2(message.contains(QString::number(taken.port())), qPrintable(message));
+    QCOMPARE(LogLines(form), (QStringList{kStartLog[0], message, kStartLog[1], kStartLog[2]}));
+    QCOMPARE(form.HttpPort(), 0);
+    QCOMPARE(Items(form.ComboBoxPort), QStringList{"/dev/ttyUSB0"});
+    Search(form, "/dev/ktr-no-such-port");  // the worker is there
+    QCOMPARE(LogLines(form).last(), QString("Please check the device connection"));
+  }
+
+  void MinimiseWithoutNotificationArea() {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) QSKIP("this desktop has a notification area");
+    FormFolder folder;
+    TMainForm form(folder.Options());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(!form.TrayIcon->isVisible());
+    form.showMinimized();
+    QTest::qWait(50);
+    // Nothing could bring a hidden window back: it stays minimised.
+    QVERIFY(form.isVisible());
+    QVERIFY(form.isMinimized());
+    form.ActOpen->trigger();  // the same as a double-click on the icon
+    QTRY_VERIFY(!form.isMinimized());
+    QVERIFY(form.isVisible());
+    QVERIFY(!form.TrayIcon->isVisible());
+  }
+
+  void LogTakesLinesFromAnyThread() {
+    FormFolder folder;
+    TMainForm form(folder.Options());
+    constexpr int kThreads = 4;
+    constexpr int kLines = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&form, t] {
+        for (int i = 0; i < kLines; ++i) form.Log(QString("t%1 %2").arg(t).arg(i));
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    form.Log("two\r\nlines");
+    QTRY_COMPARE(LogAfterStart(form).size(), kThreads * kLines + 2);
+    const QStringList lines = LogAfterStart(form);
+    for (int t = 0; t < kThreads; ++t) {
+      const QStringList mine = lines.filter(QRegularExpression(QString("^t%1 ").arg(t)));
+      QCOMPARE(mine.size(), kLines);
+      for (int i = 0; i < kLines; ++i) QCOMPARE(mine[i], QString("t%1 %2").arg(t).arg(i));
+    }
+    QCOMPARE(lines.mid(lines.size() - 2), (QStringList{"two", "lines"}));
+  }
+
+  void EscapedErrorsAreShown_data() {
+    QTest::addColumn<bool>("standard");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("std::exception") << true << "device table is broken";
+    QTest::newRow("any other thrown object") << false << "";
+  }
+  void EscapedErrorsAreShown() {
+    QFETCH(bool, standard);
+    QString shown = "not shown";
+    ModalWatcher answer([&](QWidget* modal) {
+      auto* mb = qobject_cast<QMessageBox*>(modal);
+      QVERIFY(mb != nullptr);
+      shown = mb->text();
+      mb->accept();
+    });
+    QTimer::singleShot(0, this, [standard] {
+      if (standard) throw std::runtime_error("device table is broken");
+      throw 42;
+    });
+    QTRY_VERIFY(answer.handled());
+    QTEST(shown, "message");
+  }
+};
+
+// The tests run inside the program's own application object, so that an
+// error escaping an event handler is handled as in the program.
+int main(int argc, char** argv) {
+  ktr::app::TApplication app(argc, argv);
+  MainFormTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "main_form_test.moc"
