@@ -143,6 +143,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     request.method = std::string(message.method_string());
     request.target = std::string(message.target());
     request.contentType = std::string(message[http::field::content_type]);
+    request.host = std::string(message[http::field::host]);
+    request.origin = std::string(message[http::field::origin]);
+    request.secFetchSite = std::string(message["Sec-Fetch-Site"]);
     request.body = std::move(message.body());
 
     HttpResponse response;

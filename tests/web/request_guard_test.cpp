@@ -5,6 +5,7 @@
 #include <string>
 
 #include "request_guard.h"
+#include "web_fixture.h"
 
 namespace {
 
@@ -75,6 +76,45 @@ TEST(RequestGuard, TheMachinesOwnNameIsThisMachine) {
   EXPECT_TRUE(RequestGuard::IsThisMachine(name));
   EXPECT_TRUE(RequestGuard::IsThisMachine(std::string(name) + ":80"));
   EXPECT_FALSE(RequestGuard::IsThisMachine(std::string(name) + ".evil.example"));
+}
+
+}  // namespace
+
+// Over HTTP: a page of another site cannot change the device, a rebinding
+// host name gets nothing, the bundled pages and curl-like clients work.
+namespace {
+
+using ktr::web_test::Exchange;
+
+class GuardOverHttp : public ktr::web_test::WebDeviceTest {
+ protected:
+  std::string Send(const std::string& headers, const std::string& body) {
+    const std::string request = "POST /setdata.cgi HTTP/1.1\r\n" + headers +
+                                "Content-Type: application/x-www-form-urlencoded\r\n"
+                                "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    return Exchange(port_, request).statusLine;
+  }
+};
+
+TEST_F(GuardOverHttp, CrossSiteWritesAreRefusedAndLogged) {
+  const std::uint16_t before = ReadSim(10000, 1)[0];
+  const std::string host = "Host: 127.0.0.1:" + std::to_string(port_) + "\r\n";
+  const std::string value = std::to_string(before == 7 ? 8 : 7);
+
+  EXPECT_EQ(Send(host + "Origin: http://evil.example\r\nSec-Fetch-Site: cross-site\r\n", "tmpe=" + value),
+            "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(Send("Host: evil.example\r\n", "tmpe=" + value), "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(ReadSim(10000, 1)[0], before);  // nothing written
+  const auto log = TakeLog();
+  ASSERT_EQ(log.size(), 2U);
+  EXPECT_EQ(log[0].rfind("Refused POST /setdata.cgi: ", 0), 0U) << log[0];
+
+  // The bundled pages (same origin) and clients without Origin pass.
+  const std::string origin = "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\n";
+  EXPECT_EQ(Send(host + origin + "Sec-Fetch-Site: same-origin\r\n", "tmpe=" + value), "HTTP/1.1 200 OK");
+  EXPECT_EQ(ReadSim(10000, 1)[0], std::stoi(value));
+  EXPECT_EQ(Send(host, "tmpe=" + std::to_string(before)), "HTTP/1.1 200 OK");
+  EXPECT_EQ(ReadSim(10000, 1)[0], before);
 }
 
 }  // namespace
