@@ -204,7 +204,7 @@ TEST_F(WebServiceTest, FilesAreServedWhileOthersWait) {
   std::vector<std::unique_ptr<ClientSocket>> silent;
   for (int i = 0; i < 5; ++i) silent.push_back(std::make_unique<ClientSocket>(port_));
   ClientSocket waiting(port_);
-  waiting.Send("GET /index.html HTTP/1.1\r\nHost: a\r\n\r\n");
+  waiting.Send("GET /index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_FALSE(waiting.WaitReadable(300ms));
   silent.clear();
   const Reply reply = ParseReply(waiting.ReadToClose(20s));
