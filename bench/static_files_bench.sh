@@ -12,6 +12,7 @@ for tool in wrk nginx; do
 done
 
 work=$(mktemp -d /tmp/ktr-static-bench-XXXXXX)
+chmod 755 "$work"  # nginx workers run as another user and must read the folder
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
