@@ -1,20 +1,28 @@
-// The only source that includes Beast: it is slow to compile.
+// The only source that includes Beast: it is slow to compile. Beast parses
+// the requests; the sockets are plain blocking-style POSIX calls on the
+// connection threads, so that a request costs no hand-offs between threads.
 #include "http_server.h"
 
 // <utility> before Asio: Boost 1.74's asio/awaitable.hpp uses std::exchange
 // without including it, which fails under C++20 with g++ 12.
 #include <utility>
 
-#include <array>
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <exception>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
-#include <boost/asio.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/v6_only.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+
+#include "socket_io.h"
 
 namespace ktr {
 
@@ -24,7 +32,8 @@ namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = net::ip::tcp;
-using Clock = std::chrono::steady_clock;
+using Clock = socket_io::Clock;
+using socket_io::Io;
 
 // After an error reply (400, 413, 431) the client may still be sending the
 // rest of its request. Closing a socket with unread data makes the kernel send
@@ -38,17 +47,24 @@ constexpr std::chrono::milliseconds kLingerTime{1000};
 constexpr std::chrono::milliseconds kAcceptRetry{100};
 // Files up to this size are read whole and sent with their header in one write.
 constexpr std::uint64_t kInMemoryFileLimit = 1024 * 1024;
+// Larger files go out in pieces of this size.
+constexpr std::size_t kFileChunk = 256 * 1024;
+// Room asked of the kernel per read of a request.
+constexpr std::size_t kReadChunk = 16 * 1024;
 
-// POSIX: SO_REUSEADDR lets a restarted server bind its port while connections
-// of the previous run are still in TIME_WAIT (the server closes first, so
-// they are on our side); it never lets two listeners share a port. On
-// Windows the same option would let another program take the port over, so
-// it stays off there.
-#ifdef _WIN32
-constexpr bool kReuseListenAddress = false;
-#else
-constexpr bool kReuseListenAddress = true;
-#endif
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// What the connection threads share.
+struct ServerContext {
+  const HttpServer::Handler& handler;
+  const HttpServerOptions& options;
+  std::atomic<bool> stopping{false};
+  // Every wait of a connection watches it.
+  socket_io::StopSignal stop{};
+};
 
 bool IsHandledMethod(std::string_view method) {
   return method == "GET" || method == "POST" || method == "HEAD";
@@ -63,73 +79,143 @@ bool IsParseError(const beast::error_code& ec) {
   return ec.category() == http::make_error_code(http::error::bad_target).category();
 }
 
-// One accepted connection: reads one request, answers it, closes. All its
-// handlers run on the connection's strand. When the last reference goes, the
-// `finished` callback lets the slot accept the next connection.
-class Connection : public std::enable_shared_from_this<Connection> {
+HttpResponse ErrorResponse(std::string what) {
+  HttpResponse response;
+  response.status = 500;
+  response.charset = "utf-8";
+  response.text = std::move(what);
+  return response;
+}
+
+std::string ReplyHeader(const HttpResponse& response, std::uint64_t length,
+                        const std::string& serverName) {
+  std::string header;
+  header.reserve(192);
+  header += "HTTP/1.1 ";
+  header += std::to_string(response.status);
+  header += ' ';
+  header += ReasonPhrase(response.status);
+  header += "\r\nServer: ";
+  header += serverName;
+  header += "\r\nContent-Type: ";
+  header += ContentTypeHeader(response.contentType, response.charset);
+  header += "\r\nContent-Length: ";
+  header += std::to_string(length);
+  // One request per connection.
+  header += "\r\nConnection: close\r\n\r\n";
+  return header;
+}
+
+// Bytes received and not yet parsed. Owned by a connection thread and kept
+// from one connection to the next, so that a request costs no allocation.
+class InputBuffer {
  public:
-  Connection(tcp::socket socket, const HttpServer::Handler& handler,
-             const HttpServerOptions& options, std::function<void()> finished)
-      : stream_(std::move(socket)),
-        handler_(handler),
-        options_(options),
-        finished_(std::move(finished)),
-        deadline_(Clock::now() + options.readTimeout) {
-    parser_.header_limit(static_cast<std::uint32_t>(options.headerLimit));
-    parser_.body_limit(static_cast<std::uint64_t>(options.bodyLimit));
+  std::string_view Unparsed() const { return {data_.data() + begin_, end_ - begin_}; }
+  void Consume(std::size_t n) { begin_ += n; }
+  void Clear() { begin_ = end_ = 0; }
+  // Room for at least kReadChunk more bytes at the end.
+  std::pair<char*, std::size_t> Room() {
+    if (begin_ == end_) Clear();
+    if (data_.size() - end_ < kReadChunk && begin_ > 0) {
+      std::copy(data_.begin() + static_cast<std::ptrdiff_t>(begin_),
+                data_.begin() + static_cast<std::ptrdiff_t>(end_), data_.begin());
+      end_ -= begin_;
+      begin_ = 0;
+    }
+    if (data_.size() - end_ < kReadChunk) data_.resize(std::max(data_.size() * 2, end_ + kReadChunk));
+    return {data_.data() + end_, data_.size() - end_};
   }
-
-  ~Connection() {
-    if (finished_) finished_();
-  }
-
-  void Run() {
-    net::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->ReadHeader(); });
-  }
+  void Commit(std::size_t n) { end_ += n; }
 
  private:
-  void ReadHeader() {
-    // One deadline for the whole request: a client that trickles bytes
-    // cannot stretch it.
-    stream_.expires_at(deadline_);
-    http::async_read_header(stream_, buffer_, parser_,
-                            [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                              self->OnHeader(ec);
-                            });
+  std::vector<char> data_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+};
+
+// One accepted connection on the thread that accepted it: reads one request
+// against one deadline, answers it, closes.
+class Connection {
+ public:
+  Connection(socket_io::Handle socket, const ServerContext& server, InputBuffer& input)
+      : socket_(socket),
+        server_(server),
+        options_(server.options),
+        input_(input),
+        deadline_(Clock::now() + server.options.readTimeout) {
+    parser_.header_limit(static_cast<std::uint32_t>(options_.headerLimit));
+    parser_.body_limit(static_cast<std::uint64_t>(options_.bodyLimit));
+    input_.Clear();
   }
 
-  void OnHeader(beast::error_code ec) {
+  void Serve() {
+    // The header first, so that a client waiting for "100 Continue" gets it.
+    parser_.eager(false);
+    beast::error_code ec = Read([this] { return parser_.is_header_done(); });
     if (ec) return OnReadError(ec);
-    if (parser_.is_done()) return Respond();
-    if (ExpectsContinue(parser_.get()[http::field::expect])) {
+    if (!parser_.is_done() && ExpectsContinue(parser_.get()[http::field::expect])) {
       // The client waits (a while) for this before it sends the body, as curl
       // does for larger bodies; the announced size is within the limit, or
       // the header read would have failed.
-      static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
-      net::async_write(stream_, net::buffer(kContinue.data(), kContinue.size()),
-                       [self = shared_from_this()](beast::error_code error, std::size_t) {
-                         if (error) return;
-                         self->ReadBody();
-                       });
-      return;
+      if (!SendAll("HTTP/1.1 100 Continue\r\n\r\n", {}, deadline_)) return;
     }
-    ReadBody();
+    parser_.eager(true);
+    ec = Read([this] { return parser_.is_done(); });
+    if (ec) return OnReadError(ec);
+    // Stop() lets a running callback finish but starts no new one.
+    if (server_.stopping.load(std::memory_order_acquire)) return;
+    Respond();
   }
 
-  void ReadBody() {
-    stream_.expires_at(deadline_);
-    http::async_read(stream_, buffer_, parser_,
-                     [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                       if (ec) return self->OnReadError(ec);
-                       self->Respond();
-                     });
+ private:
+  // Feeds the parser from the input buffer and the socket until `done()`.
+  // Returns the parser's error, or a socket error, end_of_stream or timeout
+  // (which get no reply).
+  template <class Done>
+  beast::error_code Read(Done done) {
+    bool needMore = input_.Unparsed().empty();
+    for (;;) {
+      if (done()) return {};
+      if (needMore) {
+        if (const beast::error_code ec = Receive()) return ec;
+      }
+      const std::string_view unparsed = input_.Unparsed();
+      beast::error_code ec;
+      input_.Consume(parser_.put(net::const_buffer(unparsed.data(), unparsed.size()), ec));
+      if (ec == http::error::need_more) {
+        needMore = true;
+        continue;
+      }
+      if (ec) return ec;
+      needMore = input_.Unparsed().empty();
+    }
   }
 
-  void OnReadError(beast::error_code ec) {
+  // Appends what the client has sent, waiting for it until the deadline.
+  beast::error_code Receive() {
+    const auto [room, size] = input_.Room();
+    for (;;) {
+      const socket_io::IoResult got = socket_io::ReceiveSome(socket_, room, size);
+      switch (got.status) {
+        case Io::kDone:
+          input_.Commit(got.bytes);
+          return {};
+        case Io::kClosed:
+          return http::error::end_of_stream;
+        case Io::kFailed:
+          return net::error::connection_reset;
+        case Io::kWouldBlock:
+          break;
+      }
+      if (!socket_io::WaitReady(socket_, false, server_.stop, deadline_)) return beast::error::timeout;
+    }
+  }
+
+  void OnReadError(const beast::error_code& ec) {
     if (ec == http::error::header_limit) return SendError(431);
     if (ec == http::error::body_limit) return SendError(413);
-    // Time-out (the stream has closed the socket already), the client went
-    // away, or the connection broke: nothing to answer.
+    // Time-out, Stop, the client went away, or the connection broke: nothing
+    // to answer.
     if (ec == beast::error::timeout || ec == http::error::end_of_stream ||
         ec == http::error::partial_message || !IsParseError(ec)) {
       return;
@@ -151,7 +237,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     HttpResponse response;
     if (IsHandledMethod(request.method)) {
       try {
-        handler_(request, response);
+        server_.handler(request, response);
       } catch (const std::exception& e) {
         response = ErrorResponse(e.what());
       } catch (...) {
@@ -161,152 +247,145 @@ class Connection : public std::enable_shared_from_this<Connection> {
     Send(std::move(response), request.method == "HEAD", false);
   }
 
-  static HttpResponse ErrorResponse(const char* what) {
-    HttpResponse response;
-    response.status = 500;
-    response.charset = "utf-8";
-    response.text = what;
-    return response;
-  }
-
   void SendError(int status) {
     HttpResponse response;
     response.status = status;
     Send(std::move(response), false, true);
   }
 
-  template <class Body>
-  void PrepareHeader(http::response<Body>& reply, const HttpResponse& response,
-                     std::uint64_t length) {
-    reply.result(static_cast<unsigned>(response.status));
-    reply.reason(ReasonPhrase(response.status));
-    reply.set(http::field::server, options_.serverName);
-    reply.set(http::field::content_type,
-              ContentTypeHeader(response.contentType, response.charset));
-    reply.content_length(length);
-    reply.keep_alive(false);  // "Connection: close": one request per connection
-  }
-
   void Send(HttpResponse response, bool headOnly, bool linger) {
-    linger_ = linger;
-    if (response.file && response.file.size() <= kInMemoryFileLimit) {
+    // A status line carries exactly three digits.
+    if (response.status < 100 || response.status > 999) {
+      response = ErrorResponse("Invalid HTTP status code " + std::to_string(response.status));
+    }
+    const Clock::time_point deadline = Clock::now() + options_.writeTimeout;
+    if (response.file) {
+      const std::uint64_t size = response.file.size();
+      File file(response.file.Release());
+      if (headOnly) {
+        if (!SendAll(ReplyHeader(response, size, options_.serverName), {}, deadline)) return;
+        return Finish(linger);
+      }
+      if (size > kInMemoryFileLimit) {
+        if (!SendFile(response, file.get(), size, deadline)) return;
+        return Finish(linger);
+      }
       // A page, script or picture of the configurator is a few KiB: read it
-      // whole and send header and body in one write, instead of the file
-      // body's 4 KiB reads and writes.
-      std::string bytes(static_cast<std::size_t>(response.file.size()), '\0');
-      std::FILE* f = response.file.Release();
-      const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
-      std::fclose(f);
-      if (got == bytes.size()) {
+      // whole and send header and body in one write.
+      std::string bytes(static_cast<std::size_t>(size), '\0');
+      if (std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size()) {
         response.text = std::move(bytes);
       } else {
         response = ErrorResponse("The file could not be read");
       }
     }
-    if (response.file) {
-      using FileBody = http::basic_file_body<beast::file_stdio>;
-      http::response<FileBody> reply{http::status::ok, 11};
-      beast::file_stdio file;
-      file.native_handle(response.file.Release());
-      beast::error_code ec;
-      reply.body().reset(std::move(file), ec);
-      if (!ec) {
-        PrepareHeader(reply, response, reply.body().size());
-        return Write(std::move(reply), headOnly);
+    const std::string body = response.text ? std::move(*response.text) : DefaultPage(response.status);
+    const std::string header = ReplyHeader(response, body.size(), options_.serverName);
+    if (!SendAll(header, headOnly ? std::string_view() : body, deadline)) return;
+    Finish(linger);
+  }
+
+  // The header with the first piece, then the rest piece by piece. A file
+  // that ends early breaks the connection: the client sees fewer bytes than
+  // Content-Length announced.
+  bool SendFile(const HttpResponse& response, std::FILE* file, std::uint64_t size,
+                Clock::time_point deadline) {
+    std::string header = ReplyHeader(response, size, options_.serverName);
+    std::vector<char> piece(kFileChunk);
+    for (std::uint64_t left = size; left > 0;) {
+      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, piece.size()));
+      const std::size_t got = std::fread(piece.data(), 1, want, file);
+      if (got == 0) return false;
+      if (!SendAll(header, {piece.data(), got}, deadline)) return false;
+      header.clear();
+      left -= got;
+    }
+    return true;
+  }
+
+  // Writes `first` then `second` in as few system calls as the socket allows.
+  bool SendAll(std::string_view first, std::string_view second, Clock::time_point deadline) {
+    for (;;) {
+      if (first.empty()) std::swap(first, second);
+      if (first.empty()) return true;
+      const socket_io::IoResult sent = socket_io::SendSome(socket_, first, second);
+      if (sent.status == Io::kDone) {
+        const std::size_t fromFirst = std::min(sent.bytes, first.size());
+        first.remove_prefix(fromFirst);
+        second.remove_prefix(sent.bytes - fromFirst);
+        continue;
       }
-      response = ErrorResponse(ec.message().c_str());
-    }
-    http::response<http::string_body> reply{http::status::ok, 11};
-    reply.body() = response.text ? std::move(*response.text) : DefaultPage(response.status);
-    PrepareHeader(reply, response, reply.body().size());
-    Write(std::move(reply), headOnly);
-  }
-
-  template <class Body>
-  void Write(http::response<Body>&& reply, bool headOnly) {
-    auto message = std::make_shared<http::response<Body>>(std::move(reply));
-    auto serializer = std::make_shared<http::response_serializer<Body>>(*message);
-    stream_.expires_after(options_.writeTimeout);
-    auto done = [self = shared_from_this(), message, serializer](beast::error_code ec,
-                                                                  std::size_t) {
-      self->OnSent(ec);
-    };
-    if (headOnly) {
-      http::async_write_header(stream_, *serializer, std::move(done));
-    } else {
-      http::async_write(stream_, *serializer, std::move(done));
+      if (sent.status != Io::kWouldBlock) return false;
+      if (!socket_io::WaitReady(socket_, true, server_.stop, deadline)) return false;
     }
   }
 
-  void OnSent(beast::error_code ec) {
-    if (ec) return;
-    beast::error_code ignored;
-    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
-    if (linger_) {
-      stream_.expires_after(kLingerTime);
-      Drain();
+  // The reply is out: end the sending side; after an error reply, read and
+  // drop what the client still sends (see kLingerTime). The caller closes.
+  void Finish(bool linger) {
+    socket_io::ShutdownSend(socket_);
+    if (!linger) return;
+    const Clock::time_point deadline = Clock::now() + kLingerTime;
+    for (;;) {
+      const auto [room, size] = input_.Room();
+      const socket_io::IoResult got = socket_io::ReceiveSome(socket_, room, size);
+      if (got.status == Io::kDone) continue;  // dropped: never committed
+      if (got.status != Io::kWouldBlock) return;
+      if (!socket_io::WaitReady(socket_, false, server_.stop, deadline)) return;
     }
-    // Otherwise the socket closes when the connection object goes.
   }
 
-  void Drain() {
-    stream_.async_read_some(net::buffer(drain_),
-                            [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                              if (!ec) self->Drain();
-                            });
-  }
-
-  beast::tcp_stream stream_;
-  beast::flat_buffer buffer_;
-  http::request_parser<http::string_body> parser_;
-  const HttpServer::Handler& handler_;
+  const socket_io::Handle socket_;
+  const ServerContext& server_;
   const HttpServerOptions& options_;
-  std::function<void()> finished_;
-  Clock::time_point deadline_;
-  bool linger_ = false;
-  std::array<char, 4096> drain_{};
+  InputBuffer& input_;
+  const Clock::time_point deadline_;  // for the whole request
+  http::request_parser<http::string_body> parser_;
 };
 
 }  // namespace
 
 struct HttpServer::Impl {
   Impl(const Handler& handler, const HttpServerOptions& options)
-      : handler_(handler), options_(options) {}
+      : context{handler, options} {}
+  // Stops and joins the threads before the sockets close.
+  ~Impl();
 
   std::string Listen();
-  void Accept();
-  void RetryAccept();
+  std::string StartThreads();
+  void Serve();
 
-  const Handler& handler_;
-  const HttpServerOptions& options_;
-  // Declared before the io_context: connections that the io_context destroys
-  // with their pending handlers read it in their destructors.
-  std::atomic<bool> stopping{false};
-  net::io_context ioc;
-  net::executor_work_guard<net::io_context::executor_type> work{ioc.get_executor()};
-  // The acceptor is shared by the slots; its operations start on this strand.
-  net::strand<net::io_context::executor_type> acceptStrand{ioc.get_executor()};
-  tcp::acceptor acceptor{ioc};
+  ServerContext context;
+  socket_io::Socket listener;
   std::uint16_t boundPort = 0;
   std::vector<std::thread> threads;
 };
 
 std::string HttpServer::Impl::Listen() {
-  const std::string where = options_.address.empty()
-                                ? "port " + std::to_string(options_.port)
-                                : options_.address + " port " + std::to_string(options_.port);
+  const HttpServerOptions& options = context.options;
+  const std::string where = options.address.empty()
+                                ? "port " + std::to_string(options.port)
+                                : options.address + " port " + std::to_string(options.port);
   const auto failure = [&where](const beast::error_code& ec) {
     return "Cannot listen on " + where + ": " + ec.message();
   };
 
-  const auto tryListen = [this](const net::ip::address& address, bool dualStack) {
+  if (std::string error = context.stop.Open(); !error.empty()) {
+    return "Cannot listen on " + where + ": " + error;
+  }
+
+  // Asio sets the socket up (one code path with its error texts on every
+  // platform); the connection threads then use the bare descriptor.
+  net::io_context ioc;
+  tcp::acceptor acceptor(ioc);
+  const auto tryListen = [&](const net::ip::address& address, bool dualStack) {
     beast::error_code ec;
-    const tcp::endpoint endpoint(address, options_.port);
+    const tcp::endpoint endpoint(address, options.port);
     acceptor.open(endpoint.protocol(), ec);
     if (!ec && dualStack) acceptor.set_option(net::ip::v6_only(false), ec);
-    if (!ec && kReuseListenAddress) acceptor.set_option(net::socket_base::reuse_address(true), ec);
+    if (!ec && socket_io::ReuseListenAddress()) acceptor.set_option(net::socket_base::reuse_address(true), ec);
     if (!ec) acceptor.bind(endpoint, ec);
-    if (!ec) acceptor.listen(options_.backlog, ec);
+    if (!ec) acceptor.listen(options.backlog, ec);
     if (ec) {
       beast::error_code ignored;
       acceptor.close(ignored);
@@ -315,47 +394,67 @@ std::string HttpServer::Impl::Listen() {
   };
 
   beast::error_code ec;
-  if (options_.address.empty()) {
+  if (options.address.empty()) {
     // Every local address: one IPv6 socket that also takes IPv4, so that
     // "localhost" works whichever address family the browser tries first;
     // plain IPv4 where the system has no IPv6.
     ec = tryListen(net::ip::address_v6::any(), true);
     if (ec) ec = tryListen(net::ip::address_v4::any(), false);
   } else {
-    const net::ip::address address = net::ip::make_address(options_.address, ec);
+    const net::ip::address address = net::ip::make_address(options.address, ec);
     if (ec) return failure(ec);
     ec = tryListen(address, false);
   }
   if (ec) return failure(ec);
   boundPort = acceptor.local_endpoint(ec).port();
-  return ec ? failure(ec) : std::string();
+  if (ec) return failure(ec);
+  listener = socket_io::Socket(static_cast<socket_io::Handle>(acceptor.release(ec)));
+  if (ec) return failure(ec);
+  if (std::string error = socket_io::PrepareListener(listener.get()); !error.empty()) {
+    return "Cannot listen on " + where + ": " + error;
+  }
+  return {};
 }
 
-void HttpServer::Impl::Accept() {
-  net::post(acceptStrand, [this] {
-    acceptor.async_accept(
-        net::make_strand(ioc),
-        net::bind_executor(acceptStrand, [this](beast::error_code ec, tcp::socket socket) {
-          if (stopping) return;
-          if (ec) {
-            if (ec == net::error::operation_aborted) return;
-            if (ec == net::error::connection_aborted) return Accept();
-            return RetryAccept();
-          }
-          auto connection = std::make_shared<Connection>(std::move(socket), handler_, options_,
-                                                         [this] {
-                                                           if (!stopping) Accept();
-                                                         });
-          connection->Run();
-        }));
-  });
+std::string HttpServer::Impl::StartThreads() {
+  try {
+    for (int i = 0; i < context.options.connections; ++i) threads.emplace_back([this] { Serve(); });
+  } catch (const std::system_error& e) {
+    return std::string("Cannot start the HTTP connection threads: ") + e.what();
+  }
+  return {};
 }
 
-void HttpServer::Impl::RetryAccept() {
-  auto timer = std::make_shared<net::steady_timer>(acceptStrand, kAcceptRetry);
-  timer->async_wait([this, timer](beast::error_code ec) {
-    if (!ec && !stopping) Accept();
-  });
+HttpServer::Impl::~Impl() {
+  context.stopping.store(true, std::memory_order_release);
+  // Wakes every connection waiting to read or write, then every thread
+  // waiting for a connection.
+  context.stop.Raise();
+  socket_io::StopAccepting(listener.get());
+  for (auto& thread : threads) thread.join();
+}
+
+// One connection thread: accept, serve, close, over and over. The kernel
+// hands each new connection to one of the threads blocked in accept();
+// while all are busy, connections wait in the listen backlog.
+void HttpServer::Impl::Serve() {
+  socket_io::NameThisThread("ktr-http");
+  InputBuffer input;
+  while (!context.stopping.load(std::memory_order_acquire)) {
+    socket_io::Socket connection;
+    switch (socket_io::Accept(listener.get(), context.stop, connection)) {
+      case socket_io::Accepted::kConnection:
+        Connection(connection.get(), context, input).Serve();
+        break;
+      case socket_io::Accepted::kRetry:
+        break;
+      case socket_io::Accepted::kPause:
+        if (!context.stopping.load(std::memory_order_acquire)) {
+          socket_io::Pause(context.stop, kAcceptRetry);
+        }
+        break;
+    }
+  }
 }
 
 HttpServer::HttpServer(Handler handler, HttpServerOptions options)
@@ -368,24 +467,17 @@ std::string HttpServer::Start() {
   if (impl_) return "The HTTP server is already running";
   if (options_.connections < 1) return "The HTTP server needs at least one connection thread";
   auto impl = std::make_unique<Impl>(handler_, options_);
-  const std::string error = impl->Listen();
-  if (!error.empty()) return error;
-  for (int i = 0; i < options_.connections; ++i) impl->Accept();
-  for (int i = 0; i < options_.connections; ++i) {
-    impl->threads.emplace_back([io = &impl->ioc] { io->run(); });
-  }
+  std::string error = impl->Listen();
+  if (error.empty()) error = impl->StartThreads();
+  if (!error.empty()) return error;  // the threads that did start are joined
   impl_ = std::move(impl);
   return {};
 }
 
 void HttpServer::Stop() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!impl_) return;
-  impl_->stopping = true;
-  impl_->ioc.stop();
-  for (auto& thread : impl_->threads) thread.join();
-  // Closes the listening socket; destroying the io_context destroys the
-  // connections that were still open, which closes their sockets.
+  // Closes the listening socket and every connection once the threads are
+  // joined.
   impl_.reset();
 }
 

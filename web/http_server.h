@@ -1,8 +1,9 @@
-// HttpServer: a small HTTP/1.1 server. A fixed number of connection slots
-// (5) each accept on the one listening socket, read one request, answer it
-// and close the connection; a connection beyond the fifth waits in the listen
-// backlog until a slot is free. The request callback runs on the connection's
-// thread and may block (device requests wait for the device mutex).
+// HttpServer: a small HTTP/1.1 server. A fixed number of connection threads
+// (5) each block in accept on the one listening socket, read one request,
+// answer it and close the connection, all on that thread; a connection beyond
+// the fifth waits in the listen backlog until a thread is free. The request
+// callback runs on the connection's thread and may block (device requests
+// wait for the device mutex).
 //
 // What the server does itself:
 // - every reply carries "Server", "Content-Type" (ContentTypeHeader),
@@ -18,7 +19,8 @@
 //   then closed;
 // - a client that has not sent its whole request within the read time-out is
 //   disconnected without a reply; a client that does not take the reply
-//   within the write time-out is disconnected.
+//   within the write time-out is disconnected;
+// - a status outside 100-999 (no valid status line) becomes status 500.
 #pragma once
 
 #include <chrono>
@@ -63,8 +65,10 @@ class HttpServer {
   // e.g. "Cannot listen on port 80: Permission denied". Starting a running
   // server returns an error text and changes nothing.
   std::string Start();
-  // Closes the listening socket, aborts open connections (a callback that is
-  // running finishes first) and joins the threads. Idempotent.
+  // Closes the listening socket (connections still waiting in its backlog
+  // are reset), aborts open connections and joins the threads. A callback
+  // that is running finishes first; its reply goes out as far as the socket
+  // takes it without waiting. Idempotent.
   void Stop();
 
   bool running() const;
