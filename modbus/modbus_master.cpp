@@ -224,8 +224,35 @@ void TModbus::ClearBuffers() {
   rxBuffer.fill(0);
 }
 
+// A reply that comes after its request has timed out must not be taken for
+// the reply of the next request: RTU frames carry no request number, and the
+// next request to the same device often expects a reply of the same length
+// (the seven weekday blocks, the single settings registers). So after a
+// request to this device went unanswered, the next request to it first waits
+// until the line has been quiet for one time-out, dropping what arrives. The
+// wait is needed only within one time-out of the failure; requests to other
+// addresses (the device search) never wait.
+void TModbus::DropLateReply() {
+  const bool pending = lateReplyPossible_ && lateReplyAddress_ == settings.slaveAddress;
+  lateReplyPossible_ = false;
+  if (!pending) return;
+  const auto timeout = std::chrono::milliseconds(std::max<std::int32_t>(settings.timeoutMs, 0));
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lateReplyFailedAt_ >= timeout) return;
+  // A line that never falls quiet (a babbling device) is given up on after a
+  // few time-outs; DiscardInput then drops what has come.
+  const auto giveUp = now + 4 * timeout;
+  std::size_t received = 0;
+  do {
+    port.Read(rxBuffer.data(), rxBuffer.size(), &received,
+              [](const std::uint8_t*, std::size_t) { return true; });
+  } while (received > 0 && std::chrono::steady_clock::now() < giveUp);
+  rxBuffer.fill(0);
+}
+
 std::int32_t TModbus::SendFrame(std::size_t length) {
   if (!port.IsOpen()) return -3;
+  DropLateReply();
   // Whatever is still queued (the surplus of an over-long reply, a reply that
   // came after its time-out) would otherwise be read as the start of the next
   // reply.
@@ -245,6 +272,9 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected) {
   if ((rxBuffer[1] & 0x80U) != 0 && received >= 3) {
     return rtu::ExceptionResult(rxBuffer[2]);
   }
+  lateReplyPossible_ = true;
+  lateReplyAddress_ = settings.slaveAddress;
+  lateReplyFailedAt_ = std::chrono::steady_clock::now();
   return -4;
 }
 

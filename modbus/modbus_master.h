@@ -14,6 +14,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -70,6 +71,7 @@ class TModbus {
   std::int32_t CloseSerial();
   std::int32_t SendFrame(std::size_t length);
   std::int32_t ReceiveFrame(std::size_t expected);
+  void DropLateReply();
   std::int32_t ExecuteRead(std::uint8_t function);
   std::int32_t ExecuteWriteSingle(std::uint8_t function);
   std::int32_t ExecuteWriteMultiple(std::uint8_t function);
@@ -88,6 +90,11 @@ class TModbus {
   std::int32_t result = 0;
 
   std::string lastOpenError_;  // written by the worker, read after a request
+  // Set when a reply did not come (complete) within the time-out: the device
+  // may still send it. Worker only.
+  bool lateReplyPossible_ = false;
+  std::uint8_t lateReplyAddress_ = 0;
+  std::chrono::steady_clock::time_point lateReplyFailedAt_{};
   std::atomic<bool> stopping_{false};
   std::atomic<std::uint64_t> commandsTaken_{0};
   std::thread worker_;

@@ -159,6 +159,46 @@ TEST(ModbusMasterFaults, LateReplyDoesNotReachTheNextRequest) {
   EXPECT_EQ(regs[0], 222);
 }
 
+// The late reply arrives while the next request to the same device waits for
+// its own reply: RTU frames carry no request number, so only the master's
+// wait for a quiet line keeps it from being taken for that reply.
+struct LateCase {
+  const char* name;
+  int lateByMs;       // beyond the 100 ms time-out, less than another time-out
+  bool firstIsWrite;  // the late reply is a write echo, else a 1-register read reply
+};
+
+class LateReplies : public ::testing::TestWithParam<LateCase> {};
+
+TEST_P(LateReplies, AreNotTakenByTheNextRequestToTheSameDevice) {
+  const LateCase c = GetParam();
+  PtyPair pty;
+  std::atomic<int> n{0};
+  ScriptedDevice device(pty, [&n, late = 100 + c.lateByMs](const Bytes& request) {
+    if (++n == 1) {
+      return ScriptedReply{request[1] == 6 ? WriteEcho(request) : ReadReply(1, {111}), late};
+    }
+    return ScriptedReply{ReadReply(1, {222})};
+  });
+  TModbus master;
+  ASSERT_EQ(master.OpenPort(PtySettings(pty, 1, 100)), 0);
+  std::array<std::uint16_t, 1> regs{kUntouched};
+  EXPECT_EQ(c.firstIsWrite ? master.WriteSingleRegister(8000, 0x1111)
+                           : master.ReadHoldingRegisters(8000, 1, regs.data()),
+            -4);
+  // Taken, the late reply would read as 111 (same length) or fail the CRC.
+  EXPECT_EQ(master.ReadHoldingRegisters(8000, 1, regs.data()), 0);
+  EXPECT_EQ(regs[0], 222);
+  EXPECT_EQ(device.Requests().size(), 2U);
+}
+
+INSTANTIATE_TEST_SUITE_P(Master, LateReplies,
+                         ::testing::Values(LateCase{"SoonAfterTheTimeoutRead", 30, false},
+                                           LateCase{"SoonAfterTheTimeoutWrite", 30, true},
+                                           LateCase{"AlmostATimeoutLateRead", 85, false},
+                                           LateCase{"AlmostATimeoutLateWrite", 85, true}),
+                         [](const ::testing::TestParamInfo<LateCase>& p) { return p.param.name; });
+
 TEST(ModbusMasterFaults, GarbageIsAFailureNeverData) {
   PtyPair pty;
   ScriptedDevice device(pty, [](const Bytes&) {
