@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 #if defined(__linux__)
 #include <pthread.h>
@@ -15,7 +16,10 @@ namespace {
 // within microseconds, and a reply on a fast line takes tens of them, while
 // waking a thread that sleeps in the kernel can cost as much again (more on
 // a virtual machine). A short look first saves those wake-ups; an idle
-// worker still blocks, so it costs nothing between cycles.
+// worker still blocks, so it costs nothing between cycles. While looking,
+// the thread gives its processor up between short bursts: on a busy machine
+// the other side (or the device program on a pseudo-terminal) may need that
+// very processor to get on.
 constexpr auto kSpinBeforeBlocking = std::chrono::microseconds(200);
 
 inline void CpuRelax() {
@@ -42,6 +46,7 @@ void WaitWhileEquals(const std::atomic<std::uint16_t>& word, std::uint16_t old) 
       if (word.load(std::memory_order_acquire) != old) return;
       CpuRelax();
     }
+    std::this_thread::yield();
   } while (std::chrono::steady_clock::now() < until);
   word.wait(old, std::memory_order_acquire);
 }
