@@ -225,6 +225,51 @@ void ServeProcess(const std::string& simPort, int idleSeconds) {
       "<= 15 MB");
 }
 
+#ifdef KTR_WINDOW_PATH
+// The window on Qt's offscreen platform: process start to the first answer
+// of its HTTP server (port 80, active from start-up), and its peak RSS. Its
+// configuration goes to a temporary folder. Skipped when port 80 is taken or
+// cannot be bound (not root).
+void WindowProcess() {
+  const auto answer = [] {
+    try {
+      return ktr::web_test::Get(80, "/logout.cgi").status;
+    } catch (const std::exception&) {  // nothing listens yet
+      return 0;
+    }
+  };
+  if (answer() != 0) {
+    std::printf("| window: start to first HTTP answer | skipped: port 80 is in use | | | |\n");
+    return;
+  }
+  char folder[] = "/tmp/ktr-bench-window-XXXXXX";
+  if (mkdtemp(folder) == nullptr) return;
+  const auto t0 = Clock::now();
+  ktr::test::SpawnedProcess window(
+      "/bin/sh",
+      {"-c", std::string("echo started; exec env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=") +
+                 folder + " '" + KTR_WINDOW_PATH + "'"},
+      "started");
+  bool answered = false;
+  while (!answered && Clock::now() - t0 < std::chrono::seconds(10)) {
+    answered = answer() == 200;
+    if (!answered) std::this_thread::sleep_for(milliseconds(1));
+  }
+  const double startupMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+  if (answered) {
+    Row("window (offscreen): start to first HTTP answer", startupMs, 0, "ms", "<= 300 ms");
+    // Settled: the port list is filled and the log written.
+    std::this_thread::sleep_for(milliseconds(500));
+    Row("window (offscreen): peak RSS", static_cast<double>(StatusKb(window.pid(), "VmHWM:")) / 1024.0, 0,
+        "MB", "-");
+  } else {
+    std::printf("| window: start to first HTTP answer | no answer on port 80 within 10 s | | | |\n");
+  }
+  window.Stop();
+  std::filesystem::remove_all(folder);
+}
+#endif
+
 // --- endpoints ---------------------------------------------------------------
 
 struct Endpoint {
@@ -340,6 +385,9 @@ int main(int argc, char** argv) {
     Endpoints(sim.link(), 0, quick ? 30 : 200);
     ServeProcess(sim.link(), quick ? 2 : 10);
   }
+#ifdef KTR_WINDOW_PATH
+  WindowProcess();
+#endif
   {
     ktr_test::SimProcess wire({"--wire", "19200"});
     Endpoints(wire.link(), 19200, quick ? 10 : 40);
