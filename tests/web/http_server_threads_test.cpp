@@ -193,15 +193,8 @@ TEST_F(ServerTest, ProgramsStartedBesideTheServerDoNotKeepItsPort) {
   bool closed = false;
   EXPECT_EQ(ParseReply(open.ReadToClose(10s, &closed)).body, "hello");
   EXPECT_TRUE(closed);
-  const std::uint16_t port = port_;
-  server_->Stop();
-  HttpServerOptions options;
-  options.address = "127.0.0.1";
-  options.port = port;
-  HttpServer again([](const HttpRequest&, HttpResponse& response) { response.text = "again"; },
-                   options);
-  EXPECT_EQ(again.Start(), "");
-  EXPECT_EQ(Get(port, "/").body, "again");
+  EXPECT_EQ(StopAndRestartOnTheSamePort(), "");
+  EXPECT_EQ(Get(port_, "/").body, "again");
 }
 
 TEST_F(ServerTest, CallbackSeesHostOriginAndFetchSite) {

@@ -42,6 +42,19 @@ class ServerTest : public ::testing::Test {
   }
   void TearDown() override { server_.reset(); }
 
+  // Stops the server and starts another one on the same port, answering
+  // "again"; returns the error text of its Start ("" when it listens).
+  std::string StopAndRestartOnTheSamePort() {
+    const std::uint16_t port = port_;
+    server_->Stop();
+    HttpServerOptions options;
+    options.address = "127.0.0.1";
+    options.port = port;
+    server_ = std::make_unique<HttpServer>(
+        [](const HttpRequest&, HttpResponse& response) { response.text = "again"; }, options);
+    return server_->Start();
+  }
+
   std::vector<HttpRequest> Seen() {
     std::lock_guard<std::mutex> lock(mutex_);
     return seen_;
