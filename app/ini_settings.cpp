@@ -1,7 +1,6 @@
 #include "ini_settings.h"
 
 #include <QSettings>
-#include <QStandardPaths>
 #include <QVariant>
 
 #include <array>
@@ -30,15 +29,6 @@ int ReadInteger(QSettings& ini, const IntegerKey& key) {
 }
 
 }  // namespace
-
-QString DefaultIniPath() {
-#ifdef Q_OS_WIN
-  return QStringLiteral("C:/ProgramData/Orvo/KTRWebServer/KTRWebServer.INI");
-#else
-  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-         QStringLiteral("/Orvo/KTRWebServer/KTRWebServer.INI");
-#endif
-}
 
 void LoadIniSettings(const QString& path, SerialSettings& settings) {
   QSettings ini(path, QSettings::IniFormat);

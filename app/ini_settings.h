@@ -9,11 +9,6 @@
 
 namespace ktr::app {
 
-// Where the file lives: "C:/ProgramData/Orvo/KTRWebServer/KTRWebServer.INI"
-// on Windows; on Linux the user's configuration folder ($XDG_CONFIG_HOME,
-// by default ~/.config) + "/Orvo/KTRWebServer/KTRWebServer.INI".
-QString DefaultIniPath();
-
 // Sets baudRate, parity, stopBits and dataBits of `settings` from the file;
 // a missing file, section or key, a value that is no integer or one that
 // does not fit its field (parity, stop-bit and data-bit codes are 0-255,

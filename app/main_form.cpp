@@ -2,7 +2,6 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -17,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "desktop.h"
 #include "ini_settings.h"
 #include "ktr_device.h"
 #include "modbus_master.h"
@@ -164,7 +164,7 @@ void TMainForm::OnButtonStartClick() {
   if (options_.openBrowser) {
     options_.openBrowser(url);
   } else {
-    QDesktopServices::openUrl(url);
+    OpenInBrowser(url);
   }
 }
 
@@ -186,7 +186,7 @@ void TMainForm::OnButtonSerialSettingsClick() {
   if (!error.isEmpty()) QMessageBox::critical(this, QStringLiteral("KTRWebServer"), error);
 }
 
-void TMainForm::OnComboBoxPortDropDown() { TSerialSet::FillPortList(ComboBoxPort, options_.sysfsRoot); }
+void TMainForm::OnComboBoxPortDropDown() { TSerialSet::FillPortList(ComboBoxPort, options_.portSource); }
 
 void TMainForm::OnApplicationEventsMinimize() {
   // Without a notification area a hidden window could not be brought back:

@@ -12,7 +12,8 @@
 #include <functional>
 #include <string>
 
-#include "ini_settings.h"
+#include "desktop.h"
+#include "port_list.h"
 
 namespace ktr::app {
 
@@ -23,11 +24,12 @@ struct TMainFormOptions {
   std::string listenAddress;
   // The configuration file.
   QString iniPath = DefaultIniPath();
-  // Where the Linux port list comes from.
-  QString sysfsRoot = QStringLiteral("/sys/class/tty");
+  // Where the port list comes from: the sysfs folder (Linux) or the
+  // registry key (Windows) that lists the serial ports.
+  QString portSource = QString::fromStdString(DefaultPortSource());
   // The web pages: the folder "Web" beside the executable.
   QString webRoot = QCoreApplication::applicationDirPath() + QStringLiteral("/Web");
-  // Shows a URL in the default browser; empty: QDesktopServices::openUrl.
+  // Shows a URL in the default browser; empty: OpenInBrowser.
   std::function<void(const QUrl&)> openBrowser;
 };
 

@@ -102,9 +102,9 @@ void TSerialSet::ApplyToSettings(SerialSettings& settings, QLabel* label) const 
 
 QString TSerialSet::SettingsLabelText() const { return QString::fromStdString(ktr::app::SettingsLabelText(Choice())); }
 
-void TSerialSet::FillPortList(QComboBox* box, const QString& sysfsRoot) {
+void TSerialSet::FillPortList(QComboBox* box, const QString& portSource) {
   box->clear();
-  for (const std::string& name : SystemPortNames(sysfsRoot.toStdString())) {
+  for (const std::string& name : SystemPortNames(portSource.toStdString())) {
     box->addItem(QString::fromStdString(name));
   }
   if (box->count() > 0) box->setCurrentIndex(0);

@@ -29,10 +29,10 @@ class TSerialSet : public QDialog {
   // The lists' texts: baud, parity, data bits, stop bits joined by ",".
   QString SettingsLabelText() const;
 
-  // Rebuilds `box`'s items from the system's serial ports (see
-  // SystemPortNames) and selects the first one. Needs no dialog: the main
-  // window fills its list before the dialog exists.
-  static void FillPortList(QComboBox* box, const QString& sysfsRoot);
+  // Rebuilds `box`'s items from the system's serial ports as listed by
+  // `portSource` (see SystemPortNames) and selects the first one. Needs no
+  // dialog: the main window fills its list before the dialog exists.
+  static void FillPortList(QComboBox* box, const QString& portSource);
 
   QComboBox* ComboBoxBaud = nullptr;
   QComboBox* ComboBoxParita = nullptr;

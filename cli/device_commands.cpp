@@ -1,8 +1,5 @@
 #include "device_commands.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -14,6 +11,7 @@
 #include "ktr_device.h"
 #include "line_options.h"
 #include "modbus_master.h"
+#include "process.h"
 #include "web_service.h"
 
 namespace ktr::cli {
@@ -63,8 +61,7 @@ void LogLine(const std::string& line) {
   const std::time_t t = std::chrono::system_clock::to_time_t(now);
   const auto ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm tm{};
-  localtime_r(&t, &tm);
+  const std::tm tm = LocalTime(t);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
   std::lock_guard<std::mutex> lock(mutex);
@@ -91,9 +88,8 @@ bool SplitListen(const std::string& text, std::string& host, std::uint16_t& port
 }
 
 std::string DefaultWebRoot() {
-  std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string("Web") : (exe.parent_path() / "Web").string();
+  const std::string folder = ExecutableFolder();
+  return folder.empty() ? std::string("Web") : (std::filesystem::path(folder) / "Web").string();
 }
 
 int RunServe(const ServeArgs& a) {
@@ -101,13 +97,8 @@ int RunServe(const ServeArgs& a) {
   std::uint16_t port = 0;
   SplitListen(a.listen, host, port);  // checked when parsing
 
-  // SIGINT and SIGTERM are taken by sigwait below; block them before any
-  // thread starts so that every thread inherits the mask.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // Before any thread starts (the master's worker is the first).
+  PrepareForStopRequest();
 
   TModbus modbus;
   TKtrDevice device(modbus, LogLine, nullptr);
@@ -133,9 +124,7 @@ int RunServe(const ServeArgs& a) {
               static_cast<unsigned>(web.port()), webRoot.c_str());
   std::fflush(stdout);
 
-  int signal = 0;
-  sigwait(&stopSignals, &signal);
-  LogLine(std::string("Stopping (") + (signal == SIGINT ? "SIGINT" : "SIGTERM") + ")");
+  LogLine("Stopping (" + WaitForStopRequest() + ")");
   web.Stop();  // lets running requests finish; each closes the port it opened
   return 0;
 }

@@ -3,7 +3,9 @@
 namespace ktr::cli {
 
 void AddLineOptions(CLI::App& command, LineOptions& o, bool needAddress) {
-  command.add_option("--port", o.port, "Serial port (e.g. ttyUSB0 or /dev/ttyUSB0)")->required();
+  command
+      .add_option("--port", o.port, "Serial port (e.g. ttyUSB0, /dev/ttyUSB0 or COM3; ktr-cli ports lists them)")
+      ->required();
   if (needAddress) {
     command.add_option("--address", o.address, "Modbus device address")
         ->capture_default_str()

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "device_commands.h"
+#include "port_commands.h"
 #include "register_commands.h"
 
 int main(int argc, char** argv) {
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
   std::function<int()> run;
   ktr::cli::AddRegisterCommands(app, run);
   ktr::cli::AddDeviceCommands(app, run);
+  ktr::cli::AddPortCommands(app, run);
 
   try {
     app.parse(argc, argv);

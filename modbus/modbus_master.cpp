@@ -8,6 +8,8 @@
 #include <pthread.h>
 #endif
 
+#include "word_wait.h"
+
 namespace ktr {
 namespace {
 
@@ -48,7 +50,7 @@ void WaitWhileEquals(const std::atomic<std::uint16_t>& word, std::uint16_t old) 
     }
     std::this_thread::yield();
   } while (std::chrono::steady_clock::now() < until);
-  word.wait(old, std::memory_order_acquire);
+  BlockWhileEquals(word, old);
 }
 
 constexpr std::size_t kExceptionReplyLength = 5;  // address, function | 0x80, code, CRC
@@ -71,7 +73,7 @@ TModbus::~TModbus() {
   // ends. A command still running finishes first (its I/O is bounded by the
   // time-outs), and the worker checks stopping_ again after it.
   command.store(0);
-  command.notify_all();
+  WakeBlocked(command);
   worker_.join();
   port.Close();
 }
@@ -101,7 +103,7 @@ void TModbus::Execute() {
         break;  // not a command: back to idle, result unchanged
     }
     command.store(CommandIdle);  // seq_cst: ordered before the stopping_ check below
-    command.notify_all();
+    WakeBlocked(command);
     if (stopping_.load()) break;
   }
 }
@@ -127,7 +129,7 @@ std::int32_t TModbus::Run(std::uint16_t current) {
 
 std::int32_t TModbus::PostCommand(std::uint16_t posted) {
   command.store(posted, std::memory_order_release);
-  command.notify_all();
+  WakeBlocked(command);
   for (std::uint16_t seen = command.load(std::memory_order_acquire); seen != CommandIdle;
        seen = command.load(std::memory_order_acquire)) {
     WaitWhileEquals(command, seen);

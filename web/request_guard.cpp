@@ -1,13 +1,9 @@
 #include "request_guard.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <netinet/in.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cstring>
+
+#include "local_machine.h"
 
 namespace ktr {
 namespace {
@@ -39,27 +35,13 @@ std::string PortPart(std::string_view hostHeader) {
 }
 
 bool IsLocalInterfaceAddress(const std::string& host) {
-  in6_addr v6{};
-  in_addr v4{};
-  const bool isV4 = inet_pton(AF_INET, host.c_str(), &v4) == 1;
-  const bool isV6 = !isV4 && inet_pton(AF_INET6, host.c_str(), &v6) == 1;
-  if (!isV4 && !isV6) return false;
-  if (isV4 && (ntohl(v4.s_addr) >> 24) == 127) return true;
-  if (isV6 && IN6_IS_ADDR_LOOPBACK(&v6)) return true;
-  // Addresses change with the network, so they are looked up each time.
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return false;
-  bool found = false;
-  for (ifaddrs* a = list; a != nullptr && !found; a = a->ifa_next) {
-    if (a->ifa_addr == nullptr) continue;
-    if (isV4 && a->ifa_addr->sa_family == AF_INET) {
-      found = std::memcmp(&reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr, &v4, sizeof v4) == 0;
-    } else if (isV6 && a->ifa_addr->sa_family == AF_INET6) {
-      found = std::memcmp(&reinterpret_cast<sockaddr_in6*>(a->ifa_addr)->sin6_addr, &v6, sizeof v6) == 0;
-    }
-  }
-  freeifaddrs(list);
-  return found;
+  const std::string bytes = local_machine::AddressBytes(host);
+  if (bytes.empty()) return false;
+  // 127.0.0.0/8 and ::1 are this machine whatever the interfaces say.
+  if (bytes.size() == 4 && bytes[0] == 127) return true;
+  if (bytes == std::string(15, '\0') + '\1') return true;
+  const std::vector<std::string> own = local_machine::InterfaceAddresses();
+  return std::find(own.begin(), own.end(), bytes) != own.end();
 }
 
 }  // namespace
@@ -70,9 +52,7 @@ bool RequestGuard::IsThisMachine(std::string_view hostHeader) {
   // RFC 6761: "localhost" and names below it always mean this machine.
   if (host == "localhost" || (host.size() > 10 && host.ends_with(".localhost"))) return true;
   if (IsLocalInterfaceAddress(host)) return true;
-  char name[256] = {};
-  if (gethostname(name, sizeof name - 1) == 0 && name[0] != '\0') {
-    const std::string own = Lower(name);
+  if (const std::string own = Lower(local_machine::HostName()); !own.empty()) {
     if (host == own || host == own + ".local") return true;
   }
   return false;

@@ -1,26 +1,20 @@
 // The window's parts that need no window: the settings dialog's mapping and
-// label text, the configuration file, and the two port lists (Windows
-// registry data, Linux sysfs).
+// label text, and the configuration file. (The port lists are tested with
+// the core: tests/modbus/port_list_test.cpp.)
 #include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <vector>
 
+#include "desktop.h"
 #include "ini_settings.h"
 #include "line_settings.h"
-#include "port_list.h"
 
 using ktr::SerialSettings;
 using namespace ktr::app;
-
-Q_DECLARE_METATYPE(std::vector<std::wstring>)
 
 namespace {
 
@@ -37,12 +31,6 @@ void WriteFile(const QString& path, const QByteArray& content) {
   QFile file(path);
   QVERIFY(file.open(QIODevice::WriteOnly));
   file.write(content);
-}
-
-QStringList ToQt(const std::vector<std::string>& names) {
-  QStringList list;
-  for (const auto& n : names) list << QString::fromStdString(n);
-  return list;
 }
 
 }  // namespace
@@ -215,70 +203,6 @@ class AppCoreTest : public QObject {
     }
     QCOMPARE(path, dir.path() + "/Orvo/KTRWebServer/KTRWebServer.INI");
 #endif
-  }
-
-  // --- port lists ---
-  void RegistryData_data() {
-    QTest::addColumn<std::vector<std::wstring>>("data");
-    QTest::addColumn<QStringList>("ports");
-    QTest::newRow("sorted by number, duplicates once")
-        << std::vector<std::wstring>{L"COM10", L"COM3", L"COM3"} << QStringList{"COM3", "COM10"};
-    QTest::newRow("data that is no COM port") << std::vector<std::wstring>{L"LPT1", L"COM1", L"\\Device\\Serial0"}
-                                              << QStringList{"COM1"};
-    QTest::newRow("ports 1 and 256 are the ends")
-        << std::vector<std::wstring>{L"COM256", L"COM1", L"COM0", L"COM257"} << QStringList{"COM1", "COM256"};
-    QTest::newRow("not a number after COM")
-        << std::vector<std::wstring>{L"COM", L"COMx", L"COM12A", L"COM 5", L"com5", L"COM1234"} << QStringList{};
-    QTest::newRow("no values") << std::vector<std::wstring>{} << QStringList{};
-  }
-  void RegistryData() {
-    QFETCH(std::vector<std::wstring>, data);
-    QTEST(ToQt(PortNamesFromRegistryData(data)), "ports");
-  }
-
-  void NaturalOrder() {
-    std::vector<std::string> names{"ttyUSB10", "ttyUSB2", "ttyS0", "ttyACM1", "ttyUSB1", "ttyAMA0", "ttyS10", "ttyS9"};
-    std::sort(names.begin(), names.end(), NaturalPortLess);
-    QCOMPARE(ToQt(names), (QStringList{"ttyACM1", "ttyAMA0", "ttyS0", "ttyS9", "ttyS10", "ttyUSB1", "ttyUSB2",
-                                       "ttyUSB10"}));
-  }
-
-  void SysfsPorts() {
-    namespace fs = std::filesystem;
-    QTemporaryDir dir;
-    const fs::path root = dir.filePath("class/tty").toStdString();
-    const fs::path devices = dir.filePath("devices").toStdString();
-    fs::create_directories(root);
-    // Laid out as the kernel does: class entries are links into the device
-    // tree, and "device" is a link to the hardware behind the terminal.
-    const auto port = [&](const std::string& name, bool device, const char* type = nullptr) {
-      const fs::path real = devices / name;
-      fs::create_directories(real);
-      if (device) {
-        fs::create_directories(devices / ("hw-" + name));
-        fs::create_directory_symlink(devices / ("hw-" + name), real / "device");
-      }
-      if (type != nullptr) std::ofstream(real / "type") << type << "\n";
-      fs::create_directory_symlink(real, root / name);
-    };
-    port("ttyUSB10", true);
-    port("ttyUSB2", true);
-    port("ttyACM0", true);
-    port("ttyAMA0", true);
-    port("ttyS0", true, "4");   // 16550A found
-    port("ttyS1", true, "0");   // registered, no UART
-    port("ttyS2", true);        // no type attribute: kept
-    port("tty0", false);        // virtual terminal
-    port("console", false);
-    port("ptmx", false);
-    QCOMPARE(ToQt(SystemPortNames(root.string())),
-             (QStringList{"/dev/ttyACM0", "/dev/ttyAMA0", "/dev/ttyS0", "/dev/ttyS2", "/dev/ttyUSB2",
-                          "/dev/ttyUSB10"}));
-  }
-
-  void SysfsMissingGivesNoPorts() {
-    QTemporaryDir dir;
-    QVERIFY(SystemPortNames(dir.filePath("absent").toStdString()).empty());
   }
 };
 

@@ -35,7 +35,7 @@ ktr::app::TMainFormOptions FormFolder::Options() {
   options.httpPort = 0;
   options.listenAddress = "127.0.0.1";
   options.iniPath = iniPath();
-  options.sysfsRoot = dir_.filePath("sys/class/tty");
+  options.portSource = dir_.filePath("sys/class/tty");
   options.webRoot = dir_.filePath("Web");
   options.openBrowser = [urls = urls_](const QUrl& url) { urls->append(url); };
   return options;

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <functional>
 
-#include "pty_pair.h"
+#include "frame_hex.h"
 #include "rtu_frame.h"
 
 namespace {

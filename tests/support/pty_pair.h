@@ -6,11 +6,10 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
+
+#include "frame_hex.h"
 
 namespace ktr::test {
-
-using Bytes = std::vector<std::uint8_t>;
 
 class PtyPair {
  public:
@@ -33,13 +32,5 @@ class PtyPair {
   int slaveKeeper_ = -1;
   std::string slavePath_;
 };
-
-// "01 03 1F 40" -> bytes; and back, upper-case, space separated.
-Bytes FromHex(const std::string& hex);
-std::string ToHex(const Bytes& bytes);
-
-// Appends a CRC-16/MODBUS, computed bit by bit (independent of the table
-// code under test).
-Bytes WithCrc(Bytes frame);
 
 }  // namespace ktr::test

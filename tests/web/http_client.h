@@ -54,8 +54,16 @@ class ClientSocket {
   void ShutdownWrite();
 
  private:
-  int fd_ = -1;
+  // Reads what has arrived: the byte count, 0 at the end of the stream, or
+  // negative when the connection failed (reset).
+  long Receive(char* buffer, std::size_t size);
+
+  std::intptr_t fd_ = -1;  // a descriptor (POSIX) or a SOCKET (Windows)
 };
+
+// The port in the ready line of `ktr-cli serve`:
+// "listening on http://127.0.0.1:PORT (web root ...)".
+std::uint16_t ListeningPort(const std::string& readyLine);
 
 // Connects, sends `request`, reads the reply up to the server's close.
 Reply Exchange(std::uint16_t port, std::string_view request,

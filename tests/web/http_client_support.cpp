@@ -1,14 +1,9 @@
+// The web tests' HTTP client: replies and requests. The socket itself is
+// per platform (http_client_socket_posix.cpp, http_client_socket_win.cpp).
 #include "http_client.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <stdexcept>
+#include <algorithm>
+#include <cstdlib>
 
 namespace ktr::web_test {
 
@@ -23,12 +18,6 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     if (lower(a[i]) != lower(b[i])) return false;
   }
   return true;
-}
-
-int Remaining(std::chrono::steady_clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
 }  // namespace
@@ -76,56 +65,15 @@ Reply ParseReply(std::string raw) {
   return reply;
 }
 
-ClientSocket::ClientSocket(std::uint16_t port, Loopback loopback) {
-  const bool v6 = loopback == Loopback::kIpv6;
-  fd_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  sockaddr_in6 address6{};
-  address6.sin6_family = AF_INET6;
-  address6.sin6_port = htons(port);
-  address6.sin6_addr = in6addr_loopback;
-  const int rc = v6 ? ::connect(fd_, reinterpret_cast<const sockaddr*>(&address6), sizeof address6)
-                    : ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  if (rc != 0) {
-    const int error = errno;
-    ::close(fd_);
-    fd_ = -1;
-    throw std::runtime_error(std::string("connect: ") + std::strerror(error));
-  }
-}
-
-ClientSocket::~ClientSocket() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-bool ClientSocket::Send(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (sent < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(sent));
-  }
-  return true;
-}
-
 std::string ClientSocket::ReadToClose(std::chrono::milliseconds timeout, bool* closed) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   std::string data;
   if (closed != nullptr) *closed = false;
   for (;;) {
-    pollfd p{fd_, POLLIN, 0};
-    const int ready = ::poll(&p, 1, Remaining(deadline));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return data;  // time-out
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (!WaitReadable(std::max(left, std::chrono::milliseconds(0)))) return data;  // time-out
     char buffer[8192];
-    const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
-    if (got < 0 && errno == EINTR) continue;
+    const long got = Receive(buffer, sizeof buffer);
     if (got <= 0) {  // end of stream, or reset
       if (closed != nullptr) *closed = true;
       return data;
@@ -134,12 +82,10 @@ std::string ClientSocket::ReadToClose(std::chrono::milliseconds timeout, bool* c
   }
 }
 
-bool ClientSocket::WaitReadable(std::chrono::milliseconds timeout) {
-  pollfd p{fd_, POLLIN, 0};
-  return ::poll(&p, 1, static_cast<int>(timeout.count())) > 0;
+std::uint16_t ListeningPort(const std::string& readyLine) {
+  const auto colon = readyLine.find(':', readyLine.find("//"));
+  return static_cast<std::uint16_t>(std::stoi(readyLine.substr(colon + 1)));
 }
-
-void ClientSocket::ShutdownWrite() { ::shutdown(fd_, SHUT_WR); }
 
 Reply Exchange(std::uint16_t port, std::string_view request, std::chrono::milliseconds timeout) {
   ClientSocket socket(port);

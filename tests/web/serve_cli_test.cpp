@@ -18,12 +18,6 @@ namespace {
 using ktr::test::SpawnedProcess;
 using ktr::web_test::Get;
 
-std::uint16_t PortOf(const std::string& readyLine) {
-  // "listening on http://127.0.0.1:PORT (web root ...)"
-  const auto colon = readyLine.find(':', readyLine.find("//"));
-  return static_cast<std::uint16_t>(std::stoi(readyLine.substr(colon + 1)));
-}
-
 class ServeCli : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -47,7 +41,7 @@ class ServeCli : public ::testing::Test {
 
 TEST_F(ServeCli, SearchesServesAndStopsCleanly) {
   auto server = Serve({});
-  const std::uint16_t port = PortOf(server->readyLine());
+  const std::uint16_t port = ktr::web_test::ListeningPort(server->readyLine());
 
   const auto page = Get(port, "/");
   EXPECT_EQ(page.status, 200);
@@ -67,7 +61,7 @@ TEST_F(ServeCli, SearchesServesAndStopsCleanly) {
 
 TEST_F(ServeCli, GivenAddressSkipsTheSearch) {
   auto server = Serve({"--address", "3"});
-  const std::uint16_t port = PortOf(server->readyLine());
+  const std::uint16_t port = ktr::web_test::ListeningPort(server->readyLine());
   // No search: the firmware text was never read.
   EXPECT_EQ(Get(port, "/get_web_data.cgi").body.find("KTR"), std::string::npos);
   const auto login = Get(port, "/login.cgi?login_pssw:pelko");

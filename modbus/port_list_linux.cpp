@@ -16,7 +16,7 @@
 
 #include "port_list.h"
 
-namespace ktr::app {
+namespace ktr {
 namespace {
 
 namespace fs = std::filesystem;
@@ -36,10 +36,12 @@ bool IsMissingUart(const fs::path& entry, const std::string& name) {
 
 }  // namespace
 
-std::vector<std::string> SystemPortNames(const std::string& sysfsRoot) {
+std::string DefaultPortSource() { return "/sys/class/tty"; }
+
+std::vector<std::string> SystemPortNames(const std::string& source) {
   std::vector<std::string> names;
   std::error_code ec;
-  fs::directory_iterator it(sysfsRoot, ec);
+  fs::directory_iterator it(source, ec);
   for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
     const fs::path entry = it->path();
     const std::string name = entry.filename().string();
@@ -51,4 +53,4 @@ std::vector<std::string> SystemPortNames(const std::string& sysfsRoot) {
   return names;
 }
 
-}  // namespace ktr::app
+}  // namespace ktr

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <tuple>
 
-namespace ktr::app {
+namespace ktr {
 namespace {
 
 constexpr int kFirstPort = 1;
@@ -51,4 +51,4 @@ std::vector<std::string> PortNamesFromRegistryData(const std::vector<std::wstrin
 
 bool NaturalPortLess(const std::string& a, const std::string& b) { return NaturalKey(a) < NaturalKey(b); }
 
-}  // namespace ktr::app
+}  // namespace ktr

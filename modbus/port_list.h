@@ -1,0 +1,36 @@
+// The system's serial ports: the names that the port list offers and that
+// SerialPort::Open takes. No OS types here; the system's own list is read by
+// port_list_linux.cpp or port_list_win.cpp, chosen by the build.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ktr {
+
+// Windows keeps the serial ports as the values of the registry key
+// HARDWARE\DEVICEMAP\SERIALCOMM, one per port, whose data (not name) is the
+// port's name ("COM3"). Turns the data of those values into the list that
+// is shown: "COMn" for every port number 1-256 that occurs, in ascending
+// number order (COM3 before COM10), each once. Data that does not start
+// with "COM", or whose rest is not a decimal number from 1 to 256, is not
+// listed.
+std::vector<std::string> PortNamesFromRegistryData(const std::vector<std::wstring>& valueData);
+
+// Orders port names the way a person counts: the text before the trailing
+// number first, then the number ("ttyUSB2" before "ttyUSB10").
+bool NaturalPortLess(const std::string& a, const std::string& b);
+
+// Where the system lists its serial ports: on Linux the sysfs folder of the
+// terminals, "/sys/class/tty"; on Windows the registry key
+// "HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM".
+std::string DefaultPortSource();
+
+// The serial ports the system has, as the names to open. Linux: "/dev/NAME"
+// for every terminal in the sysfs folder `source` that has a real device
+// behind it, naturally sorted. Windows: the registry list above, read from
+// the key `source` (a full key name that starts with HKEY_LOCAL_MACHINE\ or
+// HKEY_CURRENT_USER\). A source that cannot be read gives an empty list.
+std::vector<std::string> SystemPortNames(const std::string& source);
+
+}  // namespace ktr

@@ -1,0 +1,203 @@
+// Win32 serial port: a synchronous (not overlapped) handle from CreateFileW,
+// line settings through GetCommState/SetCommState, and the read and write
+// time-outs of the driver, so that each read or write is one system call.
+#include <windows.h>
+
+#include <string>
+
+#include "serial_port.h"
+
+namespace ktr {
+namespace {
+
+HANDLE Win(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return {};
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+  return wide;
+}
+
+std::string Narrow(const wchar_t* text, int length) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, length, narrow.data(), size, nullptr, nullptr);
+  return narrow;
+}
+
+// The system's text for an error code, as UTF-8 without the trailing line break.
+std::string SystemMessage(DWORD code) {
+  wchar_t* buffer = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  if (length == 0 || buffer == nullptr) return "error " + std::to_string(code);
+  std::string text = Narrow(buffer, static_cast<int>(length));
+  LocalFree(buffer);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+SerialErrorKind KindOfError(DWORD code) {
+  switch (code) {
+    case ERROR_SUCCESS: return SerialErrorKind::None;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_UNIT: return SerialErrorKind::NotFound;
+    // A COM port that another program holds answers CreateFileW with
+    // ERROR_ACCESS_DENIED: serial drivers allow one open handle at a time.
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: return SerialErrorKind::Busy;
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_NOT_SUPPORTED: return SerialErrorKind::BadSettings;
+    case ERROR_INVALID_HANDLE: return SerialErrorKind::NotOpen;
+    case ERROR_SEM_TIMEOUT:
+    case WAIT_TIMEOUT: return SerialErrorKind::Timeout;
+    // A USB adapter pulled out while open.
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_BAD_COMMAND: return SerialErrorKind::Disconnected;
+    case ERROR_WRITE_FAULT:
+    case ERROR_READ_FAULT: return SerialErrorKind::Io;
+    default: return SerialErrorKind::Other;
+  }
+}
+
+}  // namespace
+
+SerialPort::~SerialPort() { Close(); }
+
+std::string SerialPort::DevicePath(const std::string& name) {
+  // "COM3" opens \\.\COM3. The prefix is needed from COM10 on, and does no
+  // harm below: the device namespace holds every port. A name that already
+  // is a path is taken as it is.
+  if (name.find('\\') != std::string::npos || name.find('/') != std::string::npos) return name;
+  return "\\\\.\\" + name;
+}
+
+void SerialPort::SetError(SerialErrorKind kind, const char* call) {
+  const DWORD code = GetLastError();
+  error_.osCode = static_cast<int>(code);
+  error_.kind = kind != SerialErrorKind::Other ? kind : KindOfError(code);
+  error_.message = std::string(call) + ": " + SystemMessage(code);
+}
+
+int SerialPort::Open(const std::string& name, const LineSettings& line) {
+  Close();
+  error_ = {};
+  timeoutMs_ = line.timeoutMs;
+
+  const std::string path = DevicePath(name);
+  // No sharing, synchronous I/O: ReadFile and WriteFile block until the
+  // driver's time-outs below end them.
+  const HANDLE handle = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    SetError(SerialErrorKind::Other, ("CreateFileW " + path).c_str());
+    return kCannotOpen;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(handle);
+
+  // Only the four line fields change; binary mode, parity checking, flow
+  // control, XON/XOFF and the DTR and RTS lines stay as the driver has them.
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(handle, &dcb)) {
+    SetError(SerialErrorKind::Other, "GetCommState");
+    Close();
+    return kFailed;
+  }
+  dcb.BaudRate = static_cast<DWORD>(line.baudRate);
+  dcb.ByteSize = line.dataBits;
+  dcb.Parity = line.parity;
+  dcb.StopBits = line.stopBits;
+  // The driver judges the settings: an unknown baud rate or a data-bit and
+  // stop-bit pair the UART cannot send fails here.
+  if (!SetCommState(handle, &dcb)) {
+    SetError(SerialErrorKind::BadSettings, "SetCommState");
+    Close();
+    return kFailed;
+  }
+
+  // A read returns when all requested bytes have arrived or when timeoutMs
+  // has passed since it began, whichever comes first (the interval between
+  // bytes plays no part); a write gives up after timeoutMs.
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadIntervalTimeout = 0;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(line.timeoutMs);
+  timeouts.WriteTotalTimeoutMultiplier = 0;
+  timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(line.timeoutMs);
+  if (line.timeoutMs <= 0) {
+    // All zero would mean "no time-out": a read would wait for ever. A
+    // time-out of nothing takes what has arrived and returns at once.
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutConstant = 1;
+  }
+  if (!SetCommTimeouts(handle, &timeouts)) {
+    SetError(SerialErrorKind::Other, "SetCommTimeouts");
+    Close();
+    return kFailed;
+  }
+  // The driver's queue sizes stay as they are.
+  return kOk;
+}
+
+void SerialPort::Close() {
+  if (handle_ != kInvalidHandle) {
+    CloseHandle(Win(handle_));
+    handle_ = kInvalidHandle;
+  }
+}
+
+bool SerialPort::Write(const std::uint8_t* data, std::size_t length) {
+  DWORD written = 0;
+  if (!IsOpen()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+  } else if (WriteFile(Win(handle_), data, static_cast<DWORD>(length), &written, nullptr)) {
+    if (written == length) return true;
+    // The write time-out ends a write that the line cannot take in time
+    // with success and fewer bytes: the frame on the line is cut.
+    SetLastError(ERROR_SEM_TIMEOUT);
+  }
+  SetError(SerialErrorKind::Other, "WriteFile");
+  return false;
+}
+
+// One ReadFile of the whole length under the total time-out set at open. The
+// driver returns early only when all bytes are there, so `complete` cannot
+// cut the wait short here: a shorter reply (an exception reply) is returned
+// when the time-out ends, with the bytes that came.
+bool SerialPort::Read(std::uint8_t* dest, std::size_t length, std::size_t* received,
+                      FrameComplete /*complete*/) {
+  *received = 0;
+  DWORD got = 0;
+  if (!IsOpen()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+  } else {
+    const BOOL ok = ReadFile(Win(handle_), dest, static_cast<DWORD>(length), &got, nullptr);
+    *received = got;
+    if (ok) {
+      if (got < length) {
+        SetLastError(ERROR_SEM_TIMEOUT);
+        SetError(SerialErrorKind::Other, "ReadFile");
+      }
+      return true;
+    }
+  }
+  SetError(SerialErrorKind::Other, "ReadFile");
+  return false;
+}
+
+void SerialPort::DiscardInput() {
+  if (IsOpen()) {
+    PurgeComm(Win(handle_), PURGE_RXCLEAR);
+  }
+}
+
+}  // namespace ktr
