@@ -383,7 +383,10 @@ std::string HttpServer::Impl::Listen() {
     const tcp::endpoint endpoint(address, options.port);
     acceptor.open(endpoint.protocol(), ec);
     if (!ec && dualStack) acceptor.set_option(net::ip::v6_only(false), ec);
-    if (!ec && socket_io::ReuseListenAddress()) acceptor.set_option(net::socket_base::reuse_address(true), ec);
+    if (!ec) {
+      const int error = socket_io::PrepareToBind(static_cast<socket_io::Handle>(acceptor.native_handle()));
+      if (error != 0) ec.assign(error, net::error::get_system_category());
+    }
     if (!ec) acceptor.bind(endpoint, ec);
     if (!ec) acceptor.listen(options.backlog, ec);
     if (ec) {

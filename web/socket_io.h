@@ -91,12 +91,15 @@ bool WaitReady(Handle socket, bool forWrite, const StopSignal& stop, Clock::time
 // Waits `pause`, or until the server stops.
 void Pause(const StopSignal& stop, std::chrono::milliseconds pause);
 
-// Whether a listening socket gets SO_REUSEADDR. POSIX: it lets a restarted
-// server bind its port while connections of the previous run are still in
-// TIME_WAIT (the server closes first, so they are on our side), and never lets
-// two listeners share a port. Windows: the same option would let another
-// program take the port over, so it stays off there.
-bool ReuseListenAddress();
+// Sets up who else may bind the listening socket's port, between open and
+// bind. POSIX: SO_REUSEADDR, so that a restarted server binds its port while
+// connections of the previous run are still in TIME_WAIT (the server closes
+// first, so they are on our side); it never lets two listeners share a port.
+// Windows: SO_EXCLUSIVEADDRUSE; there SO_REUSEADDR would let another program
+// bind the same port and take connections over, and without either option a
+// program could still bind a more specific address over ours. Returns 0, or
+// the system's error code (errno, or the Winsock error).
+int PrepareToBind(Handle socket);
 
 // Takes over a listening socket set up by Asio for the accept loop: as
 // Accept needs it, and not inherited by programs the application starts (a

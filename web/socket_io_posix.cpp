@@ -100,7 +100,10 @@ void Pause(const StopSignal& stop, std::chrono::milliseconds pause) {
   ::poll(&fd, 1, static_cast<int>(pause.count()));
 }
 
-bool ReuseListenAddress() { return true; }
+int PrepareToBind(Handle socket) {
+  const int on = 1;
+  return ::setsockopt(Fd(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 ? 0 : errno;
+}
 
 std::string PrepareListener(Handle listener) {
   // Blocking: the threads sleep in accept() itself, and the kernel wakes one

@@ -165,7 +165,14 @@ void Pause(const StopSignal& stop, std::chrono::milliseconds pause) {
   if (WSAPoll(&fd, 1, PollTimeout(pause)) == SOCKET_ERROR) Sleep(static_cast<DWORD>(pause.count()));
 }
 
-bool ReuseListenAddress() { return false; }
+int PrepareToBind(Handle socket) {
+  // No other socket may bind this port, on any address, while ours is open.
+  const BOOL on = TRUE;
+  return setsockopt(Sock(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
+                    sizeof on) == 0
+             ? 0
+             : WSAGetLastError();
+}
 
 std::string PrepareListener(Handle listener) {
   // Non-blocking: a thread waits for a connection or the stop with WSAPoll,
