@@ -31,7 +31,6 @@ struct SettingWrite {
 
 std::uint16_t Word(std::string_view value) { return static_cast<std::uint16_t>(FieldInteger(value)); }
 
-// "%02u" for the clock texts: at least two digits.
 // A setting held in one register whose value is kept in a number field.
 struct NumberKey {
   std::string_view key;
