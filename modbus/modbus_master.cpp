@@ -53,6 +53,15 @@ void WaitWhileEquals(const std::atomic<std::uint16_t>& word, std::uint16_t old) 
   BlockWhileEquals(word, old);
 }
 
+RequestFailure ClassifyFailure(std::int32_t code, RequestFailure onMinusOne) {
+  if (code == 0) return RequestFailure::None;
+  if (code == -1) return onMinusOne;
+  if (code == -3) return RequestFailure::Port;
+  if (code == -4) return RequestFailure::NoReply;
+  if (code <= -50) return RequestFailure::Exception;
+  return RequestFailure::Port;
+}
+
 constexpr std::size_t kExceptionReplyLength = 5;  // address, function | 0x80, code, CRC
 
 // An exception reply is shorter than any expected reply. Once its five bytes
@@ -97,7 +106,9 @@ void TModbus::Execute() {
       case rtu::kWriteMultipleRegisters:
       case CommandOpen:
       case CommandClose:
+        pendingFailure_ = RequestFailure::Port;
         result = Run(current);
+        failure_ = ClassifyFailure(result, pendingFailure_);
         break;
       default:
         break;  // not a command: back to idle, result unchanged
@@ -272,7 +283,7 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected) {
   std::size_t received = 0;
   const bool readOk = port.Read(rxBuffer.data(), expected, &received, ExceptionReplyComplete);
   if (received == expected) {
-    return readOk ? 0 : -1;
+    return readOk ? 0 : -1;  // a failed read leaves pendingFailure_ at Port
   }
   // Short reply. Bytes that did not arrive read as zero: the buffer was
   // cleared before the request.
@@ -290,6 +301,7 @@ std::int32_t TModbus::ExecuteRead(std::uint8_t function) {
   if (!port.IsOpen()) return -1;
   const bool coils = function == rtu::kReadCoils || function == rtu::kReadDiscreteInputs;
   if (!rtu::Fits(function, count) || (coils ? bits == nullptr : registers == nullptr)) {
+    pendingFailure_ = RequestFailure::Refused;
     return -1;  // refused before anything is sent
   }
   const std::size_t length =
@@ -298,7 +310,10 @@ std::int32_t TModbus::ExecuteRead(std::uint8_t function) {
 
   const std::size_t expected = rtu::ExpectedReplyLength(function, count);
   if (const std::int32_t r = ReceiveFrame(expected); r != 0) return r;
-  if (rtu::Crc16(rxBuffer.data(), expected) != 0) return -1;
+  if (rtu::Crc16(rxBuffer.data(), expected) != 0) {
+    pendingFailure_ = RequestFailure::BadReply;
+    return -1;
+  }
 
   if (coils) {
     std::copy_n(rxBuffer.begin() + 3, expected - 5, bits);
@@ -317,7 +332,9 @@ std::int32_t TModbus::ExecuteWriteSingle(std::uint8_t function) {
                                                           function, startAddress, value);
   if (const std::int32_t r = SendFrame(length); r != 0) return r;
   if (const std::int32_t r = ReceiveFrame(8); r != 0) return r;
-  return rtu::Crc16(rxBuffer.data(), 8) == 0 ? 0 : -1;
+  if (rtu::Crc16(rxBuffer.data(), 8) == 0) return 0;
+  pendingFailure_ = RequestFailure::BadReply;
+  return -1;
 }
 
 std::int32_t TModbus::ExecuteWriteMultiple(std::uint8_t function) {
@@ -325,6 +342,7 @@ std::int32_t TModbus::ExecuteWriteMultiple(std::uint8_t function) {
   if (!port.IsOpen()) return -1;
   const bool coils = function == rtu::kWriteMultipleCoils;
   if (!rtu::Fits(function, count) || (coils ? bits == nullptr : registers == nullptr)) {
+    pendingFailure_ = RequestFailure::Refused;
     return -1;  // refused before anything is sent
   }
   const std::size_t length =
@@ -334,7 +352,9 @@ std::int32_t TModbus::ExecuteWriteMultiple(std::uint8_t function) {
                                               count, registers);
   if (const std::int32_t r = SendFrame(length); r != 0) return r;
   if (const std::int32_t r = ReceiveFrame(8); r != 0) return r;
-  return rtu::Crc16(rxBuffer.data(), 8) == 0 ? 0 : -1;
+  if (rtu::Crc16(rxBuffer.data(), 8) == 0) return 0;
+  pendingFailure_ = RequestFailure::BadReply;
+  return -1;
 }
 
 std::string ResultText(std::int32_t code) {

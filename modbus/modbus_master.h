@@ -25,6 +25,17 @@
 
 namespace ktr {
 
+// What went wrong with the last request, finer than its result code: -1
+// covers both a port that failed and a reply whose CRC was wrong.
+enum class RequestFailure {
+  None,       // the request succeeded
+  Port,       // no open port, the open failed, or the port failed to write or read
+  NoReply,    // nothing, or not all of the reply, came in time
+  BadReply,   // a reply came but was not a valid reply to the request (CRC)
+  Exception,  // the device answered with an exception
+  Refused,    // the request did not fit a frame; nothing was sent
+};
+
 class TModbus {
  public:
   static constexpr std::uint16_t CommandIdle = 0xFFFF;
@@ -60,6 +71,10 @@ class TModbus {
   // The OS's reason for the last failed open, for messages to the operator.
   std::string LastOpenError() const;
 
+  // What went wrong with the last request (None after a success). Read it
+  // right after the request, under the same serialisation as the request.
+  RequestFailure LastFailure() const { return failure_; }
+
   // Number of commands the worker has taken (for tests and benchmarks).
   std::uint64_t CommandsTaken() const { return commandsTaken_.load(std::memory_order_relaxed); }
 
@@ -88,6 +103,8 @@ class TModbus {
   std::uint16_t* registers = nullptr;
   std::uint8_t* bits = nullptr;
   std::int32_t result = 0;
+  RequestFailure failure_ = RequestFailure::None;
+  RequestFailure pendingFailure_ = RequestFailure::None;  // set on the -1 paths of a request
 
   std::string lastOpenError_;  // written by the worker, read after a request
   // Set when a reply did not come (complete) within the time-out: the device

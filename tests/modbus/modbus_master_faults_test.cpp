@@ -33,6 +33,7 @@ TEST_P(ExceptionReplies, GiveTheirCodeAndLeaveTheDestination) {
   std::array<std::uint16_t, 3> regs{kUntouched, kUntouched, kUntouched};
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(master.ReadHoldingRegisters(10020, 3, regs.data()), expected);
+  EXPECT_EQ(master.LastFailure(), ktr::RequestFailure::Exception);
   // A complete exception frame ends the read; no need to sit out the time-out.
   EXPECT_LT(MillisecondsSince(start), 2000);
   EXPECT_EQ(regs[0], kUntouched);
@@ -70,6 +71,7 @@ TEST(ModbusMasterFaults, SilentDeviceGivesMinusFourAfterTheTimeout) {
   std::array<std::uint16_t, 1> regs{kUntouched};
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(master.ReadHoldingRegisters(8000, 1, regs.data()), -4);
+  EXPECT_EQ(master.LastFailure(), ktr::RequestFailure::NoReply);
   const long elapsed = MillisecondsSince(start);
   EXPECT_GE(elapsed, 390);
   EXPECT_LT(elapsed, 4000);
@@ -92,6 +94,7 @@ TEST(ModbusMasterFaults, FlippedBitGivesMinusOneAndWritesNothing) {
     // A full-length reply is judged by its CRC alone, even when the flip
     // sets the exception bit of the function byte.
     EXPECT_EQ(r, -1);
+    EXPECT_EQ(master.LastFailure(), ktr::RequestFailure::BadReply);
     EXPECT_EQ(regs[0], kUntouched);
     EXPECT_EQ(regs[1], kUntouched);
   }

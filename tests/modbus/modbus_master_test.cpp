@@ -98,6 +98,7 @@ TEST(ModbusMaster, ClosedPortSendsNothing) {
   ASSERT_EQ(master.OpenPort(PtySettings(pty)), 0);
   EXPECT_EQ(master.ClosePort(), 0);
   EXPECT_EQ(master.ReadHoldingRegisters(8000, 1, regs.data()), -1);
+  EXPECT_EQ(master.LastFailure(), ktr::RequestFailure::Port);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_TRUE(device.Requests().empty());
   EXPECT_EQ(regs[0], 0xBEEF);
@@ -109,6 +110,7 @@ TEST(ModbusMaster, OpenOfMissingPortIsMinusOne) {
   s.portName = "/dev/ktr-no-such-port";
   EXPECT_EQ(master.OpenPort(s), -1);
   EXPECT_NE(master.LastOpenError().find("ktr-no-such-port"), std::string::npos);
+  EXPECT_EQ(master.LastFailure(), ktr::RequestFailure::Port);
   s.portName = "";
   EXPECT_EQ(master.OpenPort(s), -1);
 }
@@ -171,6 +173,7 @@ TEST(ModbusMaster, RequestsThatDoNotFitAreRefusedUnsent) {
   std::array<std::uint16_t, 200> regs{};
   regs.fill(0xABCD);
   EXPECT_EQ(master.ReadHoldingRegisters(8001, 148, regs.data()), -1);
+  EXPECT_EQ(master.LastFailure(), ktr::RequestFailure::Refused);
   EXPECT_EQ(master.ReadHoldingRegisters(8001, 0, regs.data()), -1);
   EXPECT_EQ(master.WriteMultipleRegisters(14000, 128, regs.data()), -1);
   EXPECT_EQ(master.WriteMultipleRegisters(14000, 0, regs.data()), -1);
