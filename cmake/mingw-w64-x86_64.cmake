@@ -50,4 +50,6 @@ set(RapidJSON_DIR ${CMAKE_CURRENT_LIST_DIR}/mingw-w64 CACHE PATH "")
 # Wine creates it on first use otherwise (about 10 s).
 set(KTR_WINE /usr/lib/wine/wine64 CACHE FILEPATH "Wine loader for 64-bit programs")
 set(KTR_WINEPREFIX ${CMAKE_BINARY_DIR}/wine CACHE PATH "Wine prefix of the test runs")
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env WINEPREFIX=${KTR_WINEPREFIX} WINEDEBUG=-all ${KTR_WINE})
+# tests/windows/wine-run says why a program failed (its watchdog, a crash,
+# Wine not starting it).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/windows/wine-run ${KTR_WINE} ${KTR_WINEPREFIX})

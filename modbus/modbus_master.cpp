@@ -41,16 +41,16 @@ void NameThisThread() {
 }
 
 // Returns once `word` no longer holds `old`.
-void WaitWhileEquals(const std::atomic<std::uint16_t>& word, std::uint16_t old) {
+void WaitWhileEquals(CommandWord& word, std::uint16_t old) {
   const auto until = std::chrono::steady_clock::now() + kSpinBeforeBlocking;
   do {
     for (int i = 0; i < 64; ++i) {
-      if (word.load(std::memory_order_acquire) != old) return;
+      if (word.Load() != old) return;
       CpuRelax();
     }
     std::this_thread::yield();
   } while (std::chrono::steady_clock::now() < until);
-  BlockWhileEquals(word, old);
+  word.BlockWhileEquals(old);
 }
 
 RequestFailure ClassifyFailure(std::int32_t code, RequestFailure onMinusOne) {
@@ -81,8 +81,7 @@ TModbus::~TModbus() {
   // Any value other than CommandIdle wakes the worker; it sees stopping_ and
   // ends. A command still running finishes first (its I/O is bounded by the
   // time-outs), and the worker checks stopping_ again after it.
-  command.store(0);
-  WakeBlocked(command);
+  command.Store(0);
   worker_.join();
   port.Close();
 }
@@ -92,7 +91,7 @@ void TModbus::Execute() {
   for (;;) {
     WaitWhileEquals(command, CommandIdle);
     if (stopping_.load()) break;
-    const std::uint16_t current = command.load(std::memory_order_acquire);
+    const std::uint16_t current = command.Load();
     if (current == CommandIdle) continue;
     commandsTaken_.fetch_add(1, std::memory_order_relaxed);
     switch (current) {
@@ -113,8 +112,9 @@ void TModbus::Execute() {
       default:
         break;  // not a command: back to idle, result unchanged
     }
-    command.store(CommandIdle);  // seq_cst: ordered before the stopping_ check below
-    WakeBlocked(command);
+    // The store takes the word's lock, which orders it before the stopping_
+    // check below.
+    command.Store(CommandIdle);
     if (stopping_.load()) break;
   }
 }
@@ -139,10 +139,8 @@ std::int32_t TModbus::Run(std::uint16_t current) {
 }
 
 std::int32_t TModbus::PostCommand(std::uint16_t posted) {
-  command.store(posted, std::memory_order_release);
-  WakeBlocked(command);
-  for (std::uint16_t seen = command.load(std::memory_order_acquire); seen != CommandIdle;
-       seen = command.load(std::memory_order_acquire)) {
+  command.Store(posted);
+  for (std::uint16_t seen = command.Load(); seen != CommandIdle; seen = command.Load()) {
     WaitWhileEquals(command, seen);
   }
   return result;

@@ -22,6 +22,7 @@
 #include "rtu_frame.h"
 #include "serial_port.h"
 #include "serial_settings.h"
+#include "word_wait.h"
 
 namespace ktr {
 
@@ -77,6 +78,10 @@ class TModbus {
 
   // Number of commands the worker has taken (for tests and benchmarks).
   std::uint64_t CommandsTaken() const { return commandsTaken_.load(std::memory_order_relaxed); }
+  // The command word as it stands, and the waits on it that a lost wake-up
+  // would have hung (see CommandWord): for tests and hang reports.
+  std::uint16_t CommandWordNow() const { return command.Load(); }
+  std::uint64_t RescuedWaits() const { return command.RescuedWaits(); }
 
  private:
   void Execute();  // thread body
@@ -99,7 +104,7 @@ class TModbus {
   std::uint16_t startAddress = 0;
   std::uint16_t count = 0;
   std::uint16_t value = 0;
-  std::atomic<std::uint16_t> command{CommandIdle};
+  CommandWord command{CommandIdle};
   std::uint16_t* registers = nullptr;
   std::uint8_t* bits = nullptr;
   std::int32_t result = 0;
