@@ -1,5 +1,6 @@
 #include "serial_set.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -7,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "port_combo_box.h"
 #include "port_list.h"
 
 namespace ktr::app {
@@ -53,6 +55,12 @@ TSerialSet::TSerialSet(QWidget* parent) : QDialog(parent) {
   grid->addWidget(ComboBoxStop, 2, 1);
   grid->addWidget(Caption(this, "LabelSize", QStringLiteral("Data:"), ComboBoxData), 3, 0);
   grid->addWidget(ComboBoxData, 3, 1);
+  CheckBoxRs485 = new QCheckBox(QStringLiteral("RS-485: RTS pri vysielaní"), this);
+  CheckBoxRs485->setObjectName("CheckBoxRs485");
+  CheckBoxRs485->setToolTip(
+      QStringLiteral("The kernel drives RTS as the transmit enable of an on-board RS-485 transceiver. "
+                     "Leave it off for USB adapters: they switch by themselves."));
+  grid->addWidget(CheckBoxRs485, 4, 0, 1, 2);
   grid->setColumnStretch(1, 1);
   grid->setVerticalSpacing(4);
 
@@ -76,14 +84,15 @@ TSerialSet::TSerialSet(QWidget* parent) : QDialog(parent) {
   layout->addStretch(1);
   layout->addLayout(buttons);
 
-  setFixedSize(254, 157);
+  setFixedSize(254, 181);
 }
 
 LineChoice TSerialSet::Choice() const {
   return {.baud = ComboBoxBaud->currentIndex(),
           .parity = ComboBoxParita->currentIndex(),
           .stop = ComboBoxStop->currentIndex(),
-          .data = ComboBoxData->currentIndex()};
+          .data = ComboBoxData->currentIndex(),
+          .rs485 = CheckBoxRs485->isChecked()};
 }
 
 void TSerialSet::LoadFromSettings(const SerialSettings& settings, QLabel* label) {
@@ -92,6 +101,7 @@ void TSerialSet::LoadFromSettings(const SerialSettings& settings, QLabel* label)
   ComboBoxParita->setCurrentIndex(choice.parity);
   ComboBoxStop->setCurrentIndex(choice.stop);
   ComboBoxData->setCurrentIndex(choice.data);
+  CheckBoxRs485->setChecked(choice.rs485);
   if (label != nullptr) label->setText(SettingsLabelText());
 }
 
@@ -102,10 +112,11 @@ void TSerialSet::ApplyToSettings(SerialSettings& settings, QLabel* label) const 
 
 QString TSerialSet::SettingsLabelText() const { return QString::fromStdString(ktr::app::SettingsLabelText(Choice())); }
 
-void TSerialSet::FillPortList(QComboBox* box, const QString& portSource) {
+void TSerialSet::FillPortList(QComboBox* box, const QString& portSource, const QString& byIdFolder) {
   box->clear();
-  for (const std::string& name : SystemPortNames(portSource.toStdString())) {
-    box->addItem(QString::fromStdString(name));
+  for (const PortEntry& port : SystemPorts(portSource.toStdString(), byIdFolder.toStdString())) {
+    box->addItem(QString::fromStdString(port.name));
+    box->setItemData(box->count() - 1, QString::fromStdString(port.description), PortDescriptionRole);
   }
   if (box->count() > 0) box->setCurrentIndex(0);
 }

@@ -32,6 +32,7 @@
 #include "ktr_device.h"
 #include "main_form.h"
 #include "port_combo_box.h"
+#include "port_messages.h"
 #include "serial_set.h"
 #include "sim_process.h"
 
@@ -86,6 +87,12 @@ void Search(TMainForm& form, const QString& port) {
 
 // The log without the start-up lines.
 QStringList LogAfterStart(const TMainForm& form) { return LogLines(form).mid(kStartLog.size()); }
+
+QStringList MissingPortLog() {
+  QStringList lines;
+  for (const std::string& line : ktr::test::kMissingPortLog) lines << QString::fromStdString(line);
+  return lines;
+}
 
 }  // namespace
 
@@ -163,7 +170,9 @@ class MainFormTest : public QObject {
     const http::Reply time = http::Get(form.HttpPort(), "/get_time_data.cgi");
     QCOMPARE(time.status, 200);
     QCOMPARE(QString::fromStdString(time.body), QString());
-    QTRY_COMPARE(LogAfterStart(form), QStringList{"Error open port !!!"});
+    QTRY_COMPARE(LogAfterStart(form),
+                 (QStringList{"Error open port !!!", "open: no port name given: the adapter is unplugged or the "
+                                                     "port has another name (ktr-cli ports lists them)"}));
   }
 
   void PortListIsRefilledWhenOpened() {
@@ -333,7 +342,7 @@ class MainFormTest : public QObject {
     TMainForm form(folder.Options());
     Search(form, "/dev/ktr-no-such-port");
     QStringList expected{"Search for connected device..."};
-    for (int i = 0; i < 126; ++i) expected << "Error open port !!!";
+    for (int i = 0; i < 126; ++i) expected << MissingPortLog();
     expected << "Please check the device connection";
     QCOMPARE(LogAfterStart(form), expected);
     QVERIFY(form.Gauge->value() < form.Gauge->minimum());  // never moved
