@@ -46,6 +46,12 @@ TSerialSet::TSerialSet(QWidget* parent) : QDialog(parent) {
   ComboBoxStop = DropDownList(this, "ComboBoxStop", kStopItems);
   ComboBoxData = DropDownList(this, "ComboBoxData", kDataItems);
 
+  CheckBoxRs485 = new QCheckBox(QStringLiteral("RS-485"), this);
+  CheckBoxRs485->setObjectName("CheckBoxRs485");
+  CheckBoxRs485->setToolTip(
+      QStringLiteral("RS-485: RTS pri vysielaní (the kernel drives RTS as the transmit enable of an on-board "
+                     "transceiver; leave it off for USB adapters, they switch by themselves)"));
+
   auto* grid = new QGridLayout;
   grid->addWidget(Caption(this, "Label1", QStringLiteral("Rýchlosť:"), ComboBoxBaud), 0, 0);
   grid->addWidget(ComboBoxBaud, 0, 1);
@@ -54,13 +60,12 @@ TSerialSet::TSerialSet(QWidget* parent) : QDialog(parent) {
   grid->addWidget(Caption(this, "LabelStop", QStringLiteral("Stop bity:"), ComboBoxStop), 2, 0);
   grid->addWidget(ComboBoxStop, 2, 1);
   grid->addWidget(Caption(this, "LabelSize", QStringLiteral("Data:"), ComboBoxData), 3, 0);
-  grid->addWidget(ComboBoxData, 3, 1);
-  CheckBoxRs485 = new QCheckBox(QStringLiteral("RS-485: RTS pri vysielaní"), this);
-  CheckBoxRs485->setObjectName("CheckBoxRs485");
-  CheckBoxRs485->setToolTip(
-      QStringLiteral("The kernel drives RTS as the transmit enable of an on-board RS-485 transceiver. "
-                     "Leave it off for USB adapters: they switch by themselves."));
-  grid->addWidget(CheckBoxRs485, 4, 0, 1, 2);
+  // The RS-485 box shares the row of the short data-bits list: the client
+  // area is fixed.
+  auto* dataRow = new QHBoxLayout;
+  dataRow->addWidget(ComboBoxData, 1);
+  dataRow->addWidget(CheckBoxRs485);
+  grid->addLayout(dataRow, 3, 1);
   grid->setColumnStretch(1, 1);
   grid->setVerticalSpacing(4);
 
@@ -84,7 +89,7 @@ TSerialSet::TSerialSet(QWidget* parent) : QDialog(parent) {
   layout->addStretch(1);
   layout->addLayout(buttons);
 
-  setFixedSize(254, 181);
+  setFixedSize(254, 157);
 }
 
 LineChoice TSerialSet::Choice() const {
