@@ -60,6 +60,9 @@ void ClearLineErrors(HANDLE handle, LineErrorCounts& seen) {
 
 namespace detail {
 
+// ERROR_NO_SUCH_DEVICE, which some mingw-w64 headers lack.
+constexpr DWORD kErrorNoSuchDevice = 433;
+
 SerialErrorKind KindOfError(DWORD code, bool inIo) {
   switch (code) {
     case ERROR_SUCCESS: return SerialErrorKind::None;
@@ -81,7 +84,7 @@ SerialErrorKind KindOfError(DWORD code, bool inIo) {
     // A USB adapter pulled out while open.
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
-    case ERROR_NO_SUCH_DEVICE:
+    case kErrorNoSuchDevice:
     case ERROR_DEV_NOT_EXIST:
     case ERROR_GEN_FAILURE:
     case ERROR_OPERATION_ABORTED:
