@@ -31,7 +31,7 @@ void Row(const char* name, const std::string& value) { std::printf("%-12s %s\n",
 
 void PrintSystemView(const PortDetails& d) {
   Row("device:", d.device);
-  Row("driver:", d.driver.empty() ? "not known to the system (not a hardware serial port?)" : d.driver);
+  Row("driver:", d.driver.empty() ? "unknown" : d.driver);
   if (!d.vendorId.empty()) {
     std::string usb = d.vendorId + ":" + d.productId;
     if (!d.manufacturer.empty()) usb += " " + d.manufacturer;
@@ -40,7 +40,11 @@ void PrintSystemView(const PortDetails& d) {
     Row("USB:", usb);
   }
   for (const std::string& name : d.byId) Row("stable name:", name);
-  if (d.holders.empty()) Row("held by:", "no other program that this user can see");
+  if (!d.holdersLooked) {
+    Row("held by:", "unknown");
+  } else if (d.holders.empty()) {
+    Row("held by:", "no other program that this user can see");
+  }
   for (const std::string& holder : d.holders) Row("held by:", holder);
 }
 

@@ -63,6 +63,7 @@ struct PortDetails {
   std::string serial;
   std::vector<std::string> byId;     // stable names leading to the port
   std::vector<std::string> holders;  // programs that have it open: "812 ModemManager"
+  bool holdersLooked = false;        // false: the system cannot be asked (Windows)
 };
 
 // Linux: looks the port up in the sysfs folder `source` and `byIdFolder`,

@@ -171,6 +171,7 @@ PortDetails DescribePort(const std::string& portName, const std::string& source,
   const auto byId = ByIdNames(byIdFolder);
   if (const auto links = byId.find(tty); links != byId.end()) details.byId = links->second;
   details.holders = Holders(procRoot, details.device);
+  details.holdersLooked = true;
   return details;
 }
 
