@@ -37,15 +37,17 @@ void LoadIniSettings(const QString& path, SerialSettings& settings) {
   settings.parity = static_cast<std::uint8_t>(ReadInteger(ini, {"Parity", 2, 0, 255}));
   settings.stopBits = static_cast<std::uint8_t>(ReadInteger(ini, {"StopBits", 0, 0, 255}));
   settings.dataBits = static_cast<std::uint8_t>(ReadInteger(ini, {"Size", 8, 0, 255}));
+  settings.rs485 = ReadInteger(ini, {"RS485", 0, 0, 1}) == 1;
   ini.endGroup();
 }
 
 QString SaveIniSettings(const QString& path, const SerialSettings& settings) {
-  const std::array<std::pair<const char*, int>, 4> keys{{
+  const std::array<std::pair<const char*, int>, 5> keys{{
       {"Baud", settings.baudRate},
       {"Parity", settings.parity},
       {"StopBits", settings.stopBits},
       {"Size", settings.dataBits},
+      {"RS485", settings.rs485 ? 1 : 0},
   }};
   QSettings ini(path, QSettings::IniFormat);
   for (const auto& [name, value] : keys) {

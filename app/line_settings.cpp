@@ -39,6 +39,7 @@ LineChoice ChoiceFromSettings(const SerialSettings& settings) {
   choice.parity = settings.parity < kParityItems.size() ? settings.parity : defaults.parity;
   choice.stop = settings.stopBits < kStopItems.size() ? settings.stopBits : defaults.stop;
   choice.data = settings.dataBits >= 5 && settings.dataBits <= 7 ? settings.dataBits - 5 : defaults.data;
+  choice.rs485 = settings.rs485;
   return choice;
 }
 
@@ -48,6 +49,7 @@ SerialSettings ApplyChoice(SerialSettings settings, const LineChoice& choice) {
   settings.parity = static_cast<std::uint8_t>(Position(choice.parity, kParityItems.size(), defaults.parity));
   settings.stopBits = static_cast<std::uint8_t>(Position(choice.stop, kStopItems.size(), defaults.stop));
   settings.dataBits = static_cast<std::uint8_t>(IntegerOf(ItemAt(kDataItems, choice.data, defaults.data)));
+  settings.rs485 = choice.rs485;
   settings.transport = 0;
   return settings;
 }

@@ -28,6 +28,7 @@ struct LineChoice {
   int parity = 2;  // Even
   int stop = 0;    // "1"
   int data = 3;    // "8"
+  bool rs485 = false;  // kernel RS-485 direction control
 };
 
 // The record as list positions. A baud rate that is not listed shows
@@ -36,8 +37,9 @@ struct LineChoice {
 // the dialog never stores a code the port does not know.
 LineChoice ChoiceFromSettings(const SerialSettings& settings);
 
-// The record with the four line fields taken from the lists, and the
-// transport set to the serial line; every other field is kept.
+// The record with the four line fields and the RS-485 choice taken from the
+// dialog, and the transport set to the serial line; every other field is
+// kept.
 SerialSettings ApplyChoice(SerialSettings settings, const LineChoice& choice);
 
 // The label text: baud, parity, data bits and stop bits as the lists show

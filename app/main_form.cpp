@@ -186,7 +186,9 @@ void TMainForm::OnButtonSerialSettingsClick() {
   if (!error.isEmpty()) QMessageBox::critical(this, QStringLiteral("KTRWebServer"), error);
 }
 
-void TMainForm::OnComboBoxPortDropDown() { TSerialSet::FillPortList(ComboBoxPort, options_.portSource); }
+void TMainForm::OnComboBoxPortDropDown() {
+  TSerialSet::FillPortList(ComboBoxPort, options_.portSource, options_.byIdFolder);
+}
 
 void TMainForm::OnApplicationEventsMinimize() {
   // Without a notification area a hidden window could not be brought back:

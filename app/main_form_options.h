@@ -27,6 +27,8 @@ struct TMainFormOptions {
   // Where the port list comes from: the sysfs folder (Linux) or the
   // registry key (Windows) that lists the serial ports.
   QString portSource = QString::fromStdString(DefaultPortSource());
+  // The folder of the ports' stable names (Linux /dev/serial/by-id).
+  QString byIdFolder = QString::fromStdString(DefaultByIdFolder());
   // The web pages: the folder "Web" beside the executable.
   QString webRoot = QCoreApplication::applicationDirPath() + QStringLiteral("/Web");
   // Shows a URL in the default browser; empty: OpenInBrowser.

@@ -1,5 +1,6 @@
 #include "serial_set.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -7,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "port_combo_box.h"
 #include "port_list.h"
 
 namespace ktr::app {
@@ -44,6 +46,12 @@ TSerialSet::TSerialSet(QWidget* parent) : QDialog(parent) {
   ComboBoxStop = DropDownList(this, "ComboBoxStop", kStopItems);
   ComboBoxData = DropDownList(this, "ComboBoxData", kDataItems);
 
+  CheckBoxRs485 = new QCheckBox(QStringLiteral("RS-485"), this);
+  CheckBoxRs485->setObjectName("CheckBoxRs485");
+  CheckBoxRs485->setToolTip(
+      QStringLiteral("RS-485: RTS pri vysielaní (the kernel drives RTS as the transmit enable of an on-board "
+                     "transceiver; leave it off for USB adapters, they switch by themselves)"));
+
   auto* grid = new QGridLayout;
   grid->addWidget(Caption(this, "Label1", QStringLiteral("Rýchlosť:"), ComboBoxBaud), 0, 0);
   grid->addWidget(ComboBoxBaud, 0, 1);
@@ -52,7 +60,12 @@ TSerialSet::TSerialSet(QWidget* parent) : QDialog(parent) {
   grid->addWidget(Caption(this, "LabelStop", QStringLiteral("Stop bity:"), ComboBoxStop), 2, 0);
   grid->addWidget(ComboBoxStop, 2, 1);
   grid->addWidget(Caption(this, "LabelSize", QStringLiteral("Data:"), ComboBoxData), 3, 0);
-  grid->addWidget(ComboBoxData, 3, 1);
+  // The RS-485 box shares the row of the short data-bits list: the client
+  // area is fixed.
+  auto* dataRow = new QHBoxLayout;
+  dataRow->addWidget(ComboBoxData, 1);
+  dataRow->addWidget(CheckBoxRs485);
+  grid->addLayout(dataRow, 3, 1);
   grid->setColumnStretch(1, 1);
   grid->setVerticalSpacing(4);
 
@@ -83,7 +96,8 @@ LineChoice TSerialSet::Choice() const {
   return {.baud = ComboBoxBaud->currentIndex(),
           .parity = ComboBoxParita->currentIndex(),
           .stop = ComboBoxStop->currentIndex(),
-          .data = ComboBoxData->currentIndex()};
+          .data = ComboBoxData->currentIndex(),
+          .rs485 = CheckBoxRs485->isChecked()};
 }
 
 void TSerialSet::LoadFromSettings(const SerialSettings& settings, QLabel* label) {
@@ -92,6 +106,7 @@ void TSerialSet::LoadFromSettings(const SerialSettings& settings, QLabel* label)
   ComboBoxParita->setCurrentIndex(choice.parity);
   ComboBoxStop->setCurrentIndex(choice.stop);
   ComboBoxData->setCurrentIndex(choice.data);
+  CheckBoxRs485->setChecked(choice.rs485);
   if (label != nullptr) label->setText(SettingsLabelText());
 }
 
@@ -102,10 +117,11 @@ void TSerialSet::ApplyToSettings(SerialSettings& settings, QLabel* label) const 
 
 QString TSerialSet::SettingsLabelText() const { return QString::fromStdString(ktr::app::SettingsLabelText(Choice())); }
 
-void TSerialSet::FillPortList(QComboBox* box, const QString& portSource) {
+void TSerialSet::FillPortList(QComboBox* box, const QString& portSource, const QString& byIdFolder) {
   box->clear();
-  for (const std::string& name : SystemPortNames(portSource.toStdString())) {
-    box->addItem(QString::fromStdString(name));
+  for (const PortEntry& port : SystemPorts(portSource.toStdString(), byIdFolder.toStdString())) {
+    box->addItem(QString::fromStdString(port.name));
+    box->setItemData(box->count() - 1, QString::fromStdString(port.description), PortDescriptionRole);
   }
   if (box->count() > 0) box->setCurrentIndex(0);
 }

@@ -12,6 +12,7 @@
 #include "line_options.h"
 #include "modbus_master.h"
 #include "process.h"
+#include "trace.h"
 #include "web_service.h"
 
 namespace ktr::cli {
@@ -43,6 +44,7 @@ std::string VersionText(std::uint32_t v) {
 
 int RunScan(const ScanArgs& a) {
   TModbus modbus;
+  AttachTrace(modbus);
   TKtrDevice device(
       modbus, [](const std::string& line) { std::printf("%s\n", line.c_str()); }, nullptr);
   device.SetSettings(SearchSettings(a.line));
@@ -101,6 +103,7 @@ int RunServe(const ServeArgs& a) {
   PrepareForStopRequest();
 
   TModbus modbus;
+  AttachTrace(modbus);
   TKtrDevice device(modbus, LogLine, nullptr);
   device.SetSettings(SearchSettings(a.line));
   if (a.address == 0) {

@@ -22,6 +22,9 @@ void AddLineOptions(CLI::App& command, LineOptions& o, bool needAddress) {
   command.add_option("--timeout", o.timeoutMs, "Reply time-out in milliseconds")
       ->capture_default_str()
       ->check(CLI::Range(1, 600000));
+  command.add_flag("--rs485", o.rs485,
+                   "Let the kernel drive RTS as the RS-485 transmit enable (on-board UARTs with a transceiver; "
+                   "USB adapters switch by themselves)");
 }
 
 SerialSettings ToSerialSettings(const LineOptions& o) {
@@ -34,6 +37,7 @@ SerialSettings ToSerialSettings(const LineOptions& o) {
   s.dataBits = static_cast<std::uint8_t>(o.data);
   s.timeoutMs = o.timeoutMs;
   s.slaveAddress = static_cast<std::uint8_t>(o.address);
+  s.rs485 = o.rs485;
   return s;
 }
 

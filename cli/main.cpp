@@ -6,10 +6,14 @@
 #include "device_commands.h"
 #include "port_commands.h"
 #include "register_commands.h"
+#include "trace.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"KTR device configurator, command line"};
   app.require_subcommand(1);
+  // Options of the app (--trace) are taken after the command's name too.
+  app.fallthrough();
+  ktr::cli::AddTraceOption(app);
   std::function<int()> run;
   ktr::cli::AddRegisterCommands(app, run);
   ktr::cli::AddDeviceCommands(app, run);

@@ -5,6 +5,8 @@
 
 #include "modbus_master.h"
 #include "rtu_frame.h"
+#include "serial_port_text.h"
+#include "trace.h"
 
 namespace ktr::cli {
 namespace {
@@ -21,9 +23,15 @@ struct WriteArgs {
   std::vector<std::uint32_t> values;
 };
 
-int Fail(std::int32_t code) {
-  std::fprintf(stderr, "error: %d %s\n", code, ResultText(code).c_str());
-  return 1;
+// Closes the port; for a failed request prints its code, its meaning and
+// the line errors it caused. Returns the exit code.
+int Finish(TModbus& master, std::int32_t code) {
+  if (code != 0) {
+    std::fprintf(stderr, "error: %d %s\n", code, ResultText(code).c_str());
+    PrintLineErrors(master);
+  }
+  master.ClosePort();
+  return code != 0 ? 1 : 0;
 }
 
 // Opens the port; on failure prints the reason and returns false.
@@ -31,18 +39,18 @@ bool Open(TModbus& master, const LineOptions& line) {
   const std::int32_t r = master.OpenPort(ToSerialSettings(line));
   if (r == 0) return true;
   std::fprintf(stderr, "error: %d cannot open port %s: %s\n", r, line.port.c_str(),
-               master.LastOpenError().c_str());
+               OpenFailureDetail(master.LastOpenFailure()).c_str());
   return false;
 }
 
 int RunRead(const ReadArgs& a) {
   TModbus master;
+  AttachTrace(master);
   if (!Open(master, a.line)) return 1;
   std::vector<std::uint16_t> regs(a.count);
   const std::int32_t r = master.ReadHoldingRegisters(static_cast<std::uint16_t>(a.start),
                                                      static_cast<std::uint16_t>(a.count), regs.data());
-  master.ClosePort();
-  if (r != 0) return Fail(r);
+  if (Finish(master, r) != 0) return 1;
   for (std::uint32_t i = 0; i < a.count; ++i) {
     std::printf("%u %u\n", a.start + i, static_cast<unsigned>(regs[i]));
   }
@@ -51,6 +59,7 @@ int RunRead(const ReadArgs& a) {
 
 int RunWrite(const WriteArgs& a) {
   TModbus master;
+  AttachTrace(master);
   if (!Open(master, a.line)) return 1;
   std::int32_t r = 0;
   if (a.values.size() == 1) {
@@ -61,8 +70,7 @@ int RunWrite(const WriteArgs& a) {
     r = master.WriteMultipleRegisters(static_cast<std::uint16_t>(a.start),
                                       static_cast<std::uint16_t>(regs.size()), regs.data());
   }
-  master.ClosePort();
-  return r != 0 ? Fail(r) : 0;
+  return Finish(master, r);
 }
 
 }  // namespace

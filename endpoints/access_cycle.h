@@ -38,6 +38,14 @@ class AccessCycle {
 
   TModbus& modbus() { return device_.modbus_; }
 
+  // After "Error open port !!!": logs the system's reason for the failed
+  // open and a hint at the usual cause.
+  static void LogOpenFailure(TKtrDevice& device);
+  // After a failed request's own log line, while the port is still open:
+  // logs the line errors (framing, parity, overrun, break) counted during
+  // the request, if the driver counts them and any happened.
+  static void LogLineErrors(TKtrDevice& device);
+
  private:
   TKtrDevice& device_;
   std::unique_lock<std::mutex> lock_;

@@ -5,6 +5,7 @@
 #include <array>
 #include <string>
 
+#include "access_cycle.h"
 #include "json_reply.h"
 #include "ktr_device.h"
 
@@ -94,6 +95,7 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
       editSettings([address](SerialSettings& s) { s.slaveAddress = static_cast<std::uint8_t>(address); });
       if (modbus_.OpenPort(Settings()) != 0) {
         Log("Error open port !!!");
+        AccessCycle::LogOpenFailure(*this);
         continue;
       }
       PortCloser closer(modbus_);

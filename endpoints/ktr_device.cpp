@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "access_cycle.h"
+
 namespace ktr {
 namespace {
 
@@ -54,7 +56,10 @@ void TKtrDevice::ReplaceAddressList(const std::vector<std::string>& addresses) c
 std::int32_t TKtrDevice::ReadBlock(std::uint16_t start, std::uint16_t count, std::size_t place,
                                    const std::string& errorLine) {
   const std::int32_t r = modbus_.ReadHoldingRegisters(start, count, RegisterImage.data() + place);
-  if (r != 0 && !errorLine.empty()) Log(errorLine);
+  if (r != 0 && !errorLine.empty()) {
+    Log(errorLine);
+    AccessCycle::LogLineErrors(*this);
+  }
   return r;
 }
 

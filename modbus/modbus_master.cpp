@@ -224,9 +224,11 @@ std::int32_t TModbus::OpenSerial() {
   line.stopBits = settings.stopBits;
   line.parity = settings.parity;
   line.timeoutMs = settings.timeoutMs;
+  line.rs485 = settings.rs485;
   // Open closes a port still held from an earlier open first.
   const int r = port.Open(settings.portName, line);
-  lastOpenError_ = r == SerialPort::kOk ? std::string() : port.LastError().message;
+  lastOpenFailure_ = r == SerialPort::kOk ? SerialError{} : port.LastError();
+  lastOpenError_ = lastOpenFailure_.message;
   return r;
 }
 

@@ -71,6 +71,18 @@ class TModbus {
 
   // The OS's reason for the last failed open, for messages to the operator.
   std::string LastOpenError() const;
+  // The same with its kind, for the hints a failed open logs.
+  const SerialError& LastOpenFailure() const { return lastOpenFailure_; }
+
+  // Pass-throughs to the port, under the same serialisation as a request.
+  // Every frame sent and every chunk received also goes to `sink`; set it
+  // before the first request.
+  void SetTrace(TraceSink sink) { port.SetTrace(std::move(sink)); }
+  // How far the line-error counters moved during the last request; empty
+  // when the driver keeps none. Ask before ClosePort.
+  std::optional<LineErrorCounts> LineErrorsOfLastRequest() { return port.LineErrorsSinceWrite(); }
+  // The driver's state of the open port.
+  DriverState PortDriverState() const { return port.QueryDriverState(); }
 
   // What went wrong with the last request (None after a success). Read it
   // right after the request, under the same serialisation as the request.
@@ -112,6 +124,7 @@ class TModbus {
   RequestFailure pendingFailure_ = RequestFailure::None;  // set on the -1 paths of a request
 
   std::string lastOpenError_;  // written by the worker, read after a request
+  SerialError lastOpenFailure_;
   // Set when a reply did not come (complete) within the time-out: the device
   // may still send it. Worker only.
   bool lateReplyPossible_ = false;

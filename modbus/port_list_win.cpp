@@ -94,4 +94,19 @@ std::vector<std::string> SystemPortNames(const std::string& source) {
   return PortNamesFromRegistryData(ValueData(key.get()));
 }
 
+std::string DefaultByIdFolder() { return {}; }
+
+// The registry list holds names only.
+std::vector<PortEntry> SystemPorts(const std::string& source, const std::string& /*byIdFolder*/) {
+  std::vector<PortEntry> ports;
+  for (std::string& name : SystemPortNames(source)) ports.push_back({std::move(name), {}});
+  return ports;
+}
+
+PortDetails DescribePort(const std::string& portName, const std::string&, const std::string&, const std::string&) {
+  PortDetails details;
+  details.device = portName;
+  return details;
+}
+
 }  // namespace ktr

@@ -1,24 +1,55 @@
 #include "serial_line_linux.h"
 
 #include <asm/termbits.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 
 namespace ktr::detail {
+namespace {
 
-int ConfigureLine(int fd, const LineSettings& line) {
+std::uint8_t DataBitsOf(tcflag_t cflag) {
+  switch (cflag & CSIZE) {
+    case CS5: return 5;
+    case CS6: return 6;
+    case CS7: return 7;
+    default: return 8;
+  }
+}
+
+std::uint8_t ParityOf(tcflag_t cflag) {
+  if ((cflag & PARENB) == 0) return 0;
+  if ((cflag & CMSPAR) != 0) return (cflag & PARODD) != 0 ? 3 : 4;  // mark, space
+  return (cflag & PARODD) != 0 ? 1 : 2;
+}
+
+}  // namespace
+
+int ConfigureLine(int fd, const LineSettings& line, LineSettings* actual) {
   struct termios2 tio {};
   if (ioctl(fd, TCGETS2, &tio) != 0) {
     return -1;
   }
 
   // Raw mode: the equivalent of cfmakeraw, plus no INPCK/ISTRIP so that a
-  // byte with a parity error is still delivered as received.
+  // byte with a parity error is still delivered as received, and no IGNPAR,
+  // which would drop it.
   tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                        IXON | IXOFF | IXANY | INPCK | IUCLC | IMAXBEL);
-  tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-  tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+                                        IXON | IXOFF | IXANY | INPCK | IGNPAR | IUCLC | IMAXBEL);
+  tio.c_oflag &= ~static_cast<tcflag_t>(OPOST | ONLCR | OCRNL);
+  tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOKE | ICANON |
+                                        ISIG | IEXTEN);
 
-  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CBAUD | CIBAUD);
+  // The termios of a UART or USB adapter survives from the last program
+  // that used it (the kernel keeps it per port). CMSPAR would turn even
+  // parity into space parity, ADDRB (9-bit addressing, Linux 6.0) would take
+  // the parity bit for an address bit, and HUPCL drops DTR and RTS at every
+  // close: converters powered from those lines would lose power between two
+  // access cycles.
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL |
+                                        CBAUD | CIBAUD);
+#ifdef ADDRB
+  tio.c_cflag &= ~static_cast<tcflag_t>(ADDRB);
+#endif
   tio.c_cflag |= CLOCAL | CREAD;  // ignore modem lines: an RS485 adapter has none wired
   switch (line.dataBits) {
     case 5: tio.c_cflag |= CS5; break;
@@ -46,7 +77,58 @@ int ConfigureLine(int fd, const LineSettings& line) {
   if (ioctl(fd, TCSETS2, &tio) != 0) {
     return -1;
   }
+  // TCSETS2 succeeds even when the driver changed what it cannot do (a
+  // UART without parity, an adapter without 5 data bits); only a read-back
+  // shows it.
+  struct termios2 got {};
+  if (ioctl(fd, TCGETS2, &got) != 0) {
+    return -1;
+  }
+  *actual = line;
+  actual->dataBits = DataBitsOf(got.c_cflag);
+  actual->parity = ParityOf(got.c_cflag);
+  actual->stopBits = (got.c_cflag & CSTOPB) == 0 ? 0 : line.stopBits != 0 ? line.stopBits : 2;
+  actual->baudRate = static_cast<std::int32_t>(got.c_ospeed);
   return 0;
+}
+
+void RequestLowLatency(int fd) {
+  struct serial_struct serial {};
+  if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;  // ENOTTY: no such setting (pty, some USB)
+  if ((serial.flags & ASYNC_LOW_LATENCY) != 0) return;
+  serial.flags |= ASYNC_LOW_LATENCY;
+  ioctl(fd, TIOCSSERIAL, &serial);  // EPERM/EINVAL: the driver keeps its own timing
+}
+
+int EnableRs485(int fd) {
+  struct serial_rs485 rs485 {};
+  if (ioctl(fd, TIOCGRS485, &rs485) != 0) return -1;
+  rs485.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+  rs485.flags &= ~static_cast<__u32>(SER_RS485_RTS_AFTER_SEND);
+  return ioctl(fd, TIOCSRS485, &rs485);
+}
+
+DriverState QueryDriver(int fd) {
+  DriverState state;
+  struct serial_struct serial {};
+  if (ioctl(fd, TIOCGSERIAL, &serial) == 0) state.lowLatency = (serial.flags & ASYNC_LOW_LATENCY) != 0;
+  struct serial_rs485 rs485 {};
+  if (ioctl(fd, TIOCGRS485, &rs485) == 0) {
+    state.rs485 = (rs485.flags & SER_RS485_ENABLED) != 0;
+    state.rs485RtsOnSend = (rs485.flags & SER_RS485_RTS_ON_SEND) != 0;
+    state.rs485RxDuringTx = (rs485.flags & SER_RS485_RX_DURING_TX) != 0;
+  }
+  return state;
+}
+
+bool ReadLineCounters(int fd, LineErrorCounts* counts) {
+  struct serial_icounter_struct icount {};
+  if (ioctl(fd, TIOCGICOUNT, &icount) != 0) return false;
+  counts->frame = static_cast<std::uint32_t>(icount.frame);
+  counts->parity = static_cast<std::uint32_t>(icount.parity);
+  counts->overrun = static_cast<std::uint32_t>(icount.overrun + icount.buf_overrun);
+  counts->brk = static_cast<std::uint32_t>(icount.brk);
+  return true;
 }
 
 }  // namespace ktr::detail

@@ -11,7 +11,24 @@ namespace ktr::detail {
 // Puts the tty in raw 8-bit mode (no input stripping or parity checking, so
 // the parity setting never changes a data byte; no flow control, no echo, no
 // line discipline), with the given data bits, parity, stop bits and baud rate.
-// Returns 0, or -1 with errno set by the failing ioctl.
-int ConfigureLine(int fd, const LineSettings& line);
+// Every flag a previous program may have left that changes the line is
+// cleared. Stores what the driver then reports in *actual (parity 3 for
+// mark, 4 for space). Returns 0, or -1 with errno set by the failing ioctl.
+int ConfigureLine(int fd, const LineSettings& line, LineSettings* actual);
+
+// Asks the driver to pass received bytes on at once (ASYNC_LOW_LATENCY: an
+// FTDI adapter then flushes after 1 ms instead of its 16 ms latency timer).
+// Drivers that have no such setting or refuse it are left as they are.
+void RequestLowLatency(int fd);
+
+// Turns kernel RS-485 direction control on, RTS high while sending, keeping
+// the driver's delays. Returns 0, or -1 with errno set.
+int EnableRs485(int fd);
+
+// The driver's low-latency and RS-485 state.
+DriverState QueryDriver(int fd);
+
+// The UART's line-error counters; false when the driver keeps none.
+bool ReadLineCounters(int fd, LineErrorCounts* counts);
 
 }  // namespace ktr::detail

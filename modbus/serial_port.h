@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace ktr {
@@ -38,7 +40,32 @@ struct LineSettings {
   std::uint8_t stopBits = 0;
   std::uint8_t parity = 2;
   std::int32_t timeoutMs = 1000;
+  // Let the kernel drive RTS as the RS-485 transmit enable (RTS on while
+  // sending). Off: the port's RS-485 state stays as the system set it.
+  bool rs485 = false;
 };
+
+// The line-error counters of a UART (framing, parity, overrun, break), as
+// the driver counts them since it was loaded.
+struct LineErrorCounts {
+  std::uint32_t frame = 0;
+  std::uint32_t parity = 0;
+  std::uint32_t overrun = 0;
+  std::uint32_t brk = 0;
+  bool operator==(const LineErrorCounts&) const = default;
+};
+
+// What the driver says about an open port; empty where it does not say.
+struct DriverState {
+  std::optional<bool> lowLatency;  // the driver passes received bytes on at once
+  std::optional<bool> rs485;       // kernel RS-485 direction control enabled
+  bool rs485RtsOnSend = false;     // with rs485: RTS high while sending
+  bool rs485RxDuringTx = false;    // with rs485: the receiver hears our own frame
+};
+
+// Receives every frame written to the line (sent = true) and every chunk
+// read from it, as the bytes went over the wire.
+using TraceSink = std::function<void(bool sent, const std::uint8_t* data, std::size_t length)>;
 
 // Stops a read early once the bytes received so far form a complete frame
 // (used for exception replies, which are shorter than the expected reply).
@@ -81,6 +108,16 @@ class SerialPort {
 
   const SerialError& LastError() const { return error_; }
 
+  // Frames sent and bytes received go to `sink` as well (empty: none).
+  void SetTrace(TraceSink sink) { trace_ = std::move(sink); }
+
+  // How far the line-error counters moved since the last Write; empty when
+  // the driver keeps no counters (a pseudo-terminal) or no Write was done.
+  std::optional<LineErrorCounts> LineErrorsSinceWrite();
+
+  // The driver's low-latency and RS-485 state of the open port.
+  DriverState QueryDriverState() const;
+
   // The device path that Open uses for a port name.
   static std::string DevicePath(const std::string& name);
 
@@ -88,10 +125,18 @@ class SerialPort {
   static constexpr std::intptr_t kInvalidHandle = -1;
 
   void SetError(SerialErrorKind kind, const char* call);
+  // The counters now; false when the driver keeps none.
+  bool ReadLineErrors(LineErrorCounts* counts);
+  void Trace(bool sent, const std::uint8_t* data, std::size_t length) const {
+    if (trace_ && length > 0) trace_(sent, data, length);
+  }
 
   std::intptr_t handle_ = kInvalidHandle;
   std::int32_t timeoutMs_ = 1000;
   SerialError error_;
+  TraceSink trace_;
+  std::optional<LineErrorCounts> countsAtWrite_;
+  LineErrorCounts commErrors_;  // Windows: error flags seen by ClearCommError
 };
 
 }  // namespace ktr

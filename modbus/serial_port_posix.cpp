@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 
 #include "serial_line_linux.h"
 #include "serial_port.h"
+#include "serial_port_text.h"
 
 namespace ktr {
 namespace {
@@ -61,6 +64,16 @@ bool ValidLine(const LineSettings& line) {
   return true;
 }
 
+// A pseudo-terminal slave (Unix98 majors 136-143, legacy BSD major 3). A
+// pty takes any termios call and then reports CS8 without parity whatever
+// was asked, so its read-back says nothing about the line.
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned m = major(st.st_rdev);
+  return (m >= 136 && m <= 143) || m == 3;
+}
+
 }  // namespace
 
 SerialPort::~SerialPort() { Close(); }
@@ -81,6 +94,10 @@ int SerialPort::Open(const std::string& name, const LineSettings& line) {
   Close();
   error_ = {};
   timeoutMs_ = line.timeoutMs;
+  if (name.empty()) {
+    error_ = {SerialErrorKind::NotFound, 0, "open: no port name given"};
+    return kCannotOpen;
+  }
 
   const std::string path = DevicePath(name);
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -111,8 +128,21 @@ int SerialPort::Open(const std::string& name, const LineSettings& line) {
     Close();
     return kFailed;
   }
-  if (detail::ConfigureLine(fd, line) != 0) {
+  LineSettings actual;
+  if (detail::ConfigureLine(fd, line, &actual) != 0) {
     SetError(SerialErrorKind::BadSettings, "ioctl TCSETS2");
+    Close();
+    return kFailed;
+  }
+  if (const std::string mismatch = LineMismatch(line, actual); !mismatch.empty() && !IsPseudoTerminal(fd)) {
+    error_ = {SerialErrorKind::BadSettings, EINVAL, "line settings " + path + ": the UART " + mismatch};
+    Close();
+    return kFailed;
+  }
+  detail::RequestLowLatency(fd);
+  if (line.rs485 && detail::EnableRs485(fd) != 0) {
+    SetError(SerialErrorKind::BadSettings, "RS-485 mode (ioctl TIOCSRS485)");
+    error_.message += " (the driver has no RS-485 direction control; USB adapters switch by themselves)";
     Close();
     return kFailed;
   }
@@ -120,6 +150,7 @@ int SerialPort::Open(const std::string& name, const LineSettings& line) {
 }
 
 void SerialPort::Close() {
+  countsAtWrite_.reset();
   if (handle_ != kInvalidHandle) {
     // TIOCEXCL stays on the tty until its last close; another process (the
     // device side of a pseudo-terminal, say) may keep it open, so clear it.
@@ -135,8 +166,17 @@ bool SerialPort::Write(const std::uint8_t* data, std::size_t length) {
     SetError(SerialErrorKind::NotOpen, "write");
     return false;
   }
+  LineErrorCounts counts;
+  countsAtWrite_.reset();
+  if (ReadLineErrors(&counts)) countsAtWrite_ = counts;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
   std::size_t done = 0;
+  struct TraceWritten {
+    const SerialPort& port;
+    const std::uint8_t* data;
+    const std::size_t& done;
+    ~TraceWritten() { port.Trace(true, data, done); }
+  } traceWritten{*this, data, done};
   while (done < length) {
     const ssize_t n = ::write(Fd(handle_), data + done, length - done);
     if (n > 0) {
@@ -175,6 +215,12 @@ bool SerialPort::Read(std::uint8_t* dest, std::size_t length, std::size_t* recei
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
   std::size_t got = 0;
   int emptyAfterReadable = 0;
+  struct TraceRead {
+    const SerialPort& port;
+    const std::uint8_t* data;
+    const std::size_t& got;
+    ~TraceRead() { port.Trace(false, data, got); }
+  } traceRead{*this, dest, got};
   while (got < length) {
     // Wait first: right after a request nothing has arrived yet, so a read
     // before the poll would only cost a system call.
@@ -222,6 +268,20 @@ void SerialPort::DiscardInput() {
   if (IsOpen()) {
     ::tcflush(Fd(handle_), TCIFLUSH);
   }
+}
+
+bool SerialPort::ReadLineErrors(LineErrorCounts* counts) {
+  return IsOpen() && detail::ReadLineCounters(Fd(handle_), counts);
+}
+
+std::optional<LineErrorCounts> SerialPort::LineErrorsSinceWrite() {
+  LineErrorCounts now;
+  if (!countsAtWrite_ || !ReadLineErrors(&now)) return std::nullopt;
+  return CountsMoved(*countsAtWrite_, now);
+}
+
+DriverState SerialPort::QueryDriverState() const {
+  return IsOpen() ? detail::QueryDriver(Fd(handle_)) : DriverState{};
 }
 
 }  // namespace ktr

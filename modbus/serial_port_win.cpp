@@ -5,7 +5,10 @@
 
 #include <string>
 
+#include "serial_port_text.h"
+
 #include "serial_port.h"
+#include "serial_port_win_dcb.h"
 
 namespace ktr {
 namespace {
@@ -40,7 +43,27 @@ std::string SystemMessage(DWORD code) {
   return text;
 }
 
-SerialErrorKind KindOfError(DWORD code) {
+// ClearCommError ends the driver's error state (with fAbortOnError set by
+// someone, every read and write fails until it is called) and tells which
+// line errors happened since the last call. Windows has no counters, so
+// each kind seen counts one.
+void ClearLineErrors(HANDLE handle, LineErrorCounts& seen) {
+  DWORD errors = 0;
+  if (!ClearCommError(handle, &errors, nullptr)) return;
+  if ((errors & CE_FRAME) != 0) ++seen.frame;
+  if ((errors & CE_RXPARITY) != 0) ++seen.parity;
+  if ((errors & (CE_OVERRUN | CE_RXOVER)) != 0) ++seen.overrun;
+  if ((errors & CE_BREAK) != 0) ++seen.brk;
+}
+
+}  // namespace
+
+namespace detail {
+
+// ERROR_NO_SUCH_DEVICE, which some mingw-w64 headers lack.
+constexpr DWORD kErrorNoSuchDevice = 433;
+
+SerialErrorKind KindOfError(DWORD code, bool inIo) {
   switch (code) {
     case ERROR_SUCCESS: return SerialErrorKind::None;
     case ERROR_FILE_NOT_FOUND:
@@ -49,7 +72,9 @@ SerialErrorKind KindOfError(DWORD code) {
     case ERROR_BAD_UNIT: return SerialErrorKind::NotFound;
     // A COM port that another program holds answers CreateFileW with
     // ERROR_ACCESS_DENIED: serial drivers allow one open handle at a time.
-    case ERROR_ACCESS_DENIED:
+    // On a handle that is open the same code is what USB serial drivers
+    // return once the adapter has been pulled out.
+    case ERROR_ACCESS_DENIED: return inIo ? SerialErrorKind::Disconnected : SerialErrorKind::Busy;
     case ERROR_SHARING_VIOLATION: return SerialErrorKind::Busy;
     case ERROR_INVALID_PARAMETER:
     case ERROR_NOT_SUPPORTED: return SerialErrorKind::BadSettings;
@@ -58,6 +83,9 @@ SerialErrorKind KindOfError(DWORD code) {
     case WAIT_TIMEOUT: return SerialErrorKind::Timeout;
     // A USB adapter pulled out while open.
     case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+    case kErrorNoSuchDevice:
+    case ERROR_DEV_NOT_EXIST:
     case ERROR_GEN_FAILURE:
     case ERROR_OPERATION_ABORTED:
     case ERROR_BAD_COMMAND: return SerialErrorKind::Disconnected;
@@ -67,7 +95,37 @@ SerialErrorKind KindOfError(DWORD code) {
   }
 }
 
-}  // namespace
+void ApplyLineToDcb(DCB& dcb, const LineSettings& line) {
+  dcb.DCBlength = sizeof dcb;
+  dcb.BaudRate = static_cast<DWORD>(line.baudRate);
+  dcb.ByteSize = line.dataBits;
+  dcb.Parity = line.parity;
+  dcb.StopBits = line.stopBits;
+  dcb.fBinary = TRUE;  // the only mode Win32 supports; no end-of-file byte
+  // Parity is generated and checked, but a byte with a parity error is
+  // delivered as received (no error character, no abort): the CRC rejects
+  // the frame.
+  dcb.fParity = line.parity != 0 ? TRUE : FALSE;
+  dcb.fErrorChar = FALSE;
+  dcb.fNull = FALSE;  // 0x00 is a data byte like any other
+  dcb.fAbortOnError = FALSE;
+  // No flow control of any kind: an RS-485 line has no handshake lines, and
+  // 0x11/0x13 are data bytes.
+  dcb.fOutxCtsFlow = FALSE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fTXContinueOnXoff = TRUE;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  if (line.rs485 || dcb.fRtsControl == RTS_CONTROL_TOGGLE) {
+    dcb.fRtsControl = RTS_CONTROL_TOGGLE;
+  } else {
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  }
+}
+
+}  // namespace detail
 
 SerialPort::~SerialPort() { Close(); }
 
@@ -82,7 +140,7 @@ std::string SerialPort::DevicePath(const std::string& name) {
 void SerialPort::SetError(SerialErrorKind kind, const char* call) {
   const DWORD code = GetLastError();
   error_.osCode = static_cast<int>(code);
-  error_.kind = kind != SerialErrorKind::Other ? kind : KindOfError(code);
+  error_.kind = kind != SerialErrorKind::Other ? kind : detail::KindOfError(code, IsOpen());
   error_.message = std::string(call) + ": " + SystemMessage(code);
 }
 
@@ -90,6 +148,10 @@ int SerialPort::Open(const std::string& name, const LineSettings& line) {
   Close();
   error_ = {};
   timeoutMs_ = line.timeoutMs;
+  if (name.empty()) {
+    error_ = {SerialErrorKind::NotFound, 0, "open: no port name given"};
+    return kCannotOpen;
+  }
 
   const std::string path = DevicePath(name);
   // No sharing, synchronous I/O: ReadFile and WriteFile block until the
@@ -102,8 +164,6 @@ int SerialPort::Open(const std::string& name, const LineSettings& line) {
   }
   handle_ = reinterpret_cast<std::intptr_t>(handle);
 
-  // Only the four line fields change; binary mode, parity checking, flow
-  // control, XON/XOFF and the DTR and RTS lines stay as the driver has them.
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!GetCommState(handle, &dcb)) {
@@ -111,10 +171,7 @@ int SerialPort::Open(const std::string& name, const LineSettings& line) {
     Close();
     return kFailed;
   }
-  dcb.BaudRate = static_cast<DWORD>(line.baudRate);
-  dcb.ByteSize = line.dataBits;
-  dcb.Parity = line.parity;
-  dcb.StopBits = line.stopBits;
+  detail::ApplyLineToDcb(dcb, line);
   // The driver judges the settings: an unknown baud rate or a data-bit and
   // stop-bit pair the UART cannot send fails here.
   if (!SetCommState(handle, &dcb)) {
@@ -144,11 +201,15 @@ int SerialPort::Open(const std::string& name, const LineSettings& line) {
     Close();
     return kFailed;
   }
-  // The driver's queue sizes stay as they are.
+  // The driver's queue sizes stay as they are. Error flags a previous
+  // program left would otherwise be reported for our first request.
+  ClearLineErrors(Win(handle_), commErrors_);
+  commErrors_ = {};
   return kOk;
 }
 
 void SerialPort::Close() {
+  countsAtWrite_.reset();
   if (handle_ != kInvalidHandle) {
     CloseHandle(Win(handle_));
     handle_ = kInvalidHandle;
@@ -156,15 +217,21 @@ void SerialPort::Close() {
 }
 
 bool SerialPort::Write(const std::uint8_t* data, std::size_t length) {
-  DWORD written = 0;
   if (!IsOpen()) {
     SetLastError(ERROR_INVALID_HANDLE);
-  } else if (WriteFile(Win(handle_), data, static_cast<DWORD>(length), &written, nullptr)) {
-    if (written == length) return true;
-    // The write time-out ends a write that the line cannot take in time
-    // with success and fewer bytes: the frame on the line is cut.
-    SetLastError(ERROR_SEM_TIMEOUT);
+    SetError(SerialErrorKind::Other, "WriteFile");
+    return false;
   }
+  LineErrorCounts counts;
+  if (ReadLineErrors(&counts)) countsAtWrite_ = counts;
+  DWORD written = 0;
+  const BOOL ok = WriteFile(Win(handle_), data, static_cast<DWORD>(length), &written, nullptr);
+  const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+  Trace(true, data, written);
+  if (ok && written == length) return true;
+  // The write time-out ends a write that the line cannot take in time with
+  // success and fewer bytes: the frame on the line is cut.
+  SetLastError(ok ? ERROR_SEM_TIMEOUT : error);
   SetError(SerialErrorKind::Other, "WriteFile");
   return false;
 }
@@ -182,6 +249,11 @@ bool SerialPort::Read(std::uint8_t* dest, std::size_t length, std::size_t* recei
   } else {
     const BOOL ok = ReadFile(Win(handle_), dest, static_cast<DWORD>(length), &got, nullptr);
     *received = got;
+    const DWORD readError = ok ? ERROR_SUCCESS : GetLastError();
+    Trace(false, dest, got);
+    // A line error may have ended the read; clear it for the next one.
+    if (!ok || got < length) ClearLineErrors(Win(handle_), commErrors_);
+    SetLastError(readError);
     if (ok) {
       if (got < length) {
         SetLastError(ERROR_SEM_TIMEOUT);
@@ -197,7 +269,24 @@ bool SerialPort::Read(std::uint8_t* dest, std::size_t length, std::size_t* recei
 void SerialPort::DiscardInput() {
   if (IsOpen()) {
     PurgeComm(Win(handle_), PURGE_RXCLEAR);
+    ClearLineErrors(Win(handle_), commErrors_);
   }
 }
+
+bool SerialPort::ReadLineErrors(LineErrorCounts* counts) {
+  if (!IsOpen()) return false;
+  ClearLineErrors(Win(handle_), commErrors_);
+  *counts = commErrors_;
+  return true;
+}
+
+std::optional<LineErrorCounts> SerialPort::LineErrorsSinceWrite() {
+  LineErrorCounts now;
+  if (!countsAtWrite_ || !ReadLineErrors(&now)) return std::nullopt;
+  return CountsMoved(*countsAtWrite_, now);
+}
+
+// Windows serial drivers say nothing about latency or RS-485 here.
+DriverState SerialPort::QueryDriverState() const { return {}; }
 
 }  // namespace ktr

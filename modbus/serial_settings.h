@@ -18,6 +18,7 @@ struct SerialSettings {
   std::string host;            // unused: TCP transport
   std::uint16_t tcpPort = 0;   // unused: TCP transport
   std::uint8_t slaveAddress = 1;
+  bool rs485 = false;          // kernel RS-485 direction control (RTS on send)
 };
 
 }  // namespace ktr

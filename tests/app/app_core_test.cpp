@@ -143,6 +143,31 @@ class AppCoreTest : public QObject {
     QCOMPARE(s.portName, std::string("kept"));
   }
 
+  void LoadIniRs485_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("rs485");
+    QTest::newRow("on") << QByteArray("[PC]\nRS485=1\n") << true;
+    QTest::newRow("off") << QByteArray("[PC]\nRS485=0\n") << false;
+    QTest::newRow("missing -> off") << QByteArray("[PC]\nBaud=9600\n") << false;
+    QTest::newRow("not 0 or 1 -> off") << QByteArray("[PC]\nRS485=2\n") << false;
+    QTest::newRow("not an integer -> off") << QByteArray("[PC]\nRS485=yes\n") << false;
+  }
+  void LoadIniRs485() {
+    QFETCH(QByteArray, content);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("KTRWebServer.INI");
+    WriteFile(path, content);
+    SerialSettings s;
+    s.rs485 = true;  // every read sets it
+    LoadIniSettings(path, s);
+    QTEST(s.rs485, "rs485");
+    SerialSettings back;
+    QCOMPARE(SaveIniSettings(path, s), QString());
+    LoadIniSettings(path, back);
+    QCOMPARE(back.rs485, s.rs485);
+    QCOMPARE(QSettings(path, QSettings::IniFormat).value("PC/RS485").toString(), QString(s.rs485 ? "1" : "0"));
+  }
+
   void LoadIniWithoutAFileGivesTheDefaults() {
     QTemporaryDir dir;
     SerialSettings s = Line(1, 0, 1, 5);

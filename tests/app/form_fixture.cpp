@@ -36,6 +36,7 @@ ktr::app::TMainFormOptions FormFolder::Options() {
   options.listenAddress = "127.0.0.1";
   options.iniPath = iniPath();
   options.portSource = dir_.filePath("sys/class/tty");
+  options.byIdFolder = dir_.filePath("dev/serial/by-id");
   options.webRoot = dir_.filePath("Web");
   options.openBrowser = [urls = urls_](const QUrl& url) { urls->append(url); };
   return options;

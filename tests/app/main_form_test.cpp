@@ -1,9 +1,11 @@
 // The main window and the serial settings dialog, driven as an operator
 // would: real ktr-sim devices on pseudo-terminals, the real web server on a
 // free loopback port, the offscreen platform.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -32,6 +34,8 @@
 #include "ktr_device.h"
 #include "main_form.h"
 #include "port_combo_box.h"
+#include "fake_sysfs.h"
+#include "port_messages.h"
 #include "serial_set.h"
 #include "sim_process.h"
 
@@ -86,6 +90,12 @@ void Search(TMainForm& form, const QString& port) {
 
 // The log without the start-up lines.
 QStringList LogAfterStart(const TMainForm& form) { return LogLines(form).mid(kStartLog.size()); }
+
+QStringList MissingPortLog() {
+  QStringList lines;
+  for (const std::string& line : ktr::test::kMissingPortLog) lines << QString::fromStdString(line);
+  return lines;
+}
 
 }  // namespace
 
@@ -163,7 +173,9 @@ class MainFormTest : public QObject {
     const http::Reply time = http::Get(form.HttpPort(), "/get_time_data.cgi");
     QCOMPARE(time.status, 200);
     QCOMPARE(QString::fromStdString(time.body), QString());
-    QTRY_COMPARE(LogAfterStart(form), QStringList{"Error open port !!!"});
+    QTRY_COMPARE(LogAfterStart(form),
+                 (QStringList{"Error open port !!!", "open: no port name given: the adapter is unplugged or the "
+                                                     "port has another name (ktr-cli ports lists them)"}));
   }
 
   void PortListIsRefilledWhenOpened() {
@@ -178,6 +190,26 @@ class MainFormTest : public QObject {
     QCOMPARE(Items(form.ComboBoxPort), (QStringList{"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyUSB1"}));
     QCOMPARE(form.ComboBoxPort->currentIndex(), 0);  // the first item, whatever was chosen before
     form.ComboBoxPort->hidePopup();
+  }
+
+  // A USB adapter: its stable name is offered too; the open list shows the
+  // maker and product beside both names, the edit field the name alone.
+  void PortListShowsStableNamesWithDescriptions() {
+    FormFolder folder;
+    const ktr::test::FakeSysfs sys("form-ports");
+    sys.Usb("ttyUSB0", "ftdi_sio", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI"});
+    sys.ById("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0");
+    ktr::app::TMainFormOptions options = folder.Options();
+    options.portSource = QString::fromStdString(sys.ttyClass().string());
+    options.byIdFolder = QString::fromStdString(sys.byId().string());
+    TMainForm form(options);
+    const QString byId = options.byIdFolder + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    QCOMPARE(Items(form.ComboBoxPort), (QStringList{"/dev/ttyUSB0", byId}));
+    QCOMPARE(form.ComboBoxPort->currentText(), QString("/dev/ttyUSB0"));
+    const QAbstractItemModel* model = form.ComboBoxPort->model();
+    QCOMPARE(ktr::app::TPortItemDelegate::ItemText(model->index(1, 0)),
+             byId + QString::fromUtf8("  \u2014  FTDI FT232R USB UART"));
+    QVERIFY(dynamic_cast<ktr::app::TPortItemDelegate*>(form.ComboBoxPort->itemDelegate()) != nullptr);
   }
 
   void NoPortsLeavesTheListEmptyAndEditable() {
@@ -205,14 +237,22 @@ class MainFormTest : public QObject {
     QCOMPARE(Items(dialog->ComboBoxParita), (QStringList{"None", "Odd", "Even"}));
     QCOMPARE(Items(dialog->ComboBoxStop), (QStringList{"1", "1,5", "2"}));
     QCOMPARE(Items(dialog->ComboBoxData), (QStringList{"5", "6", "7", "8"}));
+    QCOMPARE(dialog->CheckBoxRs485->text(), QString("RS-485"));
+    QVERIFY(!dialog->CheckBoxRs485->isChecked());
+    // Every control fits the fixed client area.
+    QVERIFY2(dialog->layout()->minimumSize().width() <= 254,
+             qPrintable(QString::number(dialog->layout()->minimumSize().width())));
+    QVERIFY2(dialog->layout()->minimumSize().height() <= 157,
+             qPrintable(QString::number(dialog->layout()->minimumSize().height())));
 
-    // Odd, 2 stop bits, 7 data bits, confirmed.
+    // Odd, 2 stop bits, 7 data bits, RS-485 mode, confirmed.
     ModalWatcher answer([&](QWidget* modal) {
       QCOMPARE(modal, static_cast<QWidget*>(dialog));
       QCOMPARE(dialog->ComboBoxBaud->currentText(), QString("19200"));
       dialog->ComboBoxParita->setCurrentIndex(1);
       dialog->ComboBoxStop->setCurrentIndex(2);
       dialog->ComboBoxData->setCurrentIndex(2);
+      QTest::mouseClick(dialog->CheckBoxRs485, Qt::LeftButton);
       QTest::mouseClick(dialog->Button2, Qt::LeftButton);
     });
     QTest::mouseClick(form.ButtonSerialSettings, Qt::LeftButton);
@@ -222,12 +262,24 @@ class MainFormTest : public QObject {
     QCOMPARE(int(s.parity), 1);
     QCOMPARE(int(s.stopBits), 2);
     QCOMPARE(int(s.dataBits), 7);
+    QVERIFY(s.rs485);
     QSettings ini(folder.iniPath(), QSettings::IniFormat);
     QCOMPARE(ini.childGroups(), QStringList{"PC"});
     QCOMPARE(ini.value("PC/Baud").toString(), QString("19200"));
     QCOMPARE(ini.value("PC/Parity").toString(), QString("1"));
     QCOMPARE(ini.value("PC/StopBits").toString(), QString("2"));
     QCOMPARE(ini.value("PC/Size").toString(), QString("7"));
+    QCOMPARE(ini.value("PC/RS485").toString(), QString("1"));
+
+    // The next start reads it back, and the dialog shows it.
+    TMainForm again(folder.Options());
+    QVERIFY(again.Device().Settings().rs485);
+    ModalWatcher shown([&](QWidget*) {
+      QVERIFY(again.SerialSet()->CheckBoxRs485->isChecked());
+      QTest::mouseClick(again.SerialSet()->Button1, Qt::LeftButton);
+    });
+    QTest::mouseClick(again.ButtonSerialSettings, Qt::LeftButton);
+    QVERIFY(shown.handled());
   }
 
   void CancelKeepsRecordAndFileButRefreshesTheLabel() {
@@ -333,7 +385,7 @@ class MainFormTest : public QObject {
     TMainForm form(folder.Options());
     Search(form, "/dev/ktr-no-such-port");
     QStringList expected{"Search for connected device..."};
-    for (int i = 0; i < 126; ++i) expected << "Error open port !!!";
+    for (int i = 0; i < 126; ++i) expected << MissingPortLog();
     expected << "Please check the device connection";
     QCOMPARE(LogAfterStart(form), expected);
     QVERIFY(form.Gauge->value() < form.Gauge->minimum());  // never moved

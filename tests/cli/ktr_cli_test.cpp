@@ -1,10 +1,13 @@
 // ktr-cli read and write as a user runs them, against the simulated device.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "fake_sysfs.h"
 #include "ktr_register_map.h"
 #include "run_process.h"
 #include "sim_process.h"
@@ -130,6 +133,79 @@ TEST(KtrCliArguments, BadArgumentsExitTwoWithUsage) {
   std::vector<std::string> tooMany = {"write", "--port", "x", "14000"};
   for (int i = 0; i < 128; ++i) tooMany.push_back("1");
   EXPECT_EQ(Cli(tooMany).exitCode, 2);
+}
+
+// Trace lines: the local time to the millisecond, the direction, the bytes.
+TEST_F(KtrCli, TracePrintsEveryFrameOnStderr) {
+  const ProcessResult read = Cli(With({"--trace", "read", "8000", "1"}, Port()));
+  ASSERT_EQ(read.exitCode, 0) << read.err;
+  EXPECT_EQ(read.out.rfind("8000 ", 0), 0U) << read.out;  // stdout holds the values only
+  EXPECT_TRUE(std::regex_match(read.err, std::regex("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} TX 01 03 1F 40 00 01 82 0A\n"
+                                                    "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} RX 01 03 02( [0-9A-F]{2}){4}\n")))
+      << read.err;
+
+  // After the command's name too; a failed request's error line follows.
+  const ProcessResult silent =
+      Cli(With({"read", std::to_string(ktr::trigger::kSilent), "1", "--timeout", "100", "--trace"}, Port()));
+  EXPECT_EQ(silent.exitCode, 1);
+  EXPECT_TRUE(std::regex_match(silent.err, std::regex("\\S+ TX( [0-9A-F]{2}){8}\nerror: -4 no reply\n"))) << silent.err;
+}
+
+TEST_F(KtrCli, Rs485ModeOnAPortWithoutItFailsWithTheReason) {
+  const ProcessResult r = Cli(With({"read", "8000", "1", "--rs485"}, Port()));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err.rfind("error: -1 cannot open port", 0), 0U) << r.err;
+  EXPECT_NE(r.err.find("RS-485 mode (ioctl TIOCSRS485)"), std::string::npos) << r.err;
+}
+
+// diag on the simulator's pty, described by a made-up sysfs tree as if it
+// were an FTDI adapter; the holder is found in the real /proc.
+TEST_F(KtrCli, DiagReportsThePortAndProbes) {
+  const ktr::test::FakeSysfs sys("cli-diag");
+  const std::string tty = std::filesystem::canonical(sim.link()).filename().string();
+  sys.Usb(tty, "ftdi_sio", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI"});
+  sys.ById("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", tty);
+  const std::vector<std::string> folders{"--sysfs-tty", sys.ttyClass().string(), "--by-id", sys.byId().string()};
+
+  const ProcessResult found = Cli(With(With({"diag", "--address", "1"}, Port()), folders));
+  EXPECT_EQ(found.exitCode, 0) << found.err;
+  const std::string device = std::filesystem::canonical(sim.link()).string();
+  const std::string expected = "port:        " + sim.link() + "\n" +
+                               "device:      " + device + "\n" +
+                               "driver:      ftdi_sio\n"
+                               "USB:         0403:6001 FTDI FT232R USB UART, serial A50285BI\n"
+                               "stable name: " + sys.byId().string() + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\n"
+                               "held by:     " + std::to_string(sim.pid()) + " ktr-sim\n"
+                               "open:        ok, 19200 8E1\n"
+                               "RS-485:      the driver has no RS-485 mode (USB adapters switch direction by themselves)\n"
+                               "low latency: the driver has no such setting\n"
+                               "probe:       address 1, register 8000, 1000 ms each\n"
+                               "answers:     address 1 (register 8000 = " +
+                               std::to_string(ktr::defaults::FirmwareTextRegisters(ktr::Firmware::kNew)) + ")\n"
+                               "line errors: not counted by this driver\n";
+  EXPECT_EQ(found.out, expected);
+
+  const ProcessResult empty = Cli(With(With({"diag", "--address", "9", "--timeout", "100"}, Port()), folders));
+  EXPECT_EQ(empty.exitCode, 1);
+  EXPECT_NE(empty.out.find("\nanswers:     address 9: -4 no reply\n"), std::string::npos) << empty.out;
+
+  const ProcessResult missing = Cli({"diag", "--port", "/dev/ktr-no-such-port"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.out.find("\nopen:        failed: open /dev/ktr-no-such-port: No such file or directory: "),
+            std::string::npos)
+      << missing.out;
+}
+
+TEST(KtrCliPorts, ListsStableNamesWithTheAdaptersDescription) {
+  const ktr::test::FakeSysfs sys("cli-ports");
+  sys.Usb("ttyUSB0", "ftdi_sio", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI"});
+  sys.ById("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0");
+  sys.Port("ttyS0", "serial8250", "4");
+  const ProcessResult r =
+      Cli({"ports", "--sysfs-tty", sys.ttyClass().string(), "--by-id", sys.byId().string()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "/dev/ttyS0\n/dev/ttyUSB0\tFTDI FT232R USB UART\n" + sys.byId().string() +
+                       "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\tFTDI FT232R USB UART\n");
 }
 
 }  // namespace

@@ -125,9 +125,9 @@ TEST_F(CommandsTest, MissingPortWritesNothing) {
   PointAtMissingPort();
 
   EXPECT_EQ(device_->SetDefault(), "");
-  EXPECT_EQ(TakeLog(), std::vector<std::string>{"Error open port !!!"});
+  EXPECT_EQ(TakeLog(), ktr::test::kMissingPortLog);
   device_->RunConfig();
-  EXPECT_EQ(TakeLog(), std::vector<std::string>{"Error open port !!!"});
+  EXPECT_EQ(TakeLog(), ktr::test::kMissingPortLog);
 
   EXPECT_TRUE(TakeAddressLists().empty());
   EXPECT_EQ(device_->DataCopy().ConfigStatus, 1U);

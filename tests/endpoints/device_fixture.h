@@ -13,6 +13,7 @@
 #include "ktr_device.h"
 #include "ktr_register_map.h"
 #include "modbus_master.h"
+#include "port_messages.h"
 #include "sim_process.h"
 
 namespace ktr::test {
@@ -49,7 +50,7 @@ class DeviceTest : public ::testing::Test {
   // A device whose port cannot be opened.
   void PointAtMissingPort() {
     SerialSettings s = device_->Settings();
-    s.portName = "/dev/ktr-no-such-port";
+    s.portName = ktr::test::kMissingPort;
     device_->SetSettings(s);
   }
 

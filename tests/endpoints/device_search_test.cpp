@@ -83,9 +83,11 @@ TEST_F(DeviceSearchTest, OnlyTheFirstOfTwoDevicesIsFound) {
 }
 
 TEST_F(DeviceSearchTest, PortThatCannotBeOpened) {
-  EXPECT_FALSE(device_->SearchDevice("/dev/ktr-no-such-port", gauge_.Progress()));
+  EXPECT_FALSE(device_->SearchDevice(ktr::test::kMissingPort, gauge_.Progress()));
   std::vector<std::string> expected{"Search for connected device..."};
-  expected.insert(expected.end(), 126, "Error open port !!!");
+  for (int address = 1; address <= 126; ++address) {
+    expected.insert(expected.end(), ktr::test::kMissingPortLog.begin(), ktr::test::kMissingPortLog.end());
+  }
   expected.push_back("Please check the device connection");
   EXPECT_EQ(TakeLog(), expected);
   EXPECT_THAT(gauge_.Calls(), ElementsAre(Gauge{1, 126, 0}));

@@ -70,7 +70,7 @@ TEST_F(ReportDataTest, ConfigStatusFollowsRegister10080) {
 TEST_F(ReportDataTest, ConfigStatusWithPortThatCannotBeOpened) {
   PointAtMissingPort();
   EXPECT_EQ(device_->GetConfigStatus(), "");
-  EXPECT_THAT(TakeLog(), ElementsAre("Error open port !!!"));
+  EXPECT_THAT(TakeLog(), ::testing::ElementsAreArray(ktr::test::kMissingPortLog));
 }
 
 TEST(ReportDataMapTest, FailedConfigStatusReadIsSilentAndKeepsTheValue) {

@@ -140,7 +140,7 @@ TEST_F(ScheduleReadTest, DayOutsideTheWeekIsRefusedWithoutDeviceTraffic) {
 TEST_F(ScheduleReadTest, PortThatCannotBeOpenedGivesEmptyReplyAndOneLine) {
   PointAtMissingPort();
   EXPECT_EQ(device_->GetSchedData(4), "");
-  EXPECT_THAT(TakeLog(), ElementsAre("Error open port !!!"));
+  EXPECT_THAT(TakeLog(), ::testing::ElementsAreArray(ktr::test::kMissingPortLog));
 }
 
 }  // namespace

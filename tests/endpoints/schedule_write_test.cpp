@@ -177,7 +177,7 @@ TEST_F(ScheduleWriteTest, MissingPortWritesNothing) {
     SCOPED_TRACE(text);
     // The port is opened before any value is converted: no error reply.
     EXPECT_EQ(device_->SetSchedData(text), "");
-    EXPECT_EQ(TakeLog(), std::vector<std::string>{"Error open port !!!"});
+    EXPECT_EQ(TakeLog(), ktr::test::kMissingPortLog);
   }
   EXPECT_EQ(RegisterSnapshot(good), before);
 }

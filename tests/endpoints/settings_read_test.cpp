@@ -172,7 +172,7 @@ TEST(SettingsReadMapTest, FailedBlockLogsItsLineAndKeepsTheLastValues) {
 TEST_F(SettingsReadTest, PortThatCannotBeOpenedGivesEmptyReplyAndOneLine) {
   PointAtMissingPort();
   EXPECT_EQ(device_->GetSetData(), "");
-  EXPECT_THAT(TakeLog(), ElementsAre("Error open port !!!"));
+  EXPECT_THAT(TakeLog(), ::testing::ElementsAreArray(ktr::test::kMissingPortLog));
 }
 
 }  // namespace

@@ -215,7 +215,7 @@ TEST_F(SettingsWriteTest, MissingPortWritesNothing) {
     SCOPED_TRACE(text);
     // The port is opened before the value is converted: no error reply.
     EXPECT_EQ(device_->SetData(text), "");
-    EXPECT_EQ(TakeLog(), std::vector<std::string>{"Error open port !!!"});
+    EXPECT_EQ(TakeLog(), ktr::test::kMissingPortLog);
   }
   EXPECT_TRUE(TakeAddressLists().empty());
   EXPECT_EQ(RegisterSnapshot(good), before);

@@ -73,7 +73,7 @@ TEST_F(TimeDataTest, SimulatedClockAfterSettingIt) {
 TEST_F(TimeDataTest, PortThatCannotBeOpenedGivesEmptyReplyAndOneLine) {
   PointAtMissingPort();
   EXPECT_EQ(device_->GetTimeData(), "");
-  EXPECT_THAT(TakeLog(), ElementsAre("Error open port !!!"));
+  EXPECT_THAT(TakeLog(), ::testing::ElementsAreArray(ktr::test::kMissingPortLog));
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
 // The POSIX serial transport on real pseudo-terminals.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "pty_pair.h"
 #include "serial_port.h"
@@ -211,6 +214,76 @@ TEST(SerialPort, DiscardDropsQueuedInput) {
   port.Read(buf, 4, &received);
   ASSERT_EQ(received, 1U);
   EXPECT_EQ(buf[0], 7);
+}
+
+// Termios survives on a real port from its last user; a pty keeps what was
+// set through another fd too, so the left-overs of "another program" can be
+// planted before our open.
+TEST(SerialPort, OpenClearsWhatAnotherProgramLeftOnTheLine) {
+  PtyPair pty;
+  const int other = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(other, 0);
+  termios left{};
+  ASSERT_EQ(tcgetattr(other, &left), 0);
+  left.c_cflag |= HUPCL | CMSPAR | CRTSCTS;
+  left.c_iflag |= IGNPAR | IXON | IXOFF | ICRNL | ISTRIP;
+  left.c_oflag |= OPOST | ONLCR;
+  left.c_lflag |= ICANON | ECHO | ECHOE | ISIG;
+  ASSERT_EQ(tcsetattr(other, TCSANOW, &left), 0);
+
+  SerialPort port;
+  ASSERT_EQ(port.Open(pty.slavePath(), Line(19200, 8, 0, 2)), SerialPort::kOk);
+  termios now{};
+  ASSERT_EQ(tcgetattr(other, &now), 0);
+  EXPECT_EQ(now.c_cflag & (HUPCL | CMSPAR | CRTSCTS), 0U);
+  EXPECT_EQ(now.c_iflag & (IGNPAR | IXON | IXOFF | ICRNL | ISTRIP), 0U);
+  EXPECT_EQ(now.c_oflag & (OPOST | ONLCR), 0U);
+  EXPECT_EQ(now.c_lflag & (ICANON | ECHO | ECHOE | ISIG), 0U);
+  EXPECT_NE(now.c_cflag & CLOCAL, 0U);
+  ::close(other);
+}
+
+// A pty has no RS-485 mode, no low-latency setting and no line-error
+// counters: asking for RS-485 fails the open with the reason, the rest is
+// left out without a failure.
+TEST(SerialPort, PseudoTerminalHasNoDriverExtras) {
+  PtyPair pty;
+  SerialPort port;
+  LineSettings rs485 = Line(19200, 8, 0, 2);
+  rs485.rs485 = true;
+  EXPECT_EQ(port.Open(pty.slavePath(), rs485), SerialPort::kFailed);
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(port.LastError().kind, SerialErrorKind::BadSettings);
+  EXPECT_NE(port.LastError().message.find("TIOCSRS485"), std::string::npos) << port.LastError().message;
+
+  ASSERT_EQ(port.Open(pty.slavePath(), Line(19200, 8, 0, 2)), SerialPort::kOk);
+  const ktr::DriverState state = port.QueryDriverState();
+  EXPECT_FALSE(state.lowLatency.has_value());
+  EXPECT_FALSE(state.rs485.has_value());
+  const std::uint8_t frame[2] = {1, 3};
+  ASSERT_TRUE(port.Write(frame, 2));
+  EXPECT_FALSE(port.LineErrorsSinceWrite().has_value());
+}
+
+TEST(SerialPort, TraceSeesEveryByteWrittenAndRead) {
+  PtyPair pty;
+  SerialPort port;
+  std::vector<std::pair<bool, Bytes>> seen;
+  port.SetTrace([&seen](bool sent, const std::uint8_t* data, std::size_t n) {
+    seen.emplace_back(sent, Bytes(data, data + n));
+  });
+  ASSERT_EQ(port.Open(pty.slavePath(), Line(19200, 8, 0, 2, 300)), SerialPort::kOk);
+  const Bytes request{1, 3, 0x1F, 0x40, 0, 1, 0x82, 0x0A};
+  ASSERT_TRUE(port.Write(request.data(), request.size()));
+  EXPECT_EQ(pty.ReadMaster(8, 1000), request);
+  pty.WriteMaster({1, 3, 2});
+  std::uint8_t buf[7] = {};
+  std::size_t received = 0;
+  port.Read(buf, 7, &received);  // times out with three bytes
+  port.Read(buf, 7, &received);  // nothing: no trace line
+  ASSERT_EQ(seen.size(), 2U);
+  EXPECT_EQ(seen[0], std::make_pair(true, request));
+  EXPECT_EQ(seen[1], std::make_pair(false, Bytes{1, 3, 2}));
 }
 
 }  // namespace

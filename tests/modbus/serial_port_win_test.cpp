@@ -9,6 +9,7 @@
 #include <string>
 
 #include "serial_port.h"
+#include "serial_port_win_dcb.h"
 
 namespace {
 
@@ -58,6 +59,84 @@ TEST(SerialPortWin, ClosedPortRefusesIo) {
   port.DiscardInput();  // nothing to drop, no failure
   port.Close();         // closing a closed port is harmless
   EXPECT_FALSE(port.IsOpen());
+}
+
+// A DCB as a terminal program may leave it: XON/XOFF, hardware handshake,
+// DSR sensitivity, null stripping, abort on error, DTR and RTS off.
+DCB LeftOver() {
+  DCB dcb{};
+  dcb.fBinary = FALSE;
+  dcb.fParity = FALSE;
+  dcb.fOutxCtsFlow = TRUE;
+  dcb.fOutxDsrFlow = TRUE;
+  dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
+  dcb.fDsrSensitivity = TRUE;
+  dcb.fTXContinueOnXoff = FALSE;
+  dcb.fOutX = TRUE;
+  dcb.fInX = TRUE;
+  dcb.fErrorChar = TRUE;
+  dcb.fNull = TRUE;
+  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  dcb.fAbortOnError = TRUE;
+  return dcb;
+}
+
+TEST(SerialPortWin, EveryDcbFieldThatChangesTheLineIsSet) {
+  DCB dcb = LeftOver();
+  ktr::LineSettings line;  // 19200 8E1
+  ktr::detail::ApplyLineToDcb(dcb, line);
+  EXPECT_EQ(dcb.DCBlength, sizeof(DCB));
+  EXPECT_EQ(dcb.BaudRate, 19200U);
+  EXPECT_EQ(dcb.ByteSize, 8);
+  EXPECT_EQ(dcb.Parity, EVENPARITY);
+  EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+  EXPECT_TRUE(dcb.fBinary);
+  EXPECT_TRUE(dcb.fParity);
+  EXPECT_FALSE(dcb.fOutxCtsFlow);
+  EXPECT_FALSE(dcb.fOutxDsrFlow);
+  EXPECT_FALSE(dcb.fDsrSensitivity);
+  EXPECT_FALSE(dcb.fOutX);
+  EXPECT_FALSE(dcb.fInX);
+  EXPECT_TRUE(dcb.fTXContinueOnXoff);
+  EXPECT_FALSE(dcb.fErrorChar);
+  EXPECT_FALSE(dcb.fNull);
+  EXPECT_FALSE(dcb.fAbortOnError);
+  EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+  EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
+
+  line.parity = 0;
+  ktr::detail::ApplyLineToDcb(dcb, line);
+  EXPECT_FALSE(dcb.fParity);
+}
+
+// RTS as the transmit enable: asked for, or set up so by the port's owner.
+TEST(SerialPortWin, Rs485TogglesRtsWhileSending) {
+  ktr::LineSettings line;
+  DCB asked = LeftOver();
+  line.rs485 = true;
+  ktr::detail::ApplyLineToDcb(asked, line);
+  EXPECT_EQ(asked.fRtsControl, static_cast<DWORD>(RTS_CONTROL_TOGGLE));
+  DCB owner = LeftOver();
+  owner.fRtsControl = RTS_CONTROL_TOGGLE;
+  line.rs485 = false;
+  ktr::detail::ApplyLineToDcb(owner, line);
+  EXPECT_EQ(owner.fRtsControl, static_cast<DWORD>(RTS_CONTROL_TOGGLE));
+}
+
+// A pulled USB adapter answers reads and writes with "Access is denied";
+// at CreateFileW the same code means another program holds the port.
+TEST(SerialPortWin, AccessDeniedOnAnOpenPortMeansTheAdapterIsGone) {
+  using ktr::detail::KindOfError;
+  EXPECT_EQ(KindOfError(ERROR_ACCESS_DENIED, false), SerialErrorKind::Busy);
+  EXPECT_EQ(KindOfError(ERROR_ACCESS_DENIED, true), SerialErrorKind::Disconnected);
+  constexpr DWORD kNoSuchDevice = 433;  // ERROR_NO_SUCH_DEVICE
+  for (const DWORD gone : {static_cast<DWORD>(ERROR_DEVICE_REMOVED), kNoSuchDevice,
+                           static_cast<DWORD>(ERROR_DEV_NOT_EXIST), static_cast<DWORD>(ERROR_GEN_FAILURE),
+                           static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED)}) {
+    EXPECT_EQ(KindOfError(gone, true), SerialErrorKind::Disconnected) << gone;
+  }
+  EXPECT_EQ(KindOfError(ERROR_FILE_NOT_FOUND, false), SerialErrorKind::NotFound);
+  EXPECT_EQ(KindOfError(ERROR_SHARING_VIOLATION, false), SerialErrorKind::Busy);
 }
 
 }  // namespace

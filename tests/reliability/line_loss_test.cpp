@@ -7,7 +7,7 @@
 // The endpoint must answer 200 with the JSON of the image (or its usual
 // answer), log exactly its lines, finish within its requests' time-outs and
 // leave the device free: the next request runs (and, with the line gone,
-// answers empty after "Error open port !!!"). Once a device or a line is
+// answers empty after "Error open port !!!" and the reason). Once a device or a line is
 // back, the next request returns good data. A write sends its one frame and
 // nothing else.
 #include <gtest/gtest.h>
@@ -93,7 +93,10 @@ TEST_P(LineLoss, EndpointAnswersFromTheImageAndTheNextCycleRecovers) {
     EXPECT_EQ(next.log, write ? std::vector<std::string>{} : e.readErrorLines);
   } else {
     EXPECT_EQ(next.body, "");
-    EXPECT_EQ(next.log, std::vector<std::string>{"Error open port !!!"});
+    EXPECT_EQ(next.log, (std::vector<std::string>{"Error open port !!!",
+                                                 "open " + bus_.link() +
+                                                     ": No such file or directory: the adapter is unplugged or "
+                                                     "the port has another name (ktr-cli ports lists them)"}));
   }
 
   // A device (or a line) again: good data at once.

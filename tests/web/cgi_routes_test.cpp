@@ -12,6 +12,7 @@
 
 #include "cgi_handler.h"
 #include "ktr_register_map.h"
+#include "port_messages.h"
 #include "web_fixture.h"
 
 namespace ktr::web_test {
@@ -218,7 +219,7 @@ TEST_F(CgiRoutesTest, UnreachableDeviceGivesAnEmptyBody) {
   EXPECT_EQ(reply.status, 200);
   EXPECT_EQ(reply.Header("Content-Length"), "0");
   EXPECT_EQ(reply.body, "");
-  EXPECT_EQ(TakeLog(), std::vector<std::string>{"Error open port !!!"});
+  EXPECT_EQ(TakeLog(), ktr::test::kMissingPortLog);
   // Endpoints without the device still answer.
   EXPECT_EQ(Get("/logout.cgi").body, R"({"answer":"yes"})");
   EXPECT_EQ(Get("/run_config.cgi").status, 200);

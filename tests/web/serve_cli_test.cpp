@@ -73,7 +73,12 @@ TEST(ServeCliNoDevice, NothingOnTheBusExitsOne) {
   const auto r = ktr::test::RunProcess(
       KTR_CLI_PATH, {"serve", "--port", "/dev/ktr-no-such-port", "--listen", "127.0.0.1:0"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(r.err.find("Error open port !!!"), std::string::npos);
+  // Each failed open: the fixed line, then the system's reason and a hint.
+  EXPECT_NE(r.err.find(" Error open port !!!\n"), std::string::npos);
+  const std::size_t reason = r.err.find(" open /dev/ktr-no-such-port: No such file or directory: the adapter is "
+                                        "unplugged or the port has another name (ktr-cli ports lists them)\n");
+  ASSERT_NE(reason, std::string::npos) << r.err;
+  EXPECT_LT(r.err.find(" Error open port !!!\n"), reason);
   EXPECT_NE(r.err.find("Please check the device connection"), std::string::npos);
   EXPECT_EQ(r.out, "");
 }

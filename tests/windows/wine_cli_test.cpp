@@ -136,6 +136,24 @@ TEST_F(WineCli, DeviceFailuresGiveTheirCodes) {
   EXPECT_EQ(Cli({"read", "8000", "1"}).exitCode, 0);
 }
 
+// The trace comes from the Win32 port's own writes and reads; diag knows
+// nothing of drivers or holders on Windows but opens and probes.
+TEST_F(WineCli, TraceAndDiag) {
+  const auto count = ktr::defaults::FirmwareTextRegisters(ktr::Firmware::kNew);
+  const ProcessResult traced = Cli({"--trace", "read", "8000", "1"});
+  ASSERT_EQ(traced.exitCode, 0) << traced.err;
+  EXPECT_EQ(traced.out, "8000 " + std::to_string(count) + "\n");
+  EXPECT_NE(traced.err.find(" TX 01 03 1F 40 00 01 82 0A\n"), std::string::npos) << traced.err;
+  EXPECT_NE(traced.err.find(" RX 01 03 02 00 "), std::string::npos) << traced.err;
+
+  const ProcessResult diag = Cli({"diag", "--address", "1"});
+  EXPECT_EQ(diag.exitCode, 0) << diag.out << diag.err;
+  EXPECT_NE(diag.out.find("\nopen:        ok, 19200 8N1\n"), std::string::npos) << diag.out;
+  EXPECT_NE(diag.out.find("\nanswers:     address 1 (register 8000 = " + std::to_string(count) + ")\n"),
+            std::string::npos)
+      << diag.out;
+}
+
 TEST_F(WineCli, PortThatDoesNotExist) {
   const ProcessResult r = Cli({"read", "8000", "1"}, {"--port", "COM239"});
   EXPECT_EQ(r.exitCode, 1);
