@@ -22,6 +22,12 @@ void AddLineOptions(CLI::App& command, LineOptions& o, bool needAddress) {
   command.add_option("--timeout", o.timeoutMs, "Reply time-out in milliseconds")
       ->capture_default_str()
       ->check(CLI::Range(1, 600000));
+  command
+      .add_option("--echo", o.echo,
+                  "Does the line return each request before the reply (an adapter without echo "
+                  "suppression): auto (learn it from the replies), on or off")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"auto", "on", "off"}));
 }
 
 SerialSettings ToSerialSettings(const LineOptions& o) {
@@ -34,6 +40,7 @@ SerialSettings ToSerialSettings(const LineOptions& o) {
   s.dataBits = static_cast<std::uint8_t>(o.data);
   s.timeoutMs = o.timeoutMs;
   s.slaveAddress = static_cast<std::uint8_t>(o.address);
+  s.echo = o.echo == "on" ? EchoMode::On : o.echo == "off" ? EchoMode::Off : EchoMode::Auto;
   return s;
 }
 

@@ -16,9 +16,11 @@ struct LineOptions {
   std::string stop = "1";
   int data = 8;
   int timeoutMs = 1000;
+  std::string echo = "auto";
 };
 
-// Adds --port, --address, --baud, --parity, --stop, --data and --timeout.
+// Adds --port, --address, --baud, --parity, --stop, --data, --timeout and
+// --echo.
 void AddLineOptions(CLI::App& command, LineOptions& options, bool needAddress = true);
 
 // The settings record for the master; the option values are already checked.

@@ -33,7 +33,7 @@ using ktr::test::RegisterSnapshot;
 struct ReplyFault {
   const char* name;
   const char* mode;  // ktr-sim --fault
-  bool readsPass;    // the master still gets every reply right (surplus bytes only)
+  bool readsPass;    // the master still gets every reply right (surplus, echo, noise, other frames)
 };
 
 void PrintTo(const ReplyFault& fault, std::ostream* out) { *out << fault.mode; }
@@ -191,7 +191,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ReplyFault{"Exception11", "exception=11", false},
                       ReplyFault{"Short", "short", false}, ReplyFault{"Long", "long", true},
                       ReplyFault{"SlowBeyondTimeout", "slow=350", false},
-                      ReplyFault{"Garbage", "garbage", false}),
+                      ReplyFault{"Garbage", "garbage", false},
+                      // Faults of the line: every reply is still found.
+                      ReplyFault{"Echo", "echo", true}, ReplyFault{"Noise", "noise", true},
+                      ReplyFault{"Foreign", "foreign", true}),
     [](const ::testing::TestParamInfo<ReplyFault>& p) { return std::string(p.param.name); });
 
 }  // namespace
