@@ -230,7 +230,9 @@ std::size_t OtherFrameLength(const std::uint8_t* p, std::size_t avail) {
   if (avail < 2) return kNeedMore;
   const std::uint8_t function = p[1];
   if ((function & 0x80U) != 0) return 5;
-  if (IsRead(function)) return avail < 3 ? kNeedMore : 5U + p[2];
+  // A read reply carries at least one data byte: a byte count of 0 is 256
+  // that wrapped (a read of 128 registers).
+  if (IsRead(function)) return avail < 3 ? kNeedMore : 5U + (p[2] == 0 ? 256U : p[2]);
   if (function == kWriteSingleCoil || function == kWriteSingleRegister ||
       function == kWriteMultipleCoils || function == kWriteMultipleRegisters) {
     return 8;
