@@ -395,6 +395,7 @@ void TModbus::LearnEchoBeforeWrite(std::uint8_t readFunction) {
       rtu::BuildReadRequest(txBuffer.data(), settings.slaveAddress, readFunction, startAddress, 1);
   Exchange(length, rtu::ExpectedReplyLength(readFunction, 1), readFunction);
   ClearBuffers();
+  pendingFailure_ = RequestFailure::Port;  // the write's failure is its own
 }
 
 std::int32_t TModbus::Exchange(std::size_t length, std::size_t expected, std::uint8_t function) {

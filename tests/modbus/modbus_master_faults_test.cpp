@@ -301,6 +301,7 @@ TEST_P(WriteEcho, IsNeverTakenForTheReply) {
     EXPECT_EQ(master.ReadHoldingRegisters(8000, 1, regs.data()), c.answers ? 0 : -4);
   }
   EXPECT_EQ(master.WriteSingleRegister(10080, 0x5555), c.result);
+  EXPECT_EQ(master.LastFailure(), c.result == 0 ? ktr::RequestFailure::None : ktr::RequestFailure::NoReply);
   const auto requests = device.Requests();
   EXPECT_EQ(requests.size(), c.requests);
   ASSERT_FALSE(requests.empty());
