@@ -5,7 +5,9 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <ostream>
+#include <vector>
 
 #include "master_fixture.h"
 #include "scripted_device.h"
@@ -344,6 +346,30 @@ TEST(ModbusMasterFaults, LongReplyAt1200BaudArrivesWithinTheDeadline) {
   std::array<std::uint16_t, 128> regs{};
   ASSERT_EQ(master.ReadHoldingRegisters(8001, 128, regs.data()), 0);
   EXPECT_EQ(regs[127], 127);
+}
+
+// A request that follows a reply waits until the line has been quiet for
+// 3.5 characters: 32 ms at 1200 baud 8E1 (the pty itself takes no time).
+TEST(ModbusMasterFaults, NextRequestWaitsForAQuietLine) {
+  PtyPair pty;
+  std::mutex mutex;
+  std::vector<std::chrono::steady_clock::time_point> arrivals;
+  ScriptedDevice device(pty, [&](const Bytes&) {
+    std::lock_guard<std::mutex> lock(mutex);
+    arrivals.push_back(std::chrono::steady_clock::now());
+    return ScriptedReply{ReadReply(1, {42})};
+  });
+  TModbus master;
+  ktr::SerialSettings settings = PtySettings(pty, 1, 300);
+  settings.baudRate = 1200;
+  ASSERT_EQ(master.OpenPort(settings), 0);
+  std::array<std::uint16_t, 1> regs{};
+  ASSERT_EQ(master.ReadHoldingRegisters(8000, 1, regs.data()), 0);
+  ASSERT_EQ(master.ReadHoldingRegisters(8000, 1, regs.data()), 0);
+  std::lock_guard<std::mutex> lock(mutex);
+  ASSERT_EQ(arrivals.size(), 2U);
+  // The first reply left the device after the first request arrived.
+  EXPECT_GE(arrivals[1] - arrivals[0], std::chrono::nanoseconds(rtu::QuietTimeNs(1200, 8, 2, 0)));
 }
 
 TEST(ModbusMasterFaults, GarbageIsAFailureNeverData) {
