@@ -38,7 +38,8 @@ namespace ktr {
 enum class RequestFailure {
   None,       // the request succeeded
   Port,       // no open port, the open failed, or the port failed to write or read
-  NoReply,    // nothing, or not all of the reply, came in time
+  NoReply,    // nothing, or not all of the reply, came in time (only the echo
+              // or other devices' frames, perhaps)
   BadReply,   // a full reply with a wrong CRC (-1), or noise and no reply (-4)
   Exception,  // the device answered with an exception
   Refused,    // the request did not fit a frame; nothing was sent
