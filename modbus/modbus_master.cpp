@@ -53,12 +53,11 @@ void WaitWhileEquals(const std::atomic<std::uint16_t>& word, std::uint16_t old) 
   BlockWhileEquals(word, old);
 }
 
-RequestFailure ClassifyFailure(std::int32_t code, RequestFailure onMinusOne) {
+RequestFailure ClassifyFailure(std::int32_t code, RequestFailure onMinusOne, RequestFailure onMinusFour) {
   if (code == 0) return RequestFailure::None;
   if (code == -1) return onMinusOne;
   if (code == -3) return RequestFailure::Port;
-  // Bytes came, but none made the reply: told apart from a silent line.
-  if (code == -4) return onMinusOne == RequestFailure::BadReply ? onMinusOne : RequestFailure::NoReply;
+  if (code == -4) return onMinusFour;
   if (code <= -50) return RequestFailure::Exception;
   return RequestFailure::Port;
 }
@@ -104,8 +103,9 @@ void TModbus::Execute() {
       case CommandOpen:
       case CommandClose:
         pendingFailure_ = RequestFailure::Port;
+        noReplyFailure_ = RequestFailure::NoReply;
         result = Run(current);
-        failure_ = ClassifyFailure(result, pendingFailure_);
+        failure_ = ClassifyFailure(result, pendingFailure_, noReplyFailure_);
         break;
       default:
         break;  // not a command: back to idle, result unchanged
@@ -314,6 +314,7 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
   if (!port.IsOpen()) return -3;
   const rtu::ReplyRule rule{txBuffer.data(), txLength_, expected, echo};
   std::size_t size = 0;
+  bool readFailed = false;
   rtu::ReplyScan scan;
   for (;;) {
     const bool final = size == lineBuffer_.size() || Clock::now() >= replyDeadline_;
@@ -321,7 +322,11 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
     if (scan.verdict != rtu::ReplyVerdict::kWaiting) break;
     std::size_t n = 0;
     if (!port.ReadAvailable(lineBuffer_.data() + size, lineBuffer_.size() - size, &n, replyDeadline_)) {
-      return -1;  // pendingFailure_ stays at Port
+      // The port failed (an adapter pulled out): what came is all there is.
+      // Judged like a reply cut off by the deadline, as before: -4.
+      readFailed = true;
+      scan = rtu::ScanReply(rule, lineBuffer_.data(), size, true);
+      break;
     }
     if (n > 0) {
       size += n;
@@ -337,7 +342,7 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
         scan.verdict == rtu::ReplyVerdict::kReply || scan.verdict == rtu::ReplyVerdict::kException;
     if (scan.echoSeen) {
       lineEcho = Echo::Yes;
-    } else if (size == 0 || (answered && echo == rtu::EchoRule::kDrop)) {
+    } else if ((size == 0 && !readFailed) || (answered && echo == rtu::EchoRule::kDrop)) {
       lineEcho = Echo::No;
     }
   }
@@ -356,8 +361,10 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
   }
   // No reply in time. Noise on the line is a bad reply rather than none;
   // the echo, other devices' frames or a cut reply are not.
-  if (scan.verdict == rtu::ReplyVerdict::kNoise || scan.skipped > 0) {
-    pendingFailure_ = RequestFailure::BadReply;
+  if (readFailed) {
+    noReplyFailure_ = RequestFailure::Port;
+  } else if (scan.verdict == rtu::ReplyVerdict::kNoise || scan.skipped > 0) {
+    noReplyFailure_ = RequestFailure::BadReply;
   }
   lateReplyPossible_ = true;
   lateReplyAddress_ = settings.slaveAddress;
@@ -396,6 +403,7 @@ void TModbus::LearnEchoBeforeWrite(std::uint8_t readFunction) {
   Exchange(length, rtu::ExpectedReplyLength(readFunction, 1), readFunction);
   ClearBuffers();
   pendingFailure_ = RequestFailure::Port;  // the write's failure is its own
+  noReplyFailure_ = RequestFailure::NoReply;
 }
 
 std::int32_t TModbus::Exchange(std::size_t length, std::size_t expected, std::uint8_t function) {

@@ -122,6 +122,7 @@ class TModbus {
   std::int32_t result = 0;
   RequestFailure failure_ = RequestFailure::None;
   RequestFailure pendingFailure_ = RequestFailure::None;  // set on the -1 paths of a request
+  RequestFailure noReplyFailure_ = RequestFailure::NoReply;  // set on the -4 paths
 
   std::string lastOpenError_;  // written by the worker, read after a request
   // What the line delivered since the last request was sent: the echo, the

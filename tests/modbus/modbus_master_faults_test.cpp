@@ -174,7 +174,12 @@ TEST(ModbusMasterFaults, LateReplyDoesNotReachTheNextRequest) {
 // wait for a quiet line keeps it from being taken for that reply.
 struct LateCase {
   const char* name;
-  int lateByMs;       // beyond the 100 ms time-out, less than another time-out
+  // Beyond the 400 ms time-out, less than another time-out. The reply
+  // deadline also holds the wire time (9 ms at 19200 baud), and a master
+  // thread woken late at its deadline on a busy machine (tens of ms seen
+  // with four builds on two cores) takes what has come by then: "soon"
+  // keeps 90 ms clear of the deadline.
+  int lateByMs;
   bool firstIsWrite;  // the late reply is a write echo, else a 1-register read reply
 };
 
@@ -184,7 +189,7 @@ TEST_P(LateReplies, AreNotTakenByTheNextRequestToTheSameDevice) {
   const LateCase c = GetParam();
   PtyPair pty;
   std::atomic<int> n{0};
-  ScriptedDevice device(pty, [&n, late = 100 + c.lateByMs](const Bytes& request) {
+  ScriptedDevice device(pty, [&n, late = 400 + c.lateByMs](const Bytes& request) {
     if (++n == 1) {
       return ScriptedReply{request[1] == 6 ? WriteEcho(request) : ReadReply(1, {111}), late};
     }
@@ -192,7 +197,7 @@ TEST_P(LateReplies, AreNotTakenByTheNextRequestToTheSameDevice) {
   });
   TModbus master;
   // The line is known not to echo: no read ahead of the first write.
-  ktr::SerialSettings settings = PtySettings(pty, 1, 100);
+  ktr::SerialSettings settings = PtySettings(pty, 1, 400);
   settings.echo = ktr::EchoMode::Off;
   ASSERT_EQ(master.OpenPort(settings), 0);
   std::array<std::uint16_t, 1> regs{kUntouched};
@@ -206,10 +211,10 @@ TEST_P(LateReplies, AreNotTakenByTheNextRequestToTheSameDevice) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Master, LateReplies,
-                         ::testing::Values(LateCase{"SoonAfterTheTimeoutRead", 30, false},
-                                           LateCase{"SoonAfterTheTimeoutWrite", 30, true},
-                                           LateCase{"AlmostATimeoutLateRead", 85, false},
-                                           LateCase{"AlmostATimeoutLateWrite", 85, true}),
+                         ::testing::Values(LateCase{"SoonAfterTheTimeoutRead", 100, false},
+                                           LateCase{"SoonAfterTheTimeoutWrite", 100, true},
+                                           LateCase{"AlmostATimeoutLateRead", 360, false},
+                                           LateCase{"AlmostATimeoutLateWrite", 360, true}),
                          [](const ::testing::TestParamInfo<LateCase>& p) { return p.param.name; });
 
 // What a real line delivers besides the reply: the reply is found among it,
