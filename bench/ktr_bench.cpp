@@ -6,6 +6,7 @@
 // file figures and writes docs/benchmarks.md.
 //
 //   ktr_bench [--quick]      (--quick: fewer requests, no search at 126)
+//   ktr_bench --line         (only the rows of the real-line section)
 #include <dirent.h>
 #include <modbus.h>
 #include <signal.h>
@@ -27,6 +28,7 @@
 #include "http_client.h"
 #include "ktr_device.h"
 #include "modbus_master.h"
+#include "rtu_frame.h"
 #include "sim_process.h"
 #include "spawned_process.h"
 #include "web_service.h"
@@ -44,13 +46,14 @@ struct Block {
 // A libmodbus client on the simulator's pty (parity 'N': a pty reports none).
 class Libmodbus {
  public:
-  explicit Libmodbus(const std::string& port) : ctx_(modbus_new_rtu(port.c_str(), 19200, 'N', 8, 1)) {
+  explicit Libmodbus(const std::string& port, int slave = 1)
+      : ctx_(modbus_new_rtu(port.c_str(), 19200, 'N', 8, 1)) {
     if (ctx_ == nullptr || modbus_connect(ctx_) != 0) {
       std::fprintf(stderr, "libmodbus cannot open %s\n", port.c_str());
       std::exit(1);
     }
-    modbus_set_slave(ctx_, 1);
-    modbus_set_response_timeout(ctx_, 1, 0);
+    modbus_set_slave(ctx_, slave);
+    modbus_set_response_timeout(ctx_, 3, 0);
   }
   ~Libmodbus() {
     modbus_close(ctx_);
@@ -355,34 +358,174 @@ void Endpoints(const std::string& simPort, unsigned wireBaud, int n) {
 
 // --- search -------------------------------------------------------------------
 
-void Search(int address) {
-  ktr_test::SimProcess sim({"--address", std::to_string(address), "--wire", "19200"});
+// The quiet time before a request that follows a reply at once (8E1).
+double QuietUs(unsigned baud) { return rtu::QuietTimeNs(static_cast<std::int32_t>(baud), 8, 2, 0) / 1000.0; }
+
+void Search(int address, unsigned baud = 19200, bool echo = false) {
+  std::vector<std::string> args{"--address", std::to_string(address), "--wire", std::to_string(baud)};
+  if (echo) args.insert(args.end(), {"--fault", "echo"});
+  ktr_test::SimProcess sim(args);
   ktr::TModbus modbus;
   ktr::TKtrDevice device(modbus, nullptr, nullptr);
-  device.SetSettings(SettingsFor(sim.link()));
+  ktr::SerialSettings settings = SettingsFor(sim.link());
+  settings.baudRate = static_cast<std::int32_t>(baud);
+  device.SetSettings(settings);
   const auto t0 = Clock::now();
   const bool found = device.SearchDevice(sim.link(), {});
   const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-  // The limit: a 100 ms time-out per silent address, then the probe, the
-  // firmware text (its length from register 8000) and the version on the wire.
+  // The limit: per silent address the 100 ms time-out after the request's
+  // and the expected reply's wire time; then the probe, the firmware text
+  // (its length from register 8000) and the version on the wire, the last
+  // three each after the quiet time that follows a reply.
   std::uint16_t textCount = 0;
   {
     ktr::TModbus probe;
-    ktr::SerialSettings s = SettingsFor(sim.link());
+    ktr::SerialSettings s = settings;
     s.slaveAddress = static_cast<std::uint8_t>(address);
     probe.OpenPort(s);
     probe.ReadHoldingRegisters(8000, 1, &textCount);
     probe.ClosePort();
   }
-  double limitUs = (address - 1) * 100000.0 + WireUs({8000, 1}, 19200, 2000) * 2 +
-                   WireUs({8001, textCount}, 19200, 2000) + WireUs({5000, 3}, 19200, 2000);
-  Row("search, device at address " + std::to_string(address) + " (19200 baud wire)", ms,
-      limitUs / 1000, "ms", "<= 1.05x", found ? 0 : 1);
+  const double silentUs = 100000.0 + WireUs({8000, 1}, baud, 0);
+  double limitUs = (address - 1) * silentUs + WireUs({8000, 1}, baud, 2000) * 2 +
+                   WireUs({8001, textCount}, baud, 2000) + WireUs({5000, 3}, baud, 2000) + 3 * QuietUs(baud);
+  Row("search, device at address " + std::to_string(address) + " (" + std::to_string(baud) + " baud wire" +
+          (echo ? ", echo" : "") + ")",
+      ms, limitUs / 1000, "ms", "<= 1.05x", found ? 0 : 1);
+}
+
+// --- a real line: baud rates, echo, validation, quiet time ----------------------
+
+// One-register reads and /get_index_data.cgi at address 5 on the simulated
+// wire, with and without the line's echo, against the wire limit.
+void LineRates(unsigned baud, bool echo, int n) {
+  std::vector<std::string> args{"--address", "5", "--wire", std::to_string(baud)};
+  if (echo) args.insert(args.end(), {"--fault", "echo"});
+  ktr_test::SimProcess sim(args);
+  ktr::SerialSettings settings = SettingsFor(sim.link());
+  settings.baudRate = static_cast<std::int32_t>(baud);
+  settings.slaveAddress = 5;
+  const std::string tag = " (" + std::to_string(baud) + " baud wire" + (echo ? ", echo" : "") + ")";
+  {
+    ktr::TModbus master;
+    master.OpenPort(settings);
+    std::uint16_t reg = 0;
+    const Stats ours = Measure(n, [&] { return master.ReadHoldingRegisters(8000, 1, &reg) == 0; });
+    master.ClosePort();
+    // Back to back, each request also waits the quiet time after the reply.
+    const double limitUs = WireUs({8000, 1}, baud, 2000) + QuietUs(baud);
+    Row("1-register read, back to back" + tag + ", median vs limit", ours.median / 1000, limitUs / 1000,
+        "ms", "<= 1.05x", ours.failures);
+    if (!echo) {
+      // libmodbus (which waits no quiet time) on the same simulated wire:
+      // what the simulation itself adds to the wire time.
+      Libmodbus client(sim.link(), 5);
+      const Stats lm = Measure(n, [&] { return client.Read({8000, 1}); });
+      Row("libmodbus, 1-register read" + tag + ", median vs wire time", lm.median / 1000,
+          WireUs({8000, 1}, baud, 2000) / 1000, "ms", "-", lm.failures);
+    }
+  }
+  {
+    ktr::TModbus modbus;
+    ktr::TKtrDevice device(modbus, nullptr, nullptr);
+    device.SetSettings(settings);
+    device.SetFirmwareVersionForTest(0x2304);
+    const auto root = std::filesystem::temp_directory_path() / ("ktr-bench-" + std::to_string(getpid()));
+    std::filesystem::create_directories(root);
+    ktr::WebService web(device, root.string());
+    web.Start("127.0.0.1", 0);
+    const std::vector<Block> blocks{{10060, 19}, {0, 20}, {160, 10}, {10020, 8}};
+    const Stats ours = Measure(std::max(3, n / 10), [&] {
+      const auto r = ktr::web_test::Get(web.port(), "/get_index_data.cgi");
+      return r.status == 200 && !r.body.empty();
+    });
+    web.Stop();
+    std::filesystem::remove_all(root);
+    double limitUs = 3 * 50000.0;
+    for (Block b : blocks) limitUs += WireUs(b, baud, 2000);
+    Row("GET /get_index_data.cgi" + tag + ", median vs limit", ours.median / 1000, limitUs / 1000, "ms",
+        "<= 1.05x", ours.failures);
+    if (!echo) {
+      const Stats lm = Measure(std::max(3, n / 10), [&] {
+        Libmodbus client(sim.link(), 5);
+        for (Block b : blocks) {
+          if (!client.Read(b)) return false;
+        }
+        return true;
+      });
+      Row("libmodbus, blocks of /get_index_data.cgi" + tag + ", median vs wire time", lm.median / 1000,
+          (limitUs - 3 * 50000.0) / 1000, "ms", "-", lm.failures);
+    }
+  }
+}
+
+// What finding the reply (echo and frame checks) and the quiet time cost a
+// request on a pty, where the wire takes no time: the scan's CPU time as a
+// reply arrives byte by byte, and back-to-back reads against reads spaced
+// beyond the quiet time.
+void LineCosts(int n) {
+  // The worst case for the scan: an echo, then a 76-register reply that
+  // comes one byte at a time, scanned after each byte.
+  std::uint8_t request[8];
+  rtu::BuildReadRequest(request, 5, 3, 14000, 76);
+  std::vector<std::uint8_t> line(request, request + 8);
+  line.insert(line.end(), {5, 3, 152});
+  line.resize(line.size() + 152, 0x11);
+  const std::uint16_t crc = rtu::Crc16(line.data() + 8, line.size() - 8);
+  line.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+  line.push_back(static_cast<std::uint8_t>(crc >> 8));
+  const rtu::ReplyRule rule{request, 8, 157, rtu::EchoRule::kDrop};
+  volatile int sink = 0;
+  const Stats scan = Measure(n, [&] {
+    for (std::size_t k = 1; k <= line.size(); ++k) {
+      sink = sink + static_cast<int>(rtu::ScanReply(rule, line.data(), k, false).verdict);
+    }
+    return true;
+  });
+  Row("reply scan, echo + 76-register reply byte by byte, per request", scan.median, 0, "us", "-");
+
+  ktr_test::SimProcess sim({"--address", "5"});
+  ktr::SerialSettings settings = SettingsFor(sim.link());
+  settings.slaveAddress = 5;
+  ktr::TModbus master;
+  master.OpenPort(settings);
+  std::uint16_t reg = 0;
+  const Stats backToBack = Measure(n, [&] { return master.ReadHoldingRegisters(8000, 1, &reg) == 0; });
+  // The same reads, each after a pause beyond the quiet time (not timed).
+  std::vector<double> spacedUs;
+  for (int i = 0; i < n; ++i) {
+    std::this_thread::sleep_for(milliseconds(3));
+    const auto t0 = Clock::now();
+    if (master.ReadHoldingRegisters(8000, 1, &reg) == 0) {
+      spacedUs.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    }
+  }
+  master.ClosePort();
+  std::sort(spacedUs.begin(), spacedUs.end());
+  const double spaced = spacedUs.empty() ? 0 : spacedUs[spacedUs.size() / 2];
+  Row("1-register read on a pty, after a pause (no quiet time to wait)", spaced / 1000, 0, "ms", "-");
+  Row("1-register read on a pty at 19200 8E1, back to back: cost of the quiet time", (backToBack.median - spaced) / 1000,
+      QuietUs(19200) / 1000, "ms", "<= 2 ms");
 }
 
 }  // namespace
 
+void LineSection(bool quick) {
+  for (unsigned baud : {1200U, 9600U, 19200U}) {
+    for (bool echo : {false, true}) {
+      LineRates(baud, echo, quick ? 10 : (baud == 1200 ? 20 : 60));
+      Search(5, baud, echo);
+    }
+  }
+  LineCosts(quick ? 100 : 500);
+}
+
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "--line") {
+    std::printf("| metric | ours | peer / floor | ratio | goal |\n|---|---|---|---|---|\n");
+    LineSection(false);
+    return 0;
+  }
   const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
   const int n = quick ? 200 : 2000;
   std::printf("| metric | ours | peer / floor | ratio | goal |\n|---|---|---|---|---|\n");
@@ -402,5 +545,6 @@ int main(int argc, char** argv) {
   }
   Search(5);
   if (!quick) Search(126);
+  LineSection(quick);
   return 0;
 }

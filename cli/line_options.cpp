@@ -25,6 +25,12 @@ void AddLineOptions(CLI::App& command, LineOptions& o, bool needAddress) {
   command.add_flag("--rs485", o.rs485,
                    "Let the kernel drive RTS as the RS-485 transmit enable (on-board UARTs with a transceiver; "
                    "USB adapters switch by themselves)");
+  command
+      .add_option("--echo", o.echo,
+                  "Does the line return each request before the reply (an adapter without echo "
+                  "suppression): auto (learn it from the replies), on or off")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"auto", "on", "off"}));
 }
 
 SerialSettings ToSerialSettings(const LineOptions& o) {
@@ -38,6 +44,7 @@ SerialSettings ToSerialSettings(const LineOptions& o) {
   s.timeoutMs = o.timeoutMs;
   s.slaveAddress = static_cast<std::uint8_t>(o.address);
   s.rs485 = o.rs485;
+  s.echo = o.echo == "on" ? EchoMode::On : o.echo == "off" ? EchoMode::Off : EchoMode::Auto;
   return s;
 }
 

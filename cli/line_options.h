@@ -17,10 +17,11 @@ struct LineOptions {
   int data = 8;
   int timeoutMs = 1000;
   bool rs485 = false;
+  std::string echo = "auto";
 };
 
-// Adds --port, --address, --baud, --parity, --stop, --data, --timeout and
-// --rs485.
+// Adds --port, --address, --baud, --parity, --stop, --data, --timeout,
+// --rs485 and --echo.
 void AddLineOptions(CLI::App& command, LineOptions& options, bool needAddress = true);
 
 // The settings record for the master; the option values are already checked.

@@ -9,14 +9,16 @@
 //   large for the frame buffers (or a count of 0) is refused with -1 before
 //   anything is sent;
 // - the result is 0, -1, -4 or an exception result (-50 - code);
-// - 0 only when the first expected bytes form a frame with a good CRC, and
-//   then the caller's registers (or coil bytes) hold exactly its data and
-//   nothing past them;
-// - an exception result only for a reply whose function has bit 7 set, with
-//   the code of its third byte; a reply that is just a whole exception frame
-//   gives that result (or -4 when it came too late);
-// - a whole reply of the expected length with a good CRC gives 0 (or -4 when
-//   it came too late);
+// - 0 only when the bytes hold this request's reply frame (the slave's
+//   address, the function, the byte count of a read or the fields of a
+//   write, a good CRC), and then the caller's registers (or coil bytes) hold
+//   exactly its data and nothing past them;
+// - an exception result only when the bytes hold the slave's address and the
+//   function with bit 7 set, followed by the code; a reply that is just a
+//   whole exception frame of this request gives that result (or -4 when it
+//   came too late);
+// - a whole reply of this request at the start with a good CRC gives 0 (or
+//   -4 when it came too late);
 // - any other result leaves the caller's buffer untouched;
 // - afterwards a good exchange with the same device returns the right data:
 //   nothing of the fuzzed reply (queued surplus, or a reply that came after
@@ -131,7 +133,19 @@ struct Harness {
 };
 
 Harness& TheHarness() {
-  static Harness* harness = new Harness();  // lives until the process ends
+  static Harness* harness = [] {
+    auto* h = new Harness();  // lives until the process ends
+    // One good read first, so the master knows the line does not echo: a
+    // first write 5 or 6 would otherwise be preceded by a read of its own.
+    h->responder.SetReply(ktr::fuzz::ReadReplyFrame(kSlave, {0x1234}));
+    std::uint16_t value = 0;
+    Check(h->modbus.OpenPort(h->Settings(1000)) == 0, "open");
+    Check(h->modbus.ReadHoldingRegisters(8000, 1, &value) == 0, "first read");
+    h->modbus.ClosePort();
+    Check(h->responder.WaitAnswered(0, std::chrono::seconds(10)), "first read answered");
+    h->responder.TakeRequests();
+    return h;
+  }();
   return *harness;
 }
 
@@ -149,6 +163,28 @@ Request PickRequest(std::uint8_t selector, std::uint8_t countByte) {
   if (function == 1 || function == 2 || function == 15) count = static_cast<std::uint16_t>(countByte * 11);
   if (function == 5 || function == 6) count = 1;
   return {function, count};
+}
+
+// Offsets in the fuzzed bytes where this request's reply frame lies whole.
+std::vector<std::size_t> ReplyFrames(const Bytes& reply, const Bytes& request, std::size_t expected) {
+  std::vector<std::size_t> at;
+  const bool read = request[1] <= 4;
+  for (std::size_t k = 0; k + expected <= reply.size(); ++k) {
+    const std::uint8_t* f = reply.data() + k;
+    if (f[0] != request[0] || f[1] != request[1] || !ktr::fuzz::HasGoodCrc(f, expected)) continue;
+    if (read ? f[2] != static_cast<std::uint8_t>(expected - 5) : !std::equal(f + 2, f + 6, request.begin() + 2)) {
+      continue;
+    }
+    at.push_back(k);
+  }
+  return at;
+}
+
+bool HasExceptionHeader(const Bytes& reply, std::uint8_t function, std::uint8_t code) {
+  for (std::size_t k = 0; k + 3 <= reply.size(); ++k) {
+    if (reply[k] == kSlave && reply[k + 1] == (function | 0x80U) && reply[k + 2] == code) return true;
+  }
+  return false;
 }
 
 bool ResultIsKnown(std::int32_t r) { return r == 0 || r == -1 || r == -4 || (r <= -50 && r >= -305); }
@@ -205,34 +241,42 @@ void CheckFuzzedExchange(Harness& h, const Request& req, const Bytes& reply) {
   const bool untouched =
       coils ? std::all_of(bits.begin(), bits.end(), [](std::uint8_t b) { return b == kSentinelByte; })
             : std::all_of(registers.begin(), registers.end(), [](std::uint16_t v) { return v == kSentinel; });
+  const Bytes request = ExpectedRequest(req, source, sourceBits);
+  const std::vector<std::size_t> frames = refused ? std::vector<std::size_t>{} : ReplyFrames(reply, request, expected);
   if (r == 0) {
-    Check(!refused && reply.size() >= expected, "success without a whole reply");
-    Check(ktr::fuzz::HasGoodCrc(reply.data(), expected), "success with a bad CRC");
-    if (req.function == 3 || req.function == 4) {
-      for (std::size_t i = 0; i < req.count; ++i) {
-        const std::uint16_t v = static_cast<std::uint16_t>((reply[3 + 2 * i] << 8) | reply[4 + 2 * i]);
-        Check(registers[i] == v, "register not taken from the reply");
+    Check(!frames.empty(), "success without a whole reply of this request");
+    const auto holds = [&](std::size_t k) {
+      if (req.function == 3 || req.function == 4) {
+        for (std::size_t i = 0; i < req.count; ++i) {
+          const std::uint16_t v = static_cast<std::uint16_t>((reply[k + 3 + 2 * i] << 8) | reply[k + 4 + 2 * i]);
+          if (registers[i] != v) return false;
+        }
+      } else if (coils) {
+        const std::size_t n = expected - 5;
+        return std::equal(bits.begin(), bits.begin() + static_cast<std::ptrdiff_t>(n),
+                          reply.begin() + static_cast<std::ptrdiff_t>(k + 3));
       }
+      return true;
+    };
+    Check(std::any_of(frames.begin(), frames.end(), holds), "data not taken from the reply");
+    if (req.function == 3 || req.function == 4) {
       Check(registers[req.count] == kSentinel, "register written past the count");
     } else if (coils) {
-      const std::size_t n = expected - 5;
-      Check(std::equal(bits.begin(), bits.begin() + static_cast<std::ptrdiff_t>(n), reply.begin() + 3),
-            "coil bytes not taken from the reply");
-      Check(bits[n] == kSentinelByte, "coil byte written past the count");
+      Check(bits[expected - 5] == kSentinelByte, "coil byte written past the count");
     }
   } else {
     Check(untouched, "failed request changed the caller's buffer");
   }
   if (r <= -50) {
-    Check(reply.size() >= 3 && (reply[1] & 0x80U) != 0, "exception result without an exception reply");
-    Check(r == -50 - static_cast<std::int32_t>(reply[2]), "exception code");
+    Check(HasExceptionHeader(reply, req.function, static_cast<std::uint8_t>(-50 - r)),
+          "exception result without an exception reply of this request");
   }
-  if (!refused && reply.size() == 5 && (reply[1] & 0x80U) != 0 && ktr::fuzz::HasGoodCrc(reply.data(), 5)) {
+  if (!refused && reply.size() == 5 && reply[0] == kSlave && reply[1] == (req.function | 0x80U) &&
+      ktr::fuzz::HasGoodCrc(reply.data(), 5)) {
     Check(r == -50 - static_cast<std::int32_t>(reply[2]) || r == -4,
           "a whole exception reply not taken as one");
   }
-  if (!refused && reply.size() >= expected && (reply[1] & 0x80U) == 0 &&
-      ktr::fuzz::HasGoodCrc(reply.data(), expected)) {
+  if (!frames.empty() && frames.front() == 0) {
     Check(r == 0 || r == -4, "a whole good reply not taken");
   }
 

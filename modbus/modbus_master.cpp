@@ -53,23 +53,19 @@ void WaitWhileEquals(CommandWord& word, std::uint16_t old) {
   word.BlockWhileEquals(old);
 }
 
-RequestFailure ClassifyFailure(std::int32_t code, RequestFailure onMinusOne) {
+RequestFailure ClassifyFailure(std::int32_t code, RequestFailure onMinusOne, RequestFailure onMinusFour) {
   if (code == 0) return RequestFailure::None;
   if (code == -1) return onMinusOne;
   if (code == -3) return RequestFailure::Port;
-  if (code == -4) return RequestFailure::NoReply;
+  if (code == -4) return onMinusFour;
   if (code <= -50) return RequestFailure::Exception;
   return RequestFailure::Port;
 }
 
-constexpr std::size_t kExceptionReplyLength = 5;  // address, function | 0x80, code, CRC
+using Clock = std::chrono::steady_clock;
 
-// An exception reply is shorter than any expected reply. Once its five bytes
-// have arrived with a good CRC there is nothing more to wait for; without
-// this the read would sit out the whole time-out.
-bool ExceptionReplyComplete(const std::uint8_t* data, std::size_t received) {
-  return received >= kExceptionReplyLength && (data[1] & 0x80U) != 0 &&
-         rtu::Crc16(data, kExceptionReplyLength) == 0;
+bool IsSingleWrite(std::uint8_t function) {
+  return function == rtu::kWriteSingleCoil || function == rtu::kWriteSingleRegister;
 }
 
 }  // namespace
@@ -106,8 +102,9 @@ void TModbus::Execute() {
       case CommandOpen:
       case CommandClose:
         pendingFailure_ = RequestFailure::Port;
+        noReplyFailure_ = RequestFailure::NoReply;
         result = Run(current);
-        failure_ = ClassifyFailure(result, pendingFailure_);
+        failure_ = ClassifyFailure(result, pendingFailure_, noReplyFailure_);
         break;
       default:
         break;  // not a command: back to idle, result unchanged
@@ -268,32 +265,150 @@ void TModbus::DropLateReply() {
   rxBuffer.fill(0);
 }
 
-std::int32_t TModbus::SendFrame(std::size_t length) {
+// Modbus RTU frames are told apart by silence: a device takes a request to
+// begin after 3.5 quiet character times. A request sent right after a reply
+// (the reads of the device search follow each other at once) waits for
+// that, counted from the last byte received; bytes still queued count as
+// just received. A line that never falls quiet is given up on after a
+// time-out, and DiscardInput drops what came.
+void TModbus::WaitForQuietLine() {
+  const auto quiet = std::chrono::nanoseconds(
+      rtu::QuietTimeNs(settings.baudRate, settings.dataBits, settings.parity, settings.stopBits));
+  const auto giveUp =
+      Clock::now() + std::chrono::milliseconds(std::max<std::int32_t>(settings.timeoutMs, 0)) + quiet;
+  for (;;) {
+    std::size_t n = 0;
+    const auto now = Clock::now();
+    if (port.ReadAvailable(lineBuffer_.data(), lineBuffer_.size(), &n, now) && n > 0) {
+      lastReceived_ = now;
+      if (now < giveUp) continue;
+    }
+    const auto until = lastReceived_ + quiet;
+    if (now >= until || now >= giveUp) return;
+    std::this_thread::sleep_until(std::min(until, giveUp));
+  }
+}
+
+std::int32_t TModbus::SendFrame(std::size_t length, std::size_t expected) {
   if (!port.IsOpen()) return -3;
   DropLateReply();
+  WaitForQuietLine();
   // Whatever is still queued (the surplus of an over-long reply, a reply that
   // came after its time-out) would otherwise be read as the start of the next
   // reply.
   port.DiscardInput();
+  txLength_ = length;
+  // The time-out is the device's: the request and the reply also take their
+  // time on the wire, which at 1200 baud is longer than the time-outs.
+  const auto wire = std::chrono::nanoseconds(
+      rtu::CharacterTimeNs(settings.baudRate, settings.dataBits, settings.parity, settings.stopBits) *
+      static_cast<std::int64_t>(length + expected));
+  replyDeadline_ =
+      Clock::now() + std::chrono::milliseconds(std::max<std::int32_t>(settings.timeoutMs, 0)) + wire;
   return port.Write(txBuffer.data(), length) ? 0 : -1;
 }
 
-std::int32_t TModbus::ReceiveFrame(std::size_t expected) {
+// Reads what the line delivers until the scan finds the reply (or an
+// exception, or a full reply with a bad CRC), or the deadline has passed.
+std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
   if (!port.IsOpen()) return -3;
-  std::size_t received = 0;
-  const bool readOk = port.Read(rxBuffer.data(), expected, &received, ExceptionReplyComplete);
-  if (received == expected) {
-    return readOk ? 0 : -1;  // a failed read leaves pendingFailure_ at Port
+  const rtu::ReplyRule rule{txBuffer.data(), txLength_, expected, echo};
+  std::size_t size = 0;
+  bool readFailed = false;
+  rtu::ReplyScan scan;
+  for (;;) {
+    const bool final = size == lineBuffer_.size() || Clock::now() >= replyDeadline_;
+    scan = rtu::ScanReply(rule, lineBuffer_.data(), size, final);
+    if (scan.verdict != rtu::ReplyVerdict::kWaiting) break;
+    std::size_t n = 0;
+    if (!port.ReadAvailable(lineBuffer_.data() + size, lineBuffer_.size() - size, &n, replyDeadline_)) {
+      // The port failed (an adapter pulled out): what came is all there is.
+      // Judged like a reply cut off by the deadline, as before: -4.
+      readFailed = true;
+      scan = rtu::ScanReply(rule, lineBuffer_.data(), size, true);
+      break;
+    }
+    if (n > 0) {
+      size += n;
+      lastReceived_ = Clock::now();
+    }
   }
-  // Short reply. Bytes that did not arrive read as zero: the buffer was
-  // cleared before the request.
-  if ((rxBuffer[1] & 0x80U) != 0 && received >= 3) {
-    return rtu::ExceptionResult(rxBuffer[2]);
+
+  if (settings.echo == EchoMode::Auto) {
+    // An echoing line returns every request, answered or not; a line that
+    // gave nothing at all, or a reply with no copy before it, does not echo.
+    Echo& lineEcho = LineEcho();
+    const bool answered =
+        scan.verdict == rtu::ReplyVerdict::kReply || scan.verdict == rtu::ReplyVerdict::kException;
+    if (scan.echoSeen) {
+      lineEcho = Echo::Yes;
+    } else if ((size == 0 && !readFailed) || (answered && echo == rtu::EchoRule::kDrop)) {
+      lineEcho = Echo::No;
+    }
+  }
+
+  switch (scan.verdict) {
+    case rtu::ReplyVerdict::kReply:
+      std::copy_n(lineBuffer_.begin() + static_cast<std::ptrdiff_t>(scan.start), expected, rxBuffer.begin());
+      return 0;
+    case rtu::ReplyVerdict::kException:
+      return rtu::ExceptionResult(scan.code);
+    case rtu::ReplyVerdict::kBadCrc:
+      pendingFailure_ = RequestFailure::BadReply;
+      return -1;
+    default:
+      break;
+  }
+  // No reply in time. Noise on the line is a bad reply rather than none;
+  // the echo, other devices' frames or a cut reply are not.
+  if (readFailed) {
+    noReplyFailure_ = RequestFailure::Port;
+  } else if (scan.verdict == rtu::ReplyVerdict::kNoise || scan.skipped > 0) {
+    noReplyFailure_ = RequestFailure::BadReply;
   }
   lateReplyPossible_ = true;
   lateReplyAddress_ = settings.slaveAddress;
-  lateReplyFailedAt_ = std::chrono::steady_clock::now();
+  lateReplyFailedAt_ = Clock::now();
   return -4;
+}
+
+TModbus::Echo& TModbus::LineEcho() { return echoByPort_[settings.portName]; }
+
+rtu::EchoRule TModbus::EchoRuleFor(std::uint8_t function) {
+  // A read's reply differs from its request, so a copy of the request ahead
+  // of it can only be the echo and is dropped whatever the line was thought
+  // to do. The reply of a write 5 or 6 is its request byte for byte: on a
+  // line that echoes, the first copy is the echo and proves nothing.
+  const bool single = IsSingleWrite(function);
+  switch (settings.echo) {
+    case EchoMode::Off:
+      return rtu::EchoRule::kNone;
+    case EchoMode::On:
+      return single ? rtu::EchoRule::kRequired : rtu::EchoRule::kDrop;
+    case EchoMode::Auto:
+    default:
+      if (!single) return rtu::EchoRule::kDrop;
+      return LineEcho() == Echo::No ? rtu::EchoRule::kNone : rtu::EchoRule::kRequired;
+  }
+}
+
+// A write 5 or 6 on a port whose echo is still unknown (nothing read on it
+// yet) is preceded by a read of the same address: its reply, or the
+// silence, shows whether the line echoes, which the write's reply cannot.
+// Its result is of no further use.
+void TModbus::LearnEchoBeforeWrite(std::uint8_t readFunction) {
+  if (settings.echo != EchoMode::Auto || LineEcho() != Echo::Unknown) return;
+  const std::size_t length =
+      rtu::BuildReadRequest(txBuffer.data(), settings.slaveAddress, readFunction, startAddress, 1);
+  Exchange(length, rtu::ExpectedReplyLength(readFunction, 1), readFunction);
+  ClearBuffers();
+  pendingFailure_ = RequestFailure::Port;  // the write's failure is its own
+  noReplyFailure_ = RequestFailure::NoReply;
+}
+
+std::int32_t TModbus::Exchange(std::size_t length, std::size_t expected, std::uint8_t function) {
+  if (const std::int32_t r = SendFrame(length, expected); r != 0) return r;
+  return ReceiveFrame(expected, EchoRuleFor(function));
 }
 
 std::int32_t TModbus::ExecuteRead(std::uint8_t function) {
@@ -306,14 +421,8 @@ std::int32_t TModbus::ExecuteRead(std::uint8_t function) {
   }
   const std::size_t length =
       rtu::BuildReadRequest(txBuffer.data(), settings.slaveAddress, function, startAddress, count);
-  if (const std::int32_t r = SendFrame(length); r != 0) return r;
-
   const std::size_t expected = rtu::ExpectedReplyLength(function, count);
-  if (const std::int32_t r = ReceiveFrame(expected); r != 0) return r;
-  if (rtu::Crc16(rxBuffer.data(), expected) != 0) {
-    pendingFailure_ = RequestFailure::BadReply;
-    return -1;
-  }
+  if (const std::int32_t r = Exchange(length, expected, function); r != 0) return r;
 
   if (coils) {
     std::copy_n(rxBuffer.begin() + 3, expected - 5, bits);
@@ -328,13 +437,10 @@ std::int32_t TModbus::ExecuteRead(std::uint8_t function) {
 std::int32_t TModbus::ExecuteWriteSingle(std::uint8_t function) {
   ClearBuffers();
   if (!port.IsOpen()) return -1;
+  LearnEchoBeforeWrite(function == rtu::kWriteSingleCoil ? rtu::kReadCoils : rtu::kReadHoldingRegisters);
   const std::size_t length = rtu::BuildWriteSingleRequest(txBuffer.data(), settings.slaveAddress,
                                                           function, startAddress, value);
-  if (const std::int32_t r = SendFrame(length); r != 0) return r;
-  if (const std::int32_t r = ReceiveFrame(8); r != 0) return r;
-  if (rtu::Crc16(rxBuffer.data(), 8) == 0) return 0;
-  pendingFailure_ = RequestFailure::BadReply;
-  return -1;
+  return Exchange(length, 8, function);
 }
 
 std::int32_t TModbus::ExecuteWriteMultiple(std::uint8_t function) {
@@ -350,11 +456,7 @@ std::int32_t TModbus::ExecuteWriteMultiple(std::uint8_t function) {
                                           count, bits)
             : rtu::BuildWriteRegistersRequest(txBuffer.data(), settings.slaveAddress, startAddress,
                                               count, registers);
-  if (const std::int32_t r = SendFrame(length); r != 0) return r;
-  if (const std::int32_t r = ReceiveFrame(8); r != 0) return r;
-  if (rtu::Crc16(rxBuffer.data(), 8) == 0) return 0;
-  pendingFailure_ = RequestFailure::BadReply;
-  return -1;
+  return Exchange(length, 8, function);
 }
 
 std::string ResultText(std::int32_t code) {

@@ -5,8 +5,15 @@
 //
 // Result codes: 0 success; -1 port, write, read or CRC failure, any failed
 // OpenPort, and a request that does not fit the frame buffers; -3 no open port
-// at send or receive; -4 reply shorter than expected (no reply, cut reply);
+// at send or receive; -4 no reply of this request in time (none, a cut one,
+// or only bytes that are no reply: noise, the echo, other devices' frames);
 // -51..-54 exception 1..4; -50 - code for any other exception code.
+//
+// A reply counts only if it is this request's (address, function, byte count
+// or write fields); other frames on the line are dropped and reading goes on
+// until the deadline: the time-out plus the wire time of request and reply.
+// A request waits for 3.5 quiet character times after the last byte
+// received. The line's echo of the request is dropped (see EchoMode).
 //
 // Callers serialise themselves (one request at a time): take the device
 // mutex, OpenPort, reads and writes, ClosePort, release.
@@ -16,6 +23,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -31,8 +39,9 @@ namespace ktr {
 enum class RequestFailure {
   None,       // the request succeeded
   Port,       // no open port, the open failed, or the port failed to write or read
-  NoReply,    // nothing, or not all of the reply, came in time
-  BadReply,   // a reply came but was not a valid reply to the request (CRC)
+  NoReply,    // nothing, or not all of the reply, came in time (only the echo
+              // or other devices' frames, perhaps)
+  BadReply,   // a full reply with a wrong CRC (-1), or noise and no reply (-4)
   Exception,  // the device answered with an exception
   Refused,    // the request did not fit a frame; nothing was sent
 };
@@ -101,9 +110,17 @@ class TModbus {
 
   std::int32_t OpenSerial();
   std::int32_t CloseSerial();
-  std::int32_t SendFrame(std::size_t length);
-  std::int32_t ReceiveFrame(std::size_t expected);
+  // Whether the line of the open port echoes requests: learned in auto mode.
+  enum class Echo : std::uint8_t { Unknown, Yes, No };
+  Echo& LineEcho();
+  rtu::EchoRule EchoRuleFor(std::uint8_t function);
+  void LearnEchoBeforeWrite(std::uint8_t readFunction);
+
+  std::int32_t SendFrame(std::size_t length, std::size_t expected);
+  std::int32_t ReceiveFrame(std::size_t expected, rtu::EchoRule echo);
+  std::int32_t Exchange(std::size_t length, std::size_t expected, std::uint8_t function);
   void DropLateReply();
+  void WaitForQuietLine();
   std::int32_t ExecuteRead(std::uint8_t function);
   std::int32_t ExecuteWriteSingle(std::uint8_t function);
   std::int32_t ExecuteWriteMultiple(std::uint8_t function);
@@ -122,9 +139,17 @@ class TModbus {
   std::int32_t result = 0;
   RequestFailure failure_ = RequestFailure::None;
   RequestFailure pendingFailure_ = RequestFailure::None;  // set on the -1 paths of a request
+  RequestFailure noReplyFailure_ = RequestFailure::NoReply;  // set on the -4 paths
 
   std::string lastOpenError_;  // written by the worker, read after a request
   SerialError lastOpenFailure_;
+  // What the line delivered since the last request was sent: the echo, the
+  // reply and whatever else came. Worker only, like the fields below.
+  std::array<std::uint8_t, 4 * rtu::kFrameBufferSize> lineBuffer_{};
+  std::size_t txLength_ = 0;
+  std::chrono::steady_clock::time_point replyDeadline_{};
+  std::chrono::steady_clock::time_point lastReceived_{};  // the last byte read off the line
+  std::map<std::string, Echo> echoByPort_;
   // Set when a reply did not come (complete) within the time-out: the device
   // may still send it. Worker only.
   bool lateReplyPossible_ = false;

@@ -171,6 +171,169 @@ std::size_t BuildWriteCoilsRequest(std::uint8_t* out, std::uint8_t slave, std::u
   return AppendCrc(out, n);
 }
 
+std::int64_t CharacterTimeNs(std::int32_t baudRate, std::uint8_t dataBits, std::uint8_t parity,
+                             std::uint8_t stopBits) {
+  const std::int64_t halfBits = 2 * (1 + dataBits + (parity != 0 ? 1 : 0)) +
+                                (stopBits == 0 ? 2 : stopBits == 1 ? 3 : 4);
+  const std::int64_t baud = baudRate > 0 ? baudRate : 1;
+  return halfBits * 500'000'000 / baud;
+}
+
+std::int64_t QuietTimeNs(std::int32_t baudRate, std::uint8_t dataBits, std::uint8_t parity,
+                         std::uint8_t stopBits) {
+  const std::int64_t quiet = CharacterTimeNs(baudRate, dataBits, parity, stopBits) * 7 / 2;
+  return quiet > 1'750'000 ? quiet : 1'750'000;
+}
+
+namespace {
+
+enum class Ours : std::uint8_t { kNotOurs, kIncomplete, kReply, kException, kBadCrc, kCut };
+
+bool IsRead(std::uint8_t function) { return function >= kReadCoils && function <= kReadInputRegisters; }
+
+// Judges the bytes at p as the reply to the request.
+Ours CheckOurs(const ReplyRule& rule, const std::uint8_t* p, std::size_t avail, bool final,
+               std::uint8_t* code) {
+  const std::uint8_t* req = rule.request;
+  if (p[0] != req[0]) return Ours::kNotOurs;
+  if (avail < 2) return final ? Ours::kCut : Ours::kIncomplete;
+  const std::uint8_t function = req[1];
+  if (p[1] == (function | 0x80U)) {
+    if (avail >= 3) *code = p[2];
+    if (avail >= 5 && Crc16(p, 5) == 0) return Ours::kException;
+    // As many bytes as the reply has: judged by its CRC, like any full reply.
+    if (avail >= rule.expected) return Ours::kBadCrc;
+    if (!final) return Ours::kIncomplete;
+    return avail >= 3 ? Ours::kException : Ours::kCut;
+  }
+  if (p[1] != function) return Ours::kNotOurs;
+  if (IsRead(function)) {
+    if (avail < 3) return final ? Ours::kCut : Ours::kIncomplete;
+    // A one-byte field: 128 registers (256 bytes) read as 0.
+    if (p[2] != static_cast<std::uint8_t>(rule.expected - 5)) return Ours::kNotOurs;
+  }
+  if (avail < rule.expected) return final ? Ours::kCut : Ours::kIncomplete;
+  if (Crc16(p, rule.expected) != 0) return Ours::kBadCrc;
+  if (!IsRead(function)) {
+    for (std::size_t i = 2; i < 6; ++i) {
+      if (p[i] != req[i]) return Ours::kNotOurs;  // the reply to another write
+    }
+  }
+  return Ours::kReply;
+}
+
+// Length of the reply frame that starts at p, as its function code gives
+// it: 0 when the function is none a reply can have, SIZE_MAX when more
+// bytes are needed to tell.
+std::size_t OtherFrameLength(const std::uint8_t* p, std::size_t avail) {
+  constexpr std::size_t kNeedMore = static_cast<std::size_t>(-1);
+  if (avail < 2) return kNeedMore;
+  const std::uint8_t function = p[1];
+  if ((function & 0x80U) != 0) return 5;
+  // A read reply carries at least one data byte: a byte count of 0 is 256
+  // that wrapped (a read of 128 registers).
+  if (IsRead(function)) return avail < 3 ? kNeedMore : 5U + (p[2] == 0 ? 256U : p[2]);
+  if (function == kWriteSingleCoil || function == kWriteSingleRegister ||
+      function == kWriteMultipleCoils || function == kWriteMultipleRegisters) {
+    return 8;
+  }
+  return 0;
+}
+
+ReplyScan ScanFrom(const ReplyRule& rule, const std::uint8_t* data, std::size_t size, bool final,
+                   std::size_t pos, ReplyScan state) {
+  for (;;) {
+    ReplyScan& s = state;
+    if (pos >= size) {
+      s.verdict = final ? ReplyVerdict::kNone : ReplyVerdict::kWaiting;
+      return s;
+    }
+    const std::uint8_t* p = data + pos;
+    const std::size_t avail = size - pos;
+    std::uint8_t code = 0;
+    const auto decided = [&](Ours ours) {
+      s.start = pos;
+      s.code = code;
+      s.verdict = ours == Ours::kReply       ? ReplyVerdict::kReply
+                  : ours == Ours::kException ? ReplyVerdict::kException
+                                             : ReplyVerdict::kBadCrc;
+      return s;
+    };
+
+    // The echo: the request byte for byte, once, before the reply.
+    if (rule.echo != EchoRule::kNone && !s.echoSeen) {
+      const std::size_t m = avail < rule.requestLength ? avail : rule.requestLength;
+      bool copy = true;
+      for (std::size_t i = 0; i < m && copy; ++i) copy = p[i] == rule.request[i];
+      if (copy && m == rule.requestLength) {
+        s.echoSeen = true;
+        pos += m;
+        continue;
+      }
+      if (copy && !final) {
+        // The start of the echo, or a reply shorter than the request that
+        // begins like it (a read of one register).
+        if (rule.echo == EchoRule::kDrop) {
+          const Ours ours = CheckOurs(rule, p, avail, false, &code);
+          if (ours == Ours::kReply || ours == Ours::kException) return decided(ours);
+        }
+        s.verdict = ReplyVerdict::kWaiting;
+        return s;
+      }
+    }
+
+    const Ours ours = CheckOurs(rule, p, avail, final, &code);
+    switch (ours) {
+      case Ours::kReply:
+      case Ours::kException:
+      case Ours::kBadCrc:
+        return decided(ours);
+      case Ours::kIncomplete:
+        s.verdict = ReplyVerdict::kWaiting;
+        return s;
+      case Ours::kCut:
+        s.verdict = ReplyVerdict::kNone;
+        return s;
+      case Ours::kNotOurs:
+        break;
+    }
+
+    // Someone else's frame: dropped whole once its CRC shows it is one.
+    const std::size_t length = OtherFrameLength(p, avail);
+    if (length != 0 && length <= avail && Crc16(p, length) == 0) {
+      ++s.dropped;
+      pos += length;
+      continue;
+    }
+    if (length != 0 && length > avail && !final) {
+      // Not whole yet; but if the byte is noise, the reply may already be
+      // complete right behind it.
+      if (s.skipped < kMaxSkippedBytes) {
+        ReplyScan past = s;
+        ++past.skipped;
+        past = ScanFrom(rule, data, size, false, pos + 1, past);
+        if (past.verdict == ReplyVerdict::kReply || past.verdict == ReplyVerdict::kException) {
+          return past;
+        }
+      }
+      s.verdict = ReplyVerdict::kWaiting;
+      return s;
+    }
+    if (s.skipped == kMaxSkippedBytes) {
+      s.verdict = ReplyVerdict::kNoise;
+      return s;
+    }
+    ++s.skipped;
+    ++pos;
+  }
+}
+
+}  // namespace
+
+ReplyScan ScanReply(const ReplyRule& rule, const std::uint8_t* data, std::size_t size, bool final) {
+  return ScanFrom(rule, data, size, final, 0, ReplyScan{});
+}
+
 int ExceptionResult(std::uint8_t code) {
   return -50 - static_cast<int>(code);
 }

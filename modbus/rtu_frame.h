@@ -71,6 +71,68 @@ std::size_t BuildWriteRegistersRequest(std::uint8_t* out, std::uint8_t slave, st
 std::size_t BuildWriteCoilsRequest(std::uint8_t* out, std::uint8_t slave, std::uint16_t start,
                                    std::uint16_t count, const std::uint8_t* bits);
 
+// Time one character takes on the line, in nanoseconds: start bit, data
+// bits, parity bit (parity 1 odd or 2 even) and stop bits (code 0 one, 1 one
+// and a half, 2 two) at the baud rate.
+std::int64_t CharacterTimeNs(std::int32_t baudRate, std::uint8_t dataBits, std::uint8_t parity,
+                             std::uint8_t stopBits);
+
+// The silence that ends a frame: 3.5 character times, and at least 1.75 ms
+// (the fixed value that the Modbus serial line guide gives above 19200 baud).
+std::int64_t QuietTimeNs(std::int32_t baudRate, std::uint8_t dataBits, std::uint8_t parity,
+                         std::uint8_t stopBits);
+
+// --- Finding the reply in what the line delivers -----------------------------
+
+// How a copy of the request on the line (the local echo of an adapter that
+// hears its own transmission) is treated.
+enum class EchoRule : std::uint8_t {
+  kNone,      // no echo expected: a copy of the request is bytes like any others
+  kDrop,      // one copy of the request before the reply is the echo, dropped
+  kRequired,  // the first copy of the request is the echo, whatever follows;
+              // for writes 5 and 6, whose reply is the request byte for byte
+};
+
+struct ReplyRule {
+  const std::uint8_t* request = nullptr;  // the frame sent, CRC included
+  std::size_t requestLength = 0;
+  std::size_t expected = 0;  // ExpectedReplyLength() of the request
+  EchoRule echo = EchoRule::kNone;
+};
+
+enum class ReplyVerdict : std::uint8_t {
+  kWaiting,    // nothing decided yet: more bytes may settle it
+  kReply,      // the reply: `expected` bytes at `start`, CRC good
+  kException,  // an exception reply of this request: `code`
+  kBadCrc,     // a full-length reply of this request whose CRC is wrong
+  kNoise,      // more than kMaxSkippedBytes bytes that are no frame
+  kNone,       // (final scans) no reply among the bytes: none came, or part of one
+};
+
+// Leading bytes that cannot start the reply (noise at the bus turnaround)
+// skipped before the bytes are given up on.
+inline constexpr std::size_t kMaxSkippedBytes = 4;
+
+struct ReplyScan {
+  ReplyVerdict verdict = ReplyVerdict::kWaiting;
+  std::size_t start = 0;        // kReply, kBadCrc: offset of the frame
+  std::uint8_t code = 0;        // kException
+  bool echoSeen = false;        // a copy of the request was dropped
+  std::size_t skipped = 0;      // bytes skipped that were no frame
+  std::size_t dropped = 0;      // whole frames with a good CRC that were not the reply
+};
+
+// Looks for the reply to `rule.request` in the bytes received since it was
+// sent. The reply must come from the request's address with its function
+// (or function | 0x80 for an exception), with the expected byte count for
+// reads and the request's address and value (or count) fields for writes;
+// anything else with a good CRC (a late reply of another device, a reply
+// to an earlier request) is dropped whole, and up to kMaxSkippedBytes bytes
+// that start no frame are skipped. `final` says no more bytes will come (the
+// deadline has passed): what is still incomplete is then judged as it is;
+// a cut exception frame of at least three bytes still gives its code.
+ReplyScan ScanReply(const ReplyRule& rule, const std::uint8_t* data, std::size_t size, bool final);
+
 // Result code of an exception reply: codes 1-4 give -51..-54, any other code
 // gives -50 - code.
 int ExceptionResult(std::uint8_t code);

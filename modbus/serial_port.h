@@ -4,6 +4,7 @@
 // by the build; this header holds no OS types.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -102,6 +103,13 @@ class SerialPort {
   // failed (not for a time-out).
   bool Read(std::uint8_t* dest, std::size_t length, std::size_t* received,
             FrameComplete complete = nullptr);
+
+  // Waits until at least one byte has arrived or `deadline` has passed, then
+  // takes what has arrived, up to `capacity` bytes; *received is 0 when the
+  // deadline came first. For readers that judge the bytes as they come.
+  // Returns false when the read itself failed.
+  bool ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::size_t* received,
+                     std::chrono::steady_clock::time_point deadline);
 
   // Drops whatever has arrived and not been read yet.
   void DiscardInput();

@@ -264,6 +264,46 @@ bool SerialPort::Read(std::uint8_t* dest, std::size_t length, std::size_t* recei
   return true;
 }
 
+bool SerialPort::ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::size_t* received,
+                               Clock::time_point deadline) {
+  *received = 0;
+  if (!IsOpen()) {
+    errno = EBADF;
+    SetError(SerialErrorKind::NotOpen, "read");
+    return false;
+  }
+  int emptyAfterReadable = 0;
+  for (;;) {
+    const int left = MillisecondsLeft(deadline);
+    pollfd p{Fd(handle_), POLLIN, 0};
+    const int r = ::poll(&p, 1, left);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      SetError(SerialErrorKind::Other, "poll");
+      return false;
+    }
+    if (r == 0) {
+      if (left > 0) continue;  // woken early
+      return true;
+    }
+    const ssize_t n = ::read(Fd(handle_), dest, capacity);
+    if (n > 0) {
+      *received = static_cast<std::size_t>(n);
+      return true;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      SetError(SerialErrorKind::Disconnected, "read");
+      return false;
+    }
+    // Readable with nothing to read: a hung-up tty (see Read).
+    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 || ++emptyAfterReadable >= 3) {
+      errno = EIO;
+      SetError(SerialErrorKind::Disconnected, "read");
+      return false;
+    }
+  }
+}
+
 void SerialPort::DiscardInput() {
   if (IsOpen()) {
     ::tcflush(Fd(handle_), TCIFLUSH);

@@ -266,6 +266,41 @@ bool SerialPort::Read(std::uint8_t* dest, std::size_t length, std::size_t* recei
   return false;
 }
 
+// One ReadFile with the time-outs that make it wait for the first byte only:
+// ReadIntervalTimeout and ReadTotalTimeoutMultiplier at MAXDWORD and a total
+// constant return at once with what has arrived, or with the first byte to
+// come within the constant (COMMTIMEOUTS in the Win32 documentation). The
+// time-outs of Open are put back afterwards for Read and Write.
+bool SerialPort::ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::size_t* received,
+                               std::chrono::steady_clock::time_point deadline) {
+  *received = 0;
+  if (!IsOpen()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    SetError(SerialErrorKind::Other, "ReadFile");
+    return false;
+  }
+  COMMTIMEOUTS saved{};
+  if (!GetCommTimeouts(Win(handle_), &saved)) {
+    SetError(SerialErrorKind::Other, "GetCommTimeouts");
+    return false;
+  }
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+  COMMTIMEOUTS wait = saved;
+  wait.ReadIntervalTimeout = MAXDWORD;
+  wait.ReadTotalTimeoutMultiplier = left > 0 ? MAXDWORD : 0;
+  wait.ReadTotalTimeoutConstant = left > 0 ? static_cast<DWORD>(left) : 0;
+  if (!SetCommTimeouts(Win(handle_), &wait)) {
+    SetError(SerialErrorKind::Other, "SetCommTimeouts");
+    return false;
+  }
+  DWORD got = 0;
+  const BOOL ok = ReadFile(Win(handle_), dest, static_cast<DWORD>(capacity), &got, nullptr);
+  if (!ok) SetError(SerialErrorKind::Other, "ReadFile");
+  SetCommTimeouts(Win(handle_), &saved);
+  *received = got;
+  return ok != FALSE;
+}
+
 void SerialPort::DiscardInput() {
   if (IsOpen()) {
     PurgeComm(Win(handle_), PURGE_RXCLEAR);

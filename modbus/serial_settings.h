@@ -7,6 +7,11 @@
 
 namespace ktr {
 
+// Whether the line returns the master's own request before the reply (USB
+// adapters without echo suppression, transceivers whose receiver stays on
+// while sending). Auto learns it per port from the replies to reads.
+enum class EchoMode : std::uint8_t { Auto, On, Off };
+
 struct SerialSettings {
   std::uint8_t transport = 0;  // 0: serial line, the only transport
   std::string portName;        // e.g. "ttyUSB0", "/dev/ttyUSB0", "COM3"
@@ -19,6 +24,7 @@ struct SerialSettings {
   std::uint16_t tcpPort = 0;   // unused: TCP transport
   std::uint8_t slaveAddress = 1;
   bool rs485 = false;          // kernel RS-485 direction control (RTS on send)
+  EchoMode echo = EchoMode::Auto;
 };
 
 }  // namespace ktr

@@ -102,6 +102,14 @@ void BusServer::Run(const volatile std::sig_atomic_t& stop) {
 }
 
 void BusServer::OnFrame(std::span<const std::uint8_t> frame) {
+  const auto received = std::chrono::steady_clock::now();
+  if (options_.fault.kind == ktr::Fault::kEcho) {
+    // The adapter hears its own transmission: every request comes back, as
+    // it goes out, whoever it is for and whether or not anyone answers.
+    const Frame echo(frame.begin(), frame.end());
+    SendOnWire(echo, received);
+    if (options_.verbose) LogLine("echo " + Hex(echo));
+  }
   const std::uint8_t address = frame[0];
   if (address == kBroadcast) {
     // Every device carries out a broadcast write; none answers.
@@ -125,19 +133,44 @@ void BusServer::OnFrame(std::span<const std::uint8_t> frame) {
   const Outgoing out = ApplyFault(fault, std::move(reply), random_);
   const std::string tag = fault.kind == ktr::Fault::kNone ? "" : " [" + FaultName(fault) + "]";
   if (out.delay_ms > 0) Pause(out.delay_ms);
-  if (options_.wireBaud != 0) {
-    // The request has arrived at once on a pty; a real line would have taken
-    // its bits, the device's turnaround and the reply's bits.
-    const std::uint64_t bits = 11ULL * (frame.size() + out.bytes.size());
-    std::this_thread::sleep_for(std::chrono::microseconds(bits * 1000000ULL / options_.wireBaud +
-                                                          options_.turnaroundUs));
-  }
   if (out.bytes.empty()) {
     if (options_.verbose) LogLine("tx nothing" + tag);
     return;
   }
-  Send(out.bytes);
+  // The request has arrived at once on a pty; on a real line its last byte
+  // comes a request's wire time after its first, and the reply starts
+  // after the device's turnaround.
+  SendOnWire(out.bytes, received + CharacterTime() * static_cast<std::int64_t>(frame.size()) +
+                            std::chrono::microseconds(options_.turnaroundUs));
   if (options_.verbose) LogLine("tx " + Hex(out.bytes) + tag);
+}
+
+std::chrono::nanoseconds BusServer::CharacterTime() const {
+  if (options_.wireBaud == 0) return {};
+  const std::int64_t bits = 1 + options_.dataBits + (options_.parity ? 1 : 0) + options_.stopBits;
+  return std::chrono::nanoseconds(bits * 1'000'000'000 / options_.wireBaud);
+}
+
+void BusServer::SendOnWire(const Frame& bytes, std::chrono::steady_clock::time_point start) {
+  if (options_.wireBaud == 0) {
+    Send(bytes);
+    return;
+  }
+  // Each byte is passed on once its last bit would have arrived: all that
+  // is due at once, then a sleep until the next one is.
+  const auto charTime = CharacterTime();
+  std::size_t sent = 0;
+  while (sent < bytes.size() && *stop_ == 0) {
+    const auto now = std::chrono::steady_clock::now();
+    std::size_t due = 0;
+    if (now >= start) due = std::min<std::size_t>(bytes.size(), static_cast<std::size_t>((now - start) / charTime));
+    if (due > sent) {
+      Send(Frame(bytes.begin() + static_cast<std::ptrdiff_t>(sent), bytes.begin() + static_cast<std::ptrdiff_t>(due)));
+      sent = due;
+      continue;
+    }
+    std::this_thread::sleep_until(start + charTime * static_cast<std::int64_t>(sent + 1));
+  }
 }
 
 void BusServer::Send(const Frame& bytes) {

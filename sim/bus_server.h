@@ -3,6 +3,7 @@
 // deliberate fault, on the line.
 #pragma once
 
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <map>
@@ -25,11 +26,15 @@ struct BusOptions {
   ktr::Firmware firmware = ktr::Firmware::kNew;
   ktr::FaultMode fault;  // applied to every reply
   bool verbose = false;  // every request and reply as hex on stderr
-  // Wire simulation: when non-zero, each reply is held back for the time the
-  // request and the reply take on a line of this baud rate with 8E1 framing
-  // (11 bits a character), plus the device's turnaround.
+  // Wire simulation: when non-zero, the line runs at this baud rate with the
+  // framing below: the reply starts after the request's wire time and the
+  // device's turnaround, and each of its bytes (and of the echo) is passed
+  // on when its last bit would have arrived.
   unsigned wireBaud = 0;
   unsigned turnaroundUs = 2000;
+  int dataBits = 8;
+  bool parity = true;  // a parity bit (odd or even)
+  int stopBits = 1;
 };
 
 class BusServer {
@@ -48,6 +53,9 @@ class BusServer {
   void NewContext();
   void OnFrame(std::span<const std::uint8_t> frame);
   void Send(const Frame& bytes);
+  // Sends the bytes paced as the wire would carry them from `start` on.
+  void SendOnWire(const Frame& bytes, std::chrono::steady_clock::time_point start);
+  std::chrono::nanoseconds CharacterTime() const;
   void Pause(unsigned ms);
 
   Line& line_;

@@ -187,6 +187,12 @@ enum class Fault : std::uint8_t {
   kLong,       // correct reply followed by kLongReplySurplus, in one write
   kSlow,       // correct reply after the given number of milliseconds
   kGarbage,    // random bytes, as many as the correct reply, that never form a valid frame
+  // Faults of the line rather than of the device:
+  kEcho,       // the line returns every request (any address) before the reply, as an adapter
+               // without echo suppression does
+  kNoise,      // one stray byte (kNoiseByte) before the reply, as at an unbiased bus turnaround
+  kForeign,    // before the reply, the late reply of the next address (same function and
+               // length, other data: kForeignXor) with a good CRC
 };
 
 struct FaultMode {
@@ -197,6 +203,8 @@ struct FaultMode {
 inline constexpr std::size_t kShortReplyLength = 3;
 inline constexpr std::array<std::uint8_t, 4> kLongReplySurplus{0x00, 0xFF, 0x55, 0xAA};
 inline constexpr std::uint8_t kBadCrcFlip = 0x01;
+inline constexpr std::uint8_t kNoiseByte = 0x00;
+inline constexpr std::uint8_t kForeignXor = 0x5A;
 
 namespace trigger {
 inline constexpr RegisterBlock kBlock{9990, 7};

@@ -73,7 +73,9 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"new", "old", "none"}))
       ->capture_default_str();
   app.add_option("--fault", fault_text,
-                 "Fault on every reply: silent, bad-crc, exception=N, short, long, slow=MS, garbage")
+                 "Fault on every reply: silent, bad-crc, exception=N, short, long, slow=MS, garbage;\n"
+                 "or of the line: echo (each request comes back before the reply), noise (a stray\n"
+                 "byte before each reply), foreign (another address's late reply before each reply)")
       ->type_name("MODE")
       ->check(CLI::Validator(
           [](std::string& text) {
@@ -82,21 +84,22 @@ int main(int argc, char** argv) {
           },
           ""))
       ->capture_default_str();
-  app.add_option("--baud", line_settings.baud, "Baud rate (ignored on a pty)")
+  app.add_option("--baud", line_settings.baud, "Baud rate (ignored on a pty; see --wire)")
       ->check(CLI::Range(50u, 4000000u))
       ->capture_default_str();
-  app.add_option("--parity", parity, "Parity: none, odd or even (ignored on a pty)")
+  app.add_option("--parity", parity, "Parity: none, odd or even (on a pty only the framing of --wire)")
       ->check(CLI::IsMember({"none", "odd", "even"}))
       ->capture_default_str();
-  app.add_option("--data", line_settings.data_bits, "Data bits, 5-8 (ignored on a pty)")
+  app.add_option("--data", line_settings.data_bits, "Data bits, 5-8 (on a pty only the framing of --wire)")
       ->check(CLI::Range(5, 8))
       ->capture_default_str();
-  app.add_option("--stop", line_settings.stop_bits, "Stop bits, 1 or 2 (ignored on a pty)")
+  app.add_option("--stop", line_settings.stop_bits, "Stop bits, 1 or 2 (on a pty only the framing of --wire)")
       ->check(CLI::Range(1, 2))
       ->capture_default_str();
   app.add_option("--wire", wire_baud,
-                 "Hold each reply back for the time a line of this baud rate (8E1) takes to carry the\n"
-                 "request and the reply, plus a 2 ms turnaround (0: answer at once)")
+                 "Carry the bytes as a line of this baud rate would, with the --parity, --data and\n"
+                 "--stop framing: the reply starts after the request's wire time and a 2 ms\n"
+                 "turnaround, each byte when its last bit would have come (0: answer at once)")
       ->type_name("BAUD")
       ->check(CLI::Range(0u, 4000000u))
       ->capture_default_str();
@@ -125,6 +128,9 @@ int main(int argc, char** argv) {
   options.fault = *ktr_sim::ParseFault(fault_text, unused);
   options.verbose = verbose;
   options.wireBaud = wire_baud;
+  options.dataBits = line_settings.data_bits;
+  options.parity = parity != "none";
+  options.stopBits = line_settings.stop_bits;
   line_settings.parity = ParityCode(parity);
 
   InstallSignals();

@@ -31,6 +31,7 @@ std::optional<ktr::FaultMode> ParseFault(std::string_view text, std::string& err
   static constexpr Simple kSimple[] = {
       {"none", Fault::kNone},   {"silent", Fault::kSilent}, {"bad-crc", Fault::kBadCrc},
       {"short", Fault::kShort}, {"long", Fault::kLong},     {"garbage", Fault::kGarbage},
+      {"echo", Fault::kEcho},   {"noise", Fault::kNoise},   {"foreign", Fault::kForeign},
   };
   for (const Simple& s : kSimple) {
     if (text == s.name) return ktr::FaultMode{s.kind, 0};
@@ -53,7 +54,8 @@ std::optional<ktr::FaultMode> ParseFault(std::string_view text, std::string& err
     return std::nullopt;
   }
   error = "unknown fault '" + std::string(text) +
-          "' (expected none, silent, bad-crc, exception=N, short, long, slow=MS or garbage)";
+          "' (expected none, silent, bad-crc, exception=N, short, long, slow=MS, garbage, echo, "
+          "noise or foreign)";
   return std::nullopt;
 }
 
@@ -67,6 +69,9 @@ std::string FaultName(ktr::FaultMode mode) {
     case Fault::kLong: return "long";
     case Fault::kSlow: return "slow=" + std::to_string(mode.value);
     case Fault::kGarbage: return "garbage";
+    case Fault::kEcho: return "echo";
+    case Fault::kNoise: return "noise";
+    case Fault::kForeign: return "foreign";
   }
   return "?";
 }
@@ -84,8 +89,23 @@ Outgoing ApplyFault(ktr::FaultMode mode, Frame reply, std::mt19937& random) {
   switch (mode.kind) {
     case Fault::kNone:
     case Fault::kException:
+    case Fault::kEcho:  // the line's fault: BusServer sends the request back first
       out.bytes = std::move(reply);
       break;
+    case Fault::kNoise:
+      reply.insert(reply.begin(), ktr::kNoiseByte);
+      out.bytes = std::move(reply);
+      break;
+    case Fault::kForeign: {
+      Frame other(reply.begin(), reply.end() - 2);
+      other[0] = static_cast<std::uint8_t>(other[0] % 247 + 1);
+      for (std::size_t i = 2; i < other.size(); ++i) other[i] ^= ktr::kForeignXor;
+      if ((other[1] & 0x80) == 0 && other[1] <= 4) other[2] = reply[2];  // keep the byte count
+      AppendCrc(other);
+      other.insert(other.end(), reply.begin(), reply.end());
+      out.bytes = std::move(other);
+      break;
+    }
     case Fault::kSilent:
       break;
     case Fault::kBadCrc:

@@ -16,7 +16,7 @@
 namespace ktr_sim {
 
 // Parses one `--fault` mode: none, silent, bad-crc, exception=N (1-255),
-// short, long, slow=MS (0-600000), garbage. Returns nothing and fills error
+// short, long, slow=MS (0-600000), garbage, echo, noise, foreign. Returns nothing and fills error
 // for anything else.
 std::optional<ktr::FaultMode> ParseFault(std::string_view text, std::string& error);
 

@@ -86,6 +86,27 @@ TEST_F(KtrCli, DeviceFailuresPrintCodeAndMeaning) {
   EXPECT_EQ(longReply.exitCode, 0) << longReply.err;
 }
 
+// On a line that returns each request (an adapter without echo
+// suppression), a write is done only when a device answered it.
+TEST(KtrCliEcho, WriteIsDoneOnlyWhenADeviceAnswers) {
+  SimProcess sim({"--fault", "echo"});
+  struct {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string err;
+  } const cases[] = {
+      {{"write", "--address", "1", "10080", "21845"}, 0, ""},
+      {{"write", "--address", "9", "10080", "21845"}, 1, "error: -4 no reply\n"},
+      {{"write", "--address", "9", "10080", "21845", "--echo", "on"}, 1, "error: -4 no reply\n"},
+      {{"read", "--address", "1", "10080", "1", "--echo", "on"}, 0, ""},
+  };
+  for (const auto& c : cases) {
+    const ProcessResult r = Cli(With(c.args, {"--port", sim.link(), "--timeout", "200"}));
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.args[2] << " " << r.err;
+    EXPECT_EQ(r.err, c.err) << c.args[2];
+  }
+}
+
 TEST(KtrCliPort, PortThatCannotBeOpened) {
   const ProcessResult r = Cli({"read", "--port", "/dev/ktr-no-such-port", "8000", "1"});
   EXPECT_EQ(r.exitCode, 1);
@@ -118,6 +139,7 @@ TEST(KtrCliArguments, BadArgumentsExitTwoWithUsage) {
       {"read", "--port", "x", "8000", "1", "--address", "248"},
       {"read", "--port", "x", "8000", "1", "--baud", "fast"},
       {"read", "--port", "x", "8000", "1", "--bogus"},
+      {"read", "--port", "x", "8000", "1", "--echo", "maybe"},
       {"write", "--port", "x", "14000"},                          // no value
       {"write", "--port", "x", "14000", "65536"},
       {"frobnicate"},

@@ -112,6 +112,9 @@ class EchoBus {
     s.portName = pty_.slavePath();
     s.slaveAddress = 1;
     s.timeoutMs = 500;
+    // The pty does not echo, and the device answers writes only: no read
+    // ahead of the first write to learn the echo.
+    s.echo = EchoMode::Off;
     ktr_.SetSettings(s);
   }
 

@@ -144,4 +144,131 @@ TEST(ExceptionResult, CodesMapBelowMinusFifty) {
   EXPECT_EQ(rtu::ExceptionResult(255), -305);
 }
 
+
+// --- finding the reply in the bytes of the line ------------------------------
+
+namespace reply_scan {
+
+using rtu::EchoRule;
+using rtu::ReplyVerdict;
+
+const Bytes kRead = ktr::test::WithCrc(FromHex("05 03 1F 40 00 01"));  // address 5, 8000, one register
+const Bytes kReply = ktr::test::WithCrc(FromHex("05 03 02 00 2A"));
+const Bytes kWrite = ktr::test::WithCrc(FromHex("05 06 27 10 00 07"));
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+struct ScanCase {
+  const char* name;
+  bool write;  // the request is kWrite, else kRead
+  EchoRule echo;
+  Bytes line;  // what the line delivered
+  bool final;
+  ReplyVerdict verdict;
+  std::size_t start;  // where the reply is, for kReply
+  bool echoSeen;
+};
+
+void PrintTo(const ScanCase& c, std::ostream* out) { *out << c.name; }
+
+class ScanReplyTest : public ::testing::TestWithParam<ScanCase> {};
+
+TEST_P(ScanReplyTest, FindsTheReplyOrNot) {
+  const ScanCase& c = GetParam();
+  const Bytes& request = c.write ? kWrite : kRead;
+  const rtu::ReplyRule rule{request.data(), request.size(), c.write ? 8U : 7U, c.echo};
+  const rtu::ReplyScan scan = rtu::ScanReply(rule, c.line.data(), c.line.size(), c.final);
+  EXPECT_EQ(static_cast<int>(scan.verdict), static_cast<int>(c.verdict));
+  if (c.verdict == ReplyVerdict::kReply) EXPECT_EQ(scan.start, c.start);
+  EXPECT_EQ(scan.echoSeen, c.echoSeen);
+}
+
+const Bytes kOtherAddress = ktr::test::WithCrc(FromHex("04 03 02 DE AD"));
+const Bytes kOtherFunction = ktr::test::WithCrc(FromHex("05 04 02 DE AD"));
+const Bytes kOtherCount = ktr::test::WithCrc(FromHex("05 03 04 DE AD BE EF"));
+const Bytes kOtherWrite = ktr::test::WithCrc(FromHex("05 06 27 11 00 07"));
+const Bytes kException = ktr::test::WithCrc(FromHex("05 83 02"));
+
+INSTANTIATE_TEST_SUITE_P(
+    Rtu, ScanReplyTest,
+    ::testing::Values(
+        ScanCase{"Reply", false, EchoRule::kDrop, kReply, false, ReplyVerdict::kReply, 0, false},
+        ScanCase{"PartOfAReplyWaits", false, EchoRule::kDrop, FromHex("05 03 02 00"), false,
+                 ReplyVerdict::kWaiting, 0, false},
+        ScanCase{"PartOfAReplyAtTheDeadline", false, EchoRule::kDrop, FromHex("05 03 02 00"), true,
+                 ReplyVerdict::kNone, 0, false},
+        ScanCase{"NothingAtTheDeadline", false, EchoRule::kDrop, {}, true, ReplyVerdict::kNone, 0, false},
+        ScanCase{"EchoThenReply", false, EchoRule::kDrop, Cat({kRead, kReply}), false,
+                 ReplyVerdict::kReply, 8, true},
+        ScanCase{"EchoAlone", false, EchoRule::kDrop, kRead, true, ReplyVerdict::kNone, 0, true},
+        ScanCase{"StartOfTheEchoWaits", false, EchoRule::kDrop, FromHex("05 03 1F 40"), false,
+                 ReplyVerdict::kWaiting, 0, false},
+        ScanCase{"EchoNotDroppedWhenOff", false, EchoRule::kNone, Cat({kRead, kReply}), true,
+                 ReplyVerdict::kNoise, 0, false},
+        ScanCase{"OneNoiseByte", false, EchoRule::kDrop, Cat({FromHex("00"), kReply}), false,
+                 ReplyVerdict::kReply, 1, false},
+        ScanCase{"NoiseLikeTheAddress", false, EchoRule::kDrop, Cat({FromHex("05"), kReply}), false,
+                 ReplyVerdict::kReply, 1, false},
+        ScanCase{"FourNoiseBytes", false, EchoRule::kDrop, Cat({FromHex("FF 00 FF 00"), kReply}), false,
+                 ReplyVerdict::kReply, 4, false},
+        ScanCase{"FiveNoiseBytes", false, EchoRule::kDrop, Cat({FromHex("FF 00 FF 00 FF"), kReply}),
+                 false, ReplyVerdict::kNoise, 0, false},
+        ScanCase{"NoiseBeforeAnIncompleteFrameHeader", false, EchoRule::kDrop,
+                 Cat({FromHex("00 03"), kReply}), false, ReplyVerdict::kReply, 2, false},
+        ScanCase{"OtherAddressDropped", false, EchoRule::kDrop, Cat({kOtherAddress, kReply}), false,
+                 ReplyVerdict::kReply, 7, false},
+        ScanCase{"OtherAddressAlone", false, EchoRule::kDrop, kOtherAddress, true, ReplyVerdict::kNone,
+                 0, false},
+        ScanCase{"OtherFunctionDropped", false, EchoRule::kDrop, Cat({kOtherFunction, kReply}), false,
+                 ReplyVerdict::kReply, 7, false},
+        ScanCase{"OtherAddressWith128RegistersDropped", false, EchoRule::kDrop,
+                 Cat({ktr::test::WithCrc(Cat({FromHex("04 03 00"), Bytes(256, 0xA5)})), kReply}), false,
+                 ReplyVerdict::kReply, 261, false},
+        ScanCase{"OtherByteCountDropped", false, EchoRule::kDrop, Cat({kOtherCount, kReply}), false,
+                 ReplyVerdict::kReply, 9, false},
+        ScanCase{"EchoNoiseAndOtherDevice", false, EchoRule::kDrop,
+                 Cat({kRead, FromHex("00"), kOtherAddress, kReply}), false, ReplyVerdict::kReply, 16,
+                 true},
+        ScanCase{"ExceptionReply", false, EchoRule::kDrop, kException, false, ReplyVerdict::kException,
+                 0, false},
+        ScanCase{"CutExceptionAtTheDeadline", false, EchoRule::kDrop, FromHex("05 83 02"), true,
+                 ReplyVerdict::kException, 0, false},
+        ScanCase{"ExceptionOfAnotherFunctionDropped", false, EchoRule::kDrop,
+                 Cat({ktr::test::WithCrc(FromHex("05 84 02")), kReply}), false, ReplyVerdict::kReply, 5,
+                 false},
+        ScanCase{"FullReplyBadCrc", false, EchoRule::kDrop, FromHex("05 03 02 00 2A 00 00"), false,
+                 ReplyVerdict::kBadCrc, 0, false},
+        ScanCase{"WriteReply", true, EchoRule::kNone, kWrite, false, ReplyVerdict::kReply, 0, false},
+        ScanCase{"WriteEchoIsNoReply", true, EchoRule::kRequired, kWrite, true, ReplyVerdict::kNone, 0,
+                 true},
+        ScanCase{"WriteEchoThenReply", true, EchoRule::kRequired, Cat({kWrite, kWrite}), false,
+                 ReplyVerdict::kReply, 8, true},
+        ScanCase{"ReplyToAnotherWriteDropped", true, EchoRule::kNone, Cat({kOtherWrite, kWrite}), false,
+                 ReplyVerdict::kReply, 8, false}),
+    [](const ::testing::TestParamInfo<ScanCase>& p) { return std::string(p.param.name); });
+
+struct WireCase {
+  std::int32_t baud;
+  std::uint8_t dataBits, parity, stopBits;
+  std::int64_t characterNs, quietNs;
+};
+
+TEST(LineTiming, CharacterAndQuietTimes) {
+  for (const WireCase& c : {WireCase{19200, 8, 2, 0, 572916, 2005206},    // 8E1: 11 bits
+                            WireCase{9600, 8, 0, 0, 1041666, 3645831},    // 8N1: 10 bits
+                            WireCase{1200, 8, 1, 2, 10000000, 35000000},  // 8O2: 12 bits
+                            WireCase{1200, 5, 0, 1, 6250000, 21875000},   // 5N1.5: 7.5 bits
+                            WireCase{115200, 8, 2, 0, 95486, 1750000}}) { // fixed 1.75 ms
+    SCOPED_TRACE(c.baud);
+    EXPECT_EQ(rtu::CharacterTimeNs(c.baud, c.dataBits, c.parity, c.stopBits), c.characterNs);
+    EXPECT_EQ(rtu::QuietTimeNs(c.baud, c.dataBits, c.parity, c.stopBits), c.quietNs);
+  }
+}
+
+}  // namespace reply_scan
+
 }  // namespace

@@ -59,6 +59,14 @@ TEST_P(LineLoss, EndpointAnswersFromTheImageAndTheNextCycleRecovers) {
     ASSERT_EQ(a.status, 200);
     ASSERT_EQ(a.log, std::vector<std::string>{});
     good = a.body;
+  } else {
+    // The configurator has read from the device before, so it knows that
+    // the line does not echo and the write is the cycle's first request (a
+    // first write on a line not yet known is preceded by a read; the
+    // master's tests cover that).
+    for (const EndpointCase& r : ReadEndpoints()) {
+      if (r.name == "config") ASSERT_EQ(Call(r).log, std::vector<std::string>{});
+    }
   }
   // What the image gives when every read fails: the good reply, except that
   // the two settings registers the reader presets to 1 before its read stay 1.

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -33,7 +34,7 @@ using ktr::test::RegisterSnapshot;
 struct ReplyFault {
   const char* name;
   const char* mode;  // ktr-sim --fault
-  bool readsPass;    // the master still gets every reply right (surplus bytes only)
+  bool readsPass;    // the master still gets every reply right (surplus, echo, noise, other frames)
 };
 
 void PrintTo(const ReplyFault& fault, std::ostream* out) { *out << fault.mode; }
@@ -180,6 +181,53 @@ TEST_F(BusTest, ALateReplyIsNeverTakenForTheNextOne) {
   }
 }
 
+// The device search on the lines that defeated it: at 1200 baud a probe's
+// request and reply take longer than its 100 ms time-out, and an echoing
+// line returns every probe. The device sits at address 2, so one silent
+// address (with its echo) comes first.
+struct SearchLine {
+  const char* name;
+  std::vector<std::string> simArgs;
+  std::int32_t baud;
+};
+
+void PrintTo(const SearchLine& line, std::ostream* out) { *out << line.name; }
+
+class LineSearch : public ::testing::TestWithParam<SearchLine> {};
+
+TEST_P(LineSearch, FindsTheDevice) {
+  const SearchLine& line = GetParam();
+  std::vector<std::string> args = line.simArgs;
+  args.insert(args.end(), {"--address", "2"});
+  ktr_test::SimProcess sim(args);
+  TModbus modbus;
+  std::mutex mutex;
+  std::vector<std::string> log;
+  TKtrDevice device(
+      modbus,
+      [&](const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex);
+        log.push_back(text);
+      },
+      {});
+  SerialSettings settings;
+  settings.baudRate = line.baud;
+  device.SetSettings(settings);
+  EXPECT_TRUE(device.SearchDevice(sim.link(), {}));
+  EXPECT_EQ(device.Settings().slaveAddress, 2);
+  EXPECT_EQ(device.GetWebData(), R"({"firmware":"KTR Clock fw 0.35.4"})");
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(log, (std::vector<std::string>{"Search for connected device...", "Device found", "KTR Clock fw 0.35.4",
+                                           "Press 'Start' button for setting device"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sim, LineSearch,
+    ::testing::Values(SearchLine{"At1200Baud", {"--wire", "1200"}, 1200},
+                      SearchLine{"ThroughAnEchoingLine", {"--fault", "echo"}, 19200},
+                      SearchLine{"At1200BaudThroughAnEchoingLine", {"--fault", "echo", "--wire", "1200"}, 1200}),
+    [](const ::testing::TestParamInfo<SearchLine>& p) { return std::string(p.param.name); });
+
 // "slow" answers 150 ms after the configurator has given up waiting.
 INSTANTIATE_TEST_SUITE_P(
     Sim, ReplyFaults,
@@ -191,7 +239,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ReplyFault{"Exception11", "exception=11", false},
                       ReplyFault{"Short", "short", false}, ReplyFault{"Long", "long", true},
                       ReplyFault{"SlowBeyondTimeout", "slow=350", false},
-                      ReplyFault{"Garbage", "garbage", false}),
+                      ReplyFault{"Garbage", "garbage", false},
+                      // Faults of the line: every reply is still found.
+                      ReplyFault{"Echo", "echo", true}, ReplyFault{"Noise", "noise", true},
+                      ReplyFault{"Foreign", "foreign", true}),
     [](const ::testing::TestParamInfo<ReplyFault>& p) { return std::string(p.param.name); });
 
 }  // namespace

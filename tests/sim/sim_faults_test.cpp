@@ -27,8 +27,26 @@ Bytes CorrectReply(std::uint16_t start) {
 void ExpectFaultOnWire(RawLine& line, std::uint16_t start, ktr::FaultMode fault) {
   const Bytes correct = CorrectReply(start);
   const auto sent = Clock::now();
-  line.Write(ReadRequest(1, 3, start, 1));
+  const Bytes request = ReadRequest(1, 3, start, 1);
+  line.Write(request);
+  const auto then = [](Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
   switch (fault.kind) {
+    case ktr::Fault::kEcho:
+      EXPECT_EQ(Hex(line.ReadReply(request.size() + correct.size())), Hex(then(request, correct)));
+      break;
+    case ktr::Fault::kNoise:
+      EXPECT_EQ(Hex(line.ReadReply(1 + correct.size())), Hex(then({ktr::kNoiseByte}, correct)));
+      break;
+    case ktr::Fault::kForeign: {
+      // Address 2's reply of the same length with other data, then ours.
+      Bytes other{2, 3, 2, static_cast<std::uint8_t>(correct[3] ^ ktr::kForeignXor),
+                  static_cast<std::uint8_t>(correct[4] ^ ktr::kForeignXor)};
+      EXPECT_EQ(Hex(line.ReadReply(2 * correct.size())), Hex(then(WithCrc(other), correct)));
+      break;
+    }
     case ktr::Fault::kNone:
       EXPECT_EQ(Hex(line.ReadReply(correct.size())), Hex(correct));
       break;
@@ -112,6 +130,9 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"Long", {"--fault", "long"}, kProbe, {Fault::kLong, 0}},
         FaultCase{"Slow300", {"--fault", "slow=300"}, kProbe, {Fault::kSlow, 300}},
         FaultCase{"Garbage", {"--fault", "garbage"}, kProbe, {Fault::kGarbage, 0}},
+        FaultCase{"Echo", {"--fault", "echo"}, kProbe, {Fault::kEcho, 0}},
+        FaultCase{"Noise", {"--fault", "noise"}, kProbe, {Fault::kNoise, 0}},
+        FaultCase{"Foreign", {"--fault", "foreign"}, kProbe, {Fault::kForeign, 0}},
         FaultCase{"TriggerSilent", {}, trigger::kSilent, {Fault::kSilent, 0}},
         FaultCase{"TriggerBadCrc", {}, trigger::kBadCrc, {Fault::kBadCrc, 0}},
         FaultCase{"TriggerShort", {}, trigger::kShort, {Fault::kShort, 0}},
@@ -184,6 +205,31 @@ TEST(Faults, ReplyFaultDoesNotUndoTheWrite) {
   ASSERT_EQ(got.size(), 7u);
   EXPECT_EQ(got[3], 0);
   EXPECT_EQ(got[4], 55);
+}
+
+
+// An echoing line returns requests for any address, answered or not.
+TEST(LineFaults, EchoReturnsEveryRequest) {
+  SimProcess sim({"--fault", "echo"});
+  RawLine line(sim.link());
+  const Bytes absent = WriteSingleRequest(9, 10080, 1);
+  line.Write(absent);
+  EXPECT_EQ(Hex(line.ReadReply(absent.size())), Hex(absent));
+}
+
+// --wire carries each byte at the baud rate and framing given (8N1 at 1200
+// baud: 8.3 ms a byte): the echo as the request goes out, the reply after
+// the request and a 2 ms turnaround.
+TEST(LineFaults, WireCarriesTheBytesAtTheLinesRate) {
+  SimProcess sim({"--fault", "echo", "--wire", "1200", "--parity", "none"});
+  RawLine line(sim.link());
+  const Bytes request = ReadRequest(1, 3, kProbe, 1);
+  const auto sent = Clock::now();
+  line.Write(request);
+  EXPECT_EQ(Hex(line.ReadUpTo(request.size(), 5s)), Hex(request));
+  EXPECT_GE(Clock::now() - sent, 8 * 25ms / 3);
+  EXPECT_EQ(Hex(line.ReadReply(7, 5s)), Hex(CorrectReply(kProbe)));
+  EXPECT_GE(Clock::now() - sent, 15 * 25ms / 3 + 2ms);
 }
 
 }  // namespace
