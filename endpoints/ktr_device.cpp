@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "access_cycle.h"
+
 namespace ktr {
 namespace {
 
@@ -55,7 +57,12 @@ std::int32_t TKtrDevice::ReadBlock(std::uint16_t start, std::uint16_t count, std
                                    const std::string& errorLine) {
   const std::int32_t r = modbus_.ReadHoldingRegisters(start, count, RegisterImage.data() + place);
   if (r != 0 && !errorLine.empty()) Log(errorLine);
+  NoteResult(r, BlockName(start, count));
   return r;
+}
+
+void TKtrDevice::NoteResult(std::int32_t r, const std::string& block) const {
+  if (r != 0) NoteDeviceFailure(modbus_.LastFailure(), block);
 }
 
 void TKtrDevice::ReadSettingsBlock() {

@@ -130,18 +130,46 @@ describe('settings form with firmware 0.35.3', () => {
     await stack.stop();
   });
 
-  it('marks a value that the device did not take', async () => {
+  it('says that the device refused a value, and keeps it as not saved', async () => {
     // This firmware has no register 10077: the configurator still answers
-    // yes, and only the read back (which reports 1) shows the refusal.
+    // yes, and its X-Device-Status tells of the device's exception.
     const page = await openForm(stack, 'settings.html');
     assert.equal(await page.inputValue('#f-s1rf'), '1');
     await page.fill('#f-s1rf', '4');
     await page.click('#save');
     const result = await saved(page);
     assert.ok(!result.ok);
-    assert.equal(result.text, 'The device did not take: Refresh.');
-    assert.equal(await page.textContent('#f-s1rf-error'), 'Sent 4, the device reports 1.');
+    assert.match(result.text, /^Not saved: Refresh\. The device refused the request with a Modbus exception: .*\(Failed block: SET_10077\.\)/);
+    assert.equal(await page.inputValue('#f-s1rf'), '4');
+    assert.equal(await page.textContent('#f-s1rf-state'), 'Not saved');
     assert.deepEqual(writes(page), [{ method: 'POST', path: '/setdata.cgi', body: 's1rf=4' }]);
+    await page.close();
+  });
+});
+
+describe('settings form without a bus search', () => {
+  let stack;
+  before(async () => {
+    stack = new KtrStack();
+    await stack.startSim();
+    await stack.startServe(['--address', '1']);
+    await stack.startBrowser();
+  });
+  after(async () => {
+    await stack.stop();
+  });
+
+  it('says why Refresh cannot be checked instead of reporting it as not taken', async () => {
+    // The firmware is unknown, so the configurator reads the settings block
+    // without the refresh registers and reports 1 whatever the device holds.
+    const page = await openForm(stack, 'settings.html');
+    assert.match(await page.textContent('#f-s1rf-hint'), /firmware version is unknown because no bus search has read it/);
+    await page.fill('#f-s1rf', '5');
+    await page.click('#save');
+    const result = await saved(page);
+    assert.ok(result.ok, result.text);
+    assert.match(result.text, /^Sent, but not reported back by the device: Refresh \(not readable: the firmware version is unknown/);
+    assert.deepEqual(writes(page), [{ method: 'POST', path: '/setdata.cgi', body: 's1rf=5' }]);
     await page.close();
   });
 });
