@@ -207,8 +207,11 @@ void TMainForm::OnButtonSerialSettingsClick() {
   // The label follows the record even when the dialog is then cancelled.
   dialog->LoadFromSettings(settings, LabelSerialSettings);
   // Centred on this window; left to itself the dialog lands 10-40 px off,
-  // placed before the window system has reported either frame.
-  dialog->move(geometry().center() - dialog->rect().center());
+  // placed before the window system has reported either frame. move() places
+  // the frame of a top-level window: the dialog's frame is taken to be as
+  // wide as this window's.
+  const QPoint frame = geometry().topLeft() - pos();
+  dialog->move(geometry().center() - dialog->rect().center() - frame);
   if (dialog->exec() != QDialog::Accepted) return;
   // Only the line fields change: a search cannot run meanwhile (its button
   // and this one exclude each other), so the rest of the record is current.
