@@ -106,6 +106,20 @@ describe('settings forms', () => {
     }
   });
 
+  it('asks before a link leaves unsaved changes behind', async () => {
+    const page = await openForm(stack, 'counter.html');
+    await page.fill('#f-crpt', '3');
+    await page.click('#top .nav a[href="index.html"]');
+    await page.click('#confirm-cancel');
+    assert.match(page.url(), /counter\.html$/);
+    assert.equal(await page.inputValue('#f-crpt'), '3');
+    await page.click('#top .nav a[href="index.html"]');
+    await page.click('#confirm-ok');
+    await page.waitForURL(/index\.html$/);
+    assert.deepEqual(writes(page), []);
+    await page.close();
+  });
+
   it('undo puts the values as read back and sends nothing', async () => {
     const page = await openForm(stack, 'counter.html');
     const before = await page.inputValue('#f-lm_h');

@@ -215,6 +215,23 @@ describe('weekly schedule page', () => {
     await page.close();
   });
 
+  it('the week overview shows the times in use of every day', async () => {
+    const page = await openDay(stack, 'mon');
+    await page.click('#week summary');
+    await page.locator('#week-grid').waitFor();
+    const week = {};
+    for (const d of ['sun', 'mon', 'tue', 'wed', 'thu', 'fri', 'sat']) week[d] = (await stack.endpoint('/get_sched_data.cgi&' + d)).json;
+    const columns = await page.locator('#week-grid').evaluate((t) => [...t.tHead.rows[0].cells].map((_, i) =>
+      [...t.tBodies[0].rows].map((r) => r.cells[i].textContent).filter((x) => x !== '')));
+    const expected = Object.values(week).map((d) => {
+      const times = d.plan.filter((e) => e.status !== 0).map((e) => (e.time === '00:60' ? '(no time)' : e.time));
+      return times.length ? times : ['—'];
+    });
+    assert.deepEqual(columns, expected);
+    assert.deepEqual(writes(page), []);
+    await page.close();
+  });
+
   // Last in this file: it overwrites Tuesday and Wednesday.
   it('copies a day to the chosen days, writing only the entries that differ, and reads them back', async () => {
     assert.equal((await stack.post('/set_sched_data.cgi', 'day=mon&idx=3&tp_status=1&tp_time=09:15&tp_len=6')).status, 200);
