@@ -106,6 +106,36 @@ describe('settings forms', () => {
     }
   });
 
+  it('a value the device reports otherwise offers Retry and "Use device value"', async () => {
+    const page = await openForm(stack, 'display.html');
+    // Another client writes 10 between the page's write and its read back:
+    // the read back is held until that write is done.
+    const otherWrite = async (route) => {
+      if (writes(page).length > 0) await stack.post('/setdata.cgi', 'tmpe=10');
+      await route.continue();
+    };
+    const mismatch = async (value) => {
+      await page.route('**/get_display_data.cgi', otherWrite);
+      await page.fill('#f-tmpe', value);
+      await page.click('#save');
+      const result = await saved(page);
+      await page.unroute('**/get_display_data.cgi', otherWrite);
+      assert.equal(result.text, 'The device did not take: Time.');
+      assert.equal(await page.inputValue('#f-tmpe'), value);  // what was sent stays
+      assert.equal(await page.textContent('#f-tmpe-error'), 'Sent ' + value + ', the device reports 10.');
+    };
+    await mismatch('11');
+    await page.click('#f-tmpe-state button.retry');
+    await page.locator('#form-status .notice.ok', { hasText: 'Saved and read back: Time.' }).waitFor();
+    assert.equal((await stack.endpoint('/get_display_data.cgi')).json.tmpe, 11);
+
+    await mismatch('12');
+    await page.click('#f-tmpe-state button.use-device');
+    assert.equal(await page.inputValue('#f-tmpe'), '10');
+    assert.ok(await page.isDisabled('#save'));
+    await page.close();
+  });
+
   it('asks before a link leaves unsaved changes behind', async () => {
     const page = await openForm(stack, 'counter.html');
     await page.fill('#f-crpt', '3');
