@@ -60,4 +60,17 @@ QString SaveIniSettings(const QString& path, const SerialSettings& settings) {
   return {};
 }
 
+QString LoadIniPort(const QString& path) {
+  QSettings ini(path, QSettings::IniFormat);
+  return ini.value(QString(kSection) + "/Port").toString().trimmed();
+}
+
+QString SaveIniPort(const QString& path, const QString& port) {
+  QSettings ini(path, QSettings::IniFormat);
+  ini.setValue(QString(kSection) + "/Port", port);
+  ini.sync();
+  if (ini.status() != QSettings::NoError) return QStringLiteral("Unable to write to %1").arg(path);
+  return {};
+}
+
 }  // namespace ktr::app

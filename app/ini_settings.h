@@ -23,4 +23,10 @@ void LoadIniSettings(const QString& path, SerialSettings& settings);
 // after it are then not written).
 QString SaveIniSettings(const QString& path, const SerialSettings& settings);
 
+// The key "Port" of section "PC": the last port on which a search found a
+// device. LoadIniPort gives an empty text when there is none; SaveIniPort
+// returns an empty text or "Unable to write to PATH".
+QString LoadIniPort(const QString& path);
+QString SaveIniPort(const QString& path, const QString& port);
+
 }  // namespace ktr::app

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolButton>
@@ -74,6 +75,17 @@ void TMainForm::OnCreate() {
   }
 
   OnComboBoxPortDropDown();
+  // The port on which the last search found a device, typed in when it is
+  // not listed (a pseudo-terminal, an adapter not plugged in yet).
+  const QString lastPort = LoadIniPort(options_.iniPath);
+  if (!lastPort.isEmpty()) {
+    const int index = ComboBoxPort->findText(lastPort);
+    if (index >= 0) {
+      ComboBoxPort->setCurrentIndex(index);
+    } else {
+      ComboBoxPort->setEditText(lastPort);
+    }
+  }
   AppendLog(QStringLiteral("Select the correct port of the connected\r\ndevice and press 'Search' button"));
 
   if (QSystemTrayIcon::isSystemTrayAvailable()) TrayIcon->show();
@@ -119,19 +131,28 @@ void TMainForm::ReplaceAddressList(const QStringList& addresses) {
 // and the address list come back as queued calls, in the order the search
 // made them. The line settings button waits with Search: the scan uses the
 // settings record the dialog writes.
+// While the scan runs the Search button is a Stop button: the scan then ends
+// at its next address.
 void TMainForm::OnButtonSearchClick() {
-  if (searching_) return;
+  if (searching_) {
+    if (!userStop_.exchange(true)) ButtonSearch->setEnabled(false);  // until the scan has ended
+    return;
+  }
   if (searchThread_.joinable()) searchThread_.join();
   searching_ = true;
-  ButtonSearch->setEnabled(false);
+  userStop_ = false;
+  ButtonSearch->setToolTip(QStringLiteral("Stop"));
+  ButtonSearch->setAccessibleName(QStringLiteral("Stop"));
+  ButtonSearch->setIcon(style()->standardIcon(QStyle::SP_BrowserStop));
   ButtonSerialSettings->setEnabled(false);
 
-  const std::string portName = ComboBoxPort->currentText().toStdString();
+  searchPort_ = ComboBoxPort->currentText();
+  const std::string portName = searchPort_.toStdString();
   searchThread_ = std::thread([this, portName] {
     bool found = false;
     try {
       TKtrDevice::SearchProgress progress;
-      progress.stopRequested = [this] { return stopSearch_.load(); };
+      progress.stopRequested = [this] { return stopSearch_.load() || userStop_.load(); };
       progress.gauge = [this](int minimum, int maximum, int position) {
         QMetaObject::invokeMethod(
             this, [this, minimum, maximum, position] { SetGauge(minimum, maximum, position); },
@@ -148,10 +169,18 @@ void TMainForm::OnButtonSearchClick() {
 void TMainForm::OnSearchDone(bool found) {
   if (searchThread_.joinable()) searchThread_.join();  // it has just posted this and ends
   searching_ = false;
+  ButtonSearch->setToolTip(searchHint_);
+  ButtonSearch->setAccessibleName(searchHint_);
+  ButtonSearch->setIcon(searchIcon_);
   ButtonSearch->setEnabled(true);
   ButtonSerialSettings->setEnabled(true);
+  if (userStop_.exchange(false) && !found) AppendLog(QStringLiteral("Search stopped"));
   // A later search that finds nothing leaves Start as it was.
-  if (found) ButtonStart->setEnabled(true);
+  if (found) {
+    ButtonStart->setEnabled(true);
+    const QString error = SaveIniPort(options_.iniPath, searchPort_);
+    if (!error.isEmpty()) AppendLog(error);
+  }
 }
 
 void TMainForm::OnButtonStartClick() {
@@ -177,6 +206,12 @@ void TMainForm::OnButtonSerialSettingsClick() {
   SerialSettings settings = device_->Settings();
   // The label follows the record even when the dialog is then cancelled.
   dialog->LoadFromSettings(settings, LabelSerialSettings);
+  // Centred on this window; left to itself the dialog lands 10-40 px off,
+  // placed before the window system has reported either frame. move() places
+  // the frame of a top-level window: the dialog's frame is taken to be as
+  // wide as this window's.
+  const QPoint frame = geometry().topLeft() - pos();
+  dialog->move(geometry().center() - dialog->rect().center() - frame);
   if (dialog->exec() != QDialog::Accepted) return;
   // Only the line fields change: a search cannot run meanwhile (its button
   // and this one exclude each other), so the rest of the record is current.

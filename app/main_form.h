@@ -12,6 +12,7 @@
 // is scanned.
 #pragma once
 
+#include <QIcon>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -129,7 +130,12 @@ class TMainForm : public QMainWindow {
   TSerialSet* serialSet_ = nullptr;  // a child of this window
   std::thread searchThread_;
   std::atomic<bool> stopSearch_{false};  // set when the window goes
+  std::atomic<bool> userStop_{false};    // set by Stop while a search scans
   bool searching_ = false;
+  QString searchPort_;  // the port of the running search
+  // The Search button's own face, put back when a search ends.
+  QString searchHint_;
+  QIcon searchIcon_;
 };
 
 }  // namespace ktr::app

@@ -63,8 +63,10 @@ void TMainForm::CreateComponents() {
   setObjectName("MainForm");
   setWindowTitle(QStringLiteral("Configurator KTR via Modbus RTU"));
   // Single border, system menu and minimise box only.
+  // The close button is declared: a window manager that follows the hints
+  // (GNOME's) otherwise shows none and ignores Alt+F4.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowMinimizeButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setWindowIcon(QIcon(QStringLiteral(":/pictures/icon64.png")));
 
   auto* central = new QWidget(this);
@@ -82,6 +84,8 @@ void TMainForm::CreateComponents() {
   ToolSeparator(ToolBar1);
   ButtonClose = ToolButton(ToolBar1, "ButtonClose", "exit.png", QStringLiteral("Exit"));
   ButtonStart->setEnabled(false);
+  searchHint_ = ButtonSearch->toolTip();
+  searchIcon_ = ButtonSearch->icon();
 
   Image1 = new QLabel(central);
   Image1->setObjectName("Image1");

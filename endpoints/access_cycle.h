@@ -14,6 +14,21 @@
 
 namespace ktr {
 
+// What the device did during the reply being built on this thread, for the
+// X-Device-Status header: "ok", or the kind of the first failure
+// ("port-error", "no-reply", "bad-reply", "exception") followed by a space
+// and the failed block's name where a block failed. Each connection thread
+// builds one reply at a time, so the record is kept per thread; the route
+// table starts it before a handler and takes it afterwards.
+void BeginDeviceStatus();
+// The header value, or empty when the reply did not touch the device.
+std::string TakeDeviceStatus();
+// Records a failed request of the current reply (the first one counts).
+void NoteDeviceFailure(RequestFailure failure, const std::string& block);
+// The name of a register block as the log lines give it: "SET_10084" for one
+// register, "SET_10000_10005" for several.
+std::string BlockName(std::uint16_t start, std::uint16_t count);
+
 class AccessCycle {
  public:
   // Waits for DeviceMutex, then OpenPort with the device's settings. When the
@@ -30,6 +45,10 @@ class AccessCycle {
   // `errorLine` (when not empty). Returns the master's result.
   std::int32_t Read(std::uint16_t start, std::uint16_t count, std::size_t place,
                     const std::string& errorLine);
+  // WriteSingleRegister (one word) or WriteMultipleRegisters (several);
+  // a failure is recorded for the reply's device status. Returns the
+  // master's result.
+  std::int32_t Write(std::uint16_t start, const std::uint16_t* words, std::uint16_t count);
   // The pause between two block reads, which gives the device time.
   static void Pause();
   // ClosePort, once; later calls do nothing. Handlers call it right after

@@ -39,7 +39,7 @@ std::string TKtrDevice::SetDefault() {
   ReplaceAddressList({"1"});
   KtrData.ConfigStatus = 0;
   // The command's result is not reported: the page shows "yes" either way.
-  cycle.modbus().WriteSingleRegister(kFactoryDefaultsRegister, kCommandWord);
+  cycle.Write(kFactoryDefaultsRegister, &kCommandWord, 1);
   cycle.Close();
   return AnswerReply("yes");
 }
@@ -48,7 +48,7 @@ void TKtrDevice::RunConfig() {
   AccessCycle cycle(*this);
   if (!cycle.opened()) return;
   KtrData.ConfigStatus = 0;
-  cycle.modbus().WriteSingleRegister(kRunConfigRegister, kCommandWord);
+  cycle.Write(kRunConfigRegister, &kCommandWord, 1);
   cycle.Close();
 }
 

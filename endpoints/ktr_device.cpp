@@ -60,7 +60,12 @@ std::int32_t TKtrDevice::ReadBlock(std::uint16_t start, std::uint16_t count, std
     Log(errorLine);
     AccessCycle::LogLineErrors(*this);
   }
+  NoteResult(r, BlockName(start, count));
   return r;
+}
+
+void TKtrDevice::NoteResult(std::int32_t r, const std::string& block) const {
+  if (r != 0) NoteDeviceFailure(modbus_.LastFailure(), block);
 }
 
 void TKtrDevice::ReadSettingsBlock() {

@@ -47,7 +47,9 @@ std::string TKtrDevice::GetConfigStatus() {
   // Straight into ConfigStatus, not through the image; a failed read keeps
   // the value that the last writer left and is not logged.
   std::uint16_t status = 0;
-  if (cycle.modbus().ReadHoldingRegisters(10080, 1, &status) == 0) KtrData.ConfigStatus = status;
+  const std::int32_t r = cycle.modbus().ReadHoldingRegisters(10080, 1, &status);
+  if (r == 0) KtrData.ConfigStatus = status;
+  NoteResult(r, BlockName(10080, 1));
   cycle.Close();
 
   JsonReply json;

@@ -84,10 +84,10 @@ std::string TKtrDevice::GetSchedData(int dayIndex) {
 void TKtrDevice::ReadScheduleDay(int dayIndex) {
   CheckDay(dayIndex);
   const std::uint16_t start = DayStart(dayIndex);
-  if (modbus_.ReadHoldingRegisters(start, kDayLength, RegisterImage.data() + place::ScheduleDay(dayIndex)) !=
-      0) {
-    Log("Error read SET_" + std::to_string(start) + " registers !!!");
-  }
+  const std::int32_t r =
+      modbus_.ReadHoldingRegisters(start, kDayLength, RegisterImage.data() + place::ScheduleDay(dayIndex));
+  if (r != 0) Log("Error read SET_" + std::to_string(start) + " registers !!!");
+  NoteResult(r, BlockName(start, kDayLength));
 }
 
 void TKtrDevice::ConvertScheduleDay(int dayIndex) {

@@ -121,7 +121,7 @@ std::string TKtrDevice::SetSchedData(const std::string& parameters) {
   const auto block = static_cast<std::uint16_t>(request.block);
 
   if (request.kind == Kind::kEnable) {
-    cycle.modbus().WriteSingleRegister(block, request.enable);
+    cycle.Write(block, &request.enable, 1);
     cycle.Close();
     return AnswerReply("yes");
   }
@@ -149,7 +149,7 @@ std::string TKtrDevice::SetSchedData(const std::string& parameters) {
   }
   const auto start = static_cast<std::uint16_t>(request.block + (plan ? kPlanOffset : kLengthOffset) +
                                                 3 * *request.index);
-  cycle.modbus().WriteMultipleRegisters(start, 3, words->data());
+  cycle.Write(start, words->data(), 3);
   cycle.Close();
   return AnswerReply("yes");
 }

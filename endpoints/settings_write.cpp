@@ -169,12 +169,7 @@ std::string TKtrDevice::SetData(const std::string& parameters) {
 
   if (write) {
     // The write's result is not reported: the page shows "yes" either way.
-    if (write->words.size() == 1) {
-      cycle.modbus().WriteSingleRegister(write->start, write->words[0]);
-    } else {
-      cycle.modbus().WriteMultipleRegisters(write->start, static_cast<std::uint16_t>(write->words.size()),
-                                            write->words.data());
-    }
+    cycle.Write(write->start, write->words.data(), static_cast<std::uint16_t>(write->words.size()));
   }
   cycle.Close();
 

@@ -1,5 +1,6 @@
 #include "cgi_handler.h"
 
+#include "access_cycle.h"
 #include "ktr_device.h"
 
 namespace ktr {
@@ -50,7 +51,15 @@ void CgiHandler::Dispatch(HttpResponse& response, const std::string& path,
   for (const Route& route : kRoutes) {
     if (path == route.path) {
       response.status = 200;
-      response.text = route.call(device_, parameters);
+      BeginDeviceStatus();
+      // A handler that throws leaves no status behind for the next reply.
+      try {
+        response.text = route.call(device_, parameters);
+      } catch (...) {
+        TakeDeviceStatus();
+        throw;
+      }
+      response.deviceStatus = TakeDeviceStatus();
       return;
     }
   }

@@ -22,7 +22,8 @@ class CgiHandler {
   // Compares `path` exactly (case-sensitive, whole text) with the routes in
   // table order and calls the first match: status 200 with the handler's
   // text as the body and no content type of its own ("text/html;
-  // charset=utf-8" on the wire); an empty text is an empty body. No match:
+  // charset=utf-8" on the wire); an empty text is an empty body. A reply
+  // that touched the device carries its device status (deviceStatus). No match:
   // 404, "text/html", "404 Not Found". `parameters` reaches Login,
   // SetSchedData and SetData; the FieldConversionError that the last two
   // throw for a value that is no integer passes through to the server.

@@ -54,6 +54,9 @@ struct HttpResponse {
   // own short page for the status. An empty text is an empty body.
   std::optional<std::string> text;
   FileStream file;
+  // Sent as the X-Device-Status header when not empty: what the device did
+  // while the reply was built ("ok", "no-reply SET_10000_10005", ...).
+  std::string deviceStatus;
 };
 
 // The Content-Type header for a response: the type (or "text/html" when

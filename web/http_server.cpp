@@ -101,6 +101,10 @@ std::string ReplyHeader(const HttpResponse& response, std::uint64_t length,
   header += ContentTypeHeader(response.contentType, response.charset);
   header += "\r\nContent-Length: ";
   header += std::to_string(length);
+  if (!response.deviceStatus.empty()) {
+    header += "\r\nX-Device-Status: ";
+    header += response.deviceStatus;
+  }
   // One request per connection.
   header += "\r\nConnection: close\r\n\r\n";
   return header;

@@ -78,8 +78,13 @@
   }
 
   async function factoryDefaults() {
+    const web = await Ktr.api.getJson('/get_web_data.cgi', (d) =>
+      d && typeof d.firmware === 'string' ? '' : 'no "firmware" text');
+    const which = web.ok && web.data.firmware ? ' (' + web.data.firmware + ')' : '';
     const yes = await Ktr.page.confirm('Factory defaults',
-      'Every setting of the device returns to its factory value, the device address included. This cannot be undone.',
+      'Every setting of the device' + which + ' returns to its factory value, the device address included. ' +
+      'This resets the display, counter, sensor, brightness and synchronisation settings and all seven ' +
+      'weekly schedules, and the device answers on address 1 afterwards. This cannot be undone.',
       'Restore factory defaults', true);
     if (!yes) {
       notice('defaults-notice', 'info', 'Nothing was sent.');
@@ -93,7 +98,9 @@
       notice('defaults-notice', 'error', reply.message);
       return;
     }
-    notice('defaults-notice', 'ok', 'The device was told to restore its factory settings.');
+    notice('defaults-notice', 'ok', 'The device was told to restore its factory settings. It now answers on ' +
+      'address 1: if it had another address, search the bus again in the KTRWebServer window, then set up ' +
+      'the schedules again.');
     await readStatus();
     await readDevices();
   }

@@ -22,9 +22,9 @@
         note: 'The counter limit in days, hours, minutes and seconds.',
         fields: [
           { key: 'lm_d', label: 'Days', unit: 'd' },
-          { key: 'lm_h', label: 'Hours', unit: 'h' },
-          { key: 'lm_m', label: 'Minutes', unit: 'min' },
-          { key: 'lm_s', label: 'Seconds', unit: 's' },
+          { key: 'lm_h', label: 'Hours', unit: 'h', range: [0, 23] },
+          { key: 'lm_m', label: 'Minutes', unit: 'min', range: [0, 59] },
+          { key: 'lm_s', label: 'Seconds', unit: 's', range: [0, 59] },
         ],
       },
     ],

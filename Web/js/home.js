@@ -75,7 +75,8 @@
       return;
     }
     firmwareKnown = true;
-    $('firmware').textContent = reply.data.firmware || 'unknown (no bus search has read it)';
+    $('firmware').textContent = reply.data.firmware ||
+      'unknown (no bus search has read it): press Search in the KTRWebServer window to read it';
   }
 
   async function refresh() {

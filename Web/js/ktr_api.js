@@ -7,6 +7,10 @@
 //   - 200 with an empty body: the configurator could not open the serial
 //     port, so the device is not reachable (the endpoints answer this way
 //     instead of with an error status);
+//   - 200 whose X-Device-Status header is not "ok": the port opened but the
+//     device did not answer, or answered garbage or an exception; the body
+//     is then built from the values last read, so it is no reading at all
+//     (kind 'device', with .deviceStatus and the old .text);
 //   - any other status: the server's own text, e.g. the 500 "'x' is not a
 //     valid integer value" of a field that is no integer;
 //   - no answer at all, or none within kTimeoutMs.
@@ -26,6 +30,25 @@ Ktr.api = (function () {
   const kNotReachable =
     'Device not reachable: the configurator could not open the serial port. ' +
     'Check the port and the cable, then try again.';
+
+  // What a device status header means, and what to check for it.
+  const kDeviceProblems = {
+    'port-error': 'the configurator could not use the serial port. Check the port and the cable.',
+    'no-reply': 'the port opened but no reply came from the device. ' +
+      'Check the A/B wires, the baud rate and parity, and the device address.',
+    'bad-reply': 'replies came, but none was valid (wrong checksum). ' +
+      'Check the A/B wires, the baud rate and parity, and the bus terminator.',
+  };
+  const kException = 'The device refused the request with a Modbus exception: its firmware may not have ' +
+    'this register, or another kind of device answers on this address. Check the device address.';
+
+  // "no-reply SET_10000_10005" -> the text shown to the user.
+  function deviceMessage(status) {
+    const [kind, block] = String(status).split(' ');
+    const text = kind === 'exception' ? kException
+      : 'The device does not answer: ' + (kDeviceProblems[kind] || 'it reported "' + status + '".');
+    return text + (block ? ' (Failed block: ' + block + '.)' : '');
+  }
 
   const activity = [];
   const listeners = [];
@@ -62,6 +85,7 @@ Ktr.api = (function () {
       }
       const response = await fetch(path, init);
       const text = await response.text();
+      const deviceStatus = response.headers.get('X-Device-Status') || '';
       if (response.status !== 200) {
         const shown = text.trim() || response.statusText || 'no text';
         reply = {
@@ -69,7 +93,9 @@ Ktr.api = (function () {
           message: 'The configurator answered ' + response.status + ': ' + shortText(shown, 200),
         };
       } else if (text.length === 0) {
-        reply = { ok: false, kind: 'empty', status: 200, text, message: kNotReachable };
+        reply = { ok: false, kind: 'empty', status: 200, text, deviceStatus, message: kNotReachable };
+      } else if (deviceStatus && deviceStatus !== 'ok') {
+        reply = { ok: false, kind: 'device', status: 200, text, deviceStatus, message: deviceMessage(deviceStatus) };
       } else {
         reply = { ok: true, kind: 'text', status: 200, text, message: '' };
       }
@@ -140,10 +166,15 @@ Ktr.api = (function () {
   }
 
   // POST of a command whose reply body is empty by design (run_config.cgi):
-  // the empty body is its normal answer, so only transport failures count.
+  // the empty body is its normal answer, so only transport failures and the
+  // device status count.
   async function postCommand(path) {
     const reply = await request('POST', path, '');
-    if (reply.kind === 'empty') {
+    if (reply.kind === 'empty' && reply.deviceStatus && reply.deviceStatus !== 'ok') {
+      reply.message = deviceMessage(reply.deviceStatus);
+      reply.entry.result = reply.message;
+      for (const listener of listeners) listener(reply.entry, activity);
+    } else if (reply.kind === 'empty') {
       reply.ok = true;
       reply.entry.ok = true;
       reply.entry.result = 'sent (this command answers with an empty body)';
@@ -157,7 +188,7 @@ Ktr.api = (function () {
   }
 
   return {
-    request, getJson, postAnswer, postCommand, onActivity, activity, clock,
+    request, getJson, postAnswer, postCommand, onActivity, activity, clock, deviceMessage,
     kNotReachable, kTimeoutMs,
   };
 })();

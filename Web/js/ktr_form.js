@@ -8,6 +8,13 @@
 // back is what tells whether a value took: each saved input is compared with
 // what the device now reports and marked saved or not.
 //
+// A save that fails, or whose read back fails, keeps what was typed, marked
+// "Not saved", with Retry. A value the device reports differently keeps the
+// value sent and offers Retry and "Use device value". While the device does
+// not answer, the values last read stay on show greyed out and locked, and
+// the form reads again every few seconds: it unlocks by itself once a read
+// succeeds, still holding what was typed.
+//
 // Field description:
 //   key      the key of the read reply and, unless `write` is given, of the write
 //   write    the write key where it differs ("dt" for "date", ...)
@@ -16,8 +23,10 @@
 //            from 16 bits), 'date', 'time' or 'select' (with options)
 //   options  for 'select': [[value, caption], ...]; a value outside the list
 //            is shown as its own entry rather than hidden
+//   range    [min, max] for a number narrower than its register
 //   same     (sent, reported, reply) -> true when the read back counts as the
 //            value, false when it does not, null when the reply cannot show it
+//   unreported  why the reply cannot show it, for the notice (may change)
 'use strict';
 
 var Ktr = window.Ktr || {};
@@ -40,17 +49,28 @@ Ktr.SettingsForm = (function () {
     time: { type: 'text', check: F.hhmmss, fromReply: (v) => v, json: 'string', placeholder: 'HH:MM:SS' },
   };
 
+  // While the device does not answer, the form reads again this often.
+  const kRecoverMs = 3000;
+
   function SettingsForm(root, def) {
     this.root = root;
     this.def = def;
     this.fields = [];
     this.loaded = {};
     this.busy = false;
+    this.lastRead = '';
+    this.recoverTimer = 0;
     this.build();
+    Ktr.page.guardUnsaved(() => this.dirtyEntries().length > 0);
   }
 
   SettingsForm.prototype.kindOf = function (field) {
     return kinds[field.kind || 'word'];
+  };
+
+  SettingsForm.prototype.checkValue = function (field, text) {
+    if (field.range) return F.integer(text, field.range[0], field.range[1]);
+    return this.kindOf(field).check(text);
   };
 
   // What a reply must hold: every field's key with its JSON type.
@@ -84,13 +104,14 @@ Ktr.SettingsForm = (function () {
     }
     input.setAttribute('aria-describedby', id + '-error' + (field.hint ? ' ' + id + '-hint' : ''));
     const error = el('small', { class: 'error', id: id + '-error' });
+    const state = el('small', { class: 'state', id: id + '-state' });
     const mark = el('span', { class: 'mark', 'aria-hidden': 'true' }, icon('check'));
     const box = el('div', { class: 'field', 'data-key': field.key },
       el('label', { for: id }, el('span', { text: field.label }), ' ', el('code', { text: field.write || field.key })),
       el('div', { class: 'control' }, input, field.unit ? el('span', { class: 'unit', text: field.unit }) : null, mark),
       field.hint ? el('small', { class: 'hint', id: id + '-hint', text: field.hint }) : null,
-      error);
-    const entry = { field, input, error, box };
+      error, state);
+    const entry = { field, input, error, state, box };
     input.addEventListener('input', () => this.touch(entry));
     input.addEventListener('change', () => this.touch(entry));
     this.fields.push(field);
@@ -135,16 +156,41 @@ Ktr.SettingsForm = (function () {
     return this.entries.find((e) => e.field.key === key || e.field.write === key);
   };
 
+  SettingsForm.prototype.isDirty = function (e) {
+    return e.field.key in this.loaded && e.input.value.trim() !== this.loaded[e.field.key];
+  };
+
   SettingsForm.prototype.dirtyEntries = function () {
-    return this.entries.filter((e) => e.field.key in this.loaded && e.input.value.trim() !== this.loaded[e.field.key]);
+    return this.entries.filter((e) => this.isDirty(e));
+  };
+
+  // The state line under an input: '' (none), 'unsaved' ("Not saved"), or
+  // 'mismatch' (sent, the device reports otherwise: Retry, Use device value).
+  SettingsForm.prototype.markState = function (entry, kind, text) {
+    entry.box.classList.toggle('unsaved', kind === 'unsaved');
+    entry.state.replaceChildren();
+    if (kind === 'unsaved') entry.state.textContent = 'Not saved';
+    if (kind === 'mismatch') {
+      entry.state.append(text + ' ',
+        el('button', { type: 'button', class: 'link retry', text: 'Retry',
+          onclick: () => this.retry([entry]) }),
+        ' ',
+        el('button', { type: 'button', class: 'link use-device', text: 'Use device value',
+          onclick: () => {
+            this.setValue(entry, this.loaded[entry.field.key]);
+            this.markState(entry, '');
+            this.touch(entry);
+          } }));
+    }
   };
 
   SettingsForm.prototype.touch = function (entry) {
     entry.box.classList.remove('saved', 'mismatch');
+    if (!(entry.box.classList.contains('unsaved') && this.isDirty(entry))) this.markState(entry, '');
     const dirty = entry.field.key in this.loaded && entry.input.value.trim() !== this.loaded[entry.field.key];
     entry.box.classList.toggle('dirty', dirty);
     if (dirty) {
-      const result = this.kindOf(entry.field).check(entry.input.value);
+      const result = this.checkValue(entry.field, entry.input.value);
       this.showError(entry, result.ok ? '' : result.error);
     } else {
       this.showError(entry, '');
@@ -175,10 +221,13 @@ Ktr.SettingsForm = (function () {
       const text = this.kindOf(entry.field).fromReply(data[entry.field.key]);
       this.loaded[entry.field.key] = text;
       this.setValue(entry, text);
-      entry.box.classList.remove('dirty', 'invalid');
+      entry.box.classList.remove('dirty', 'invalid', 'mismatch');
       this.showError(entry, '');
+      this.markState(entry, '');
     }
     this.form.classList.remove('stale');
+    this.lastRead = Ktr.api.clock(new Date());
+    this.stopRecovery();
     this.setBusy(false);
     if (this.def.afterFill) this.def.afterFill(data, this);
   };
@@ -196,6 +245,7 @@ Ktr.SettingsForm = (function () {
       }
       entry.box.classList.remove('dirty', 'invalid', 'saved', 'mismatch');
       this.showError(entry, '');
+      this.markState(entry, '');
     }
     this.form.classList.add('stale');
     for (const set of this.form.querySelectorAll('fieldset')) set.disabled = true;
@@ -223,21 +273,104 @@ Ktr.SettingsForm = (function () {
     notice(this.status, 'busy', 'Reading from the device…');
     const reply = await this.read();
     if (!reply.ok) {
-      this.clear();
-      this.setBusy(false);
-      notice(this.status, 'error', reply.message, { label: 'Try again', run: () => this.load() });
+      this.readFailed(reply.message, [], { label: 'Try again', run: () => this.load() });
       return false;
     }
-    this.fill(reply.data);
-    notice(this.status, 'info', 'Read from the device at ' + Ktr.api.clock(new Date()) + '.');
+    const pending = this.fillKeeping(reply.data, []);
+    this.readNotice(pending);
     return true;
+  };
+
+  // Fills the form from a reply and puts back what was typed and not yet
+  // saved (the dirty inputs and `also`), marked "Not saved". Returns them.
+  SettingsForm.prototype.fillKeeping = function (data, also) {
+    const kept = this.entries.filter((e) => this.isDirty(e) || also.includes(e)).map((e) => [e, e.input.value]);
+    this.fill(data);
+    for (const [entry, text] of kept) {
+      this.setValue(entry, text);
+      this.touch(entry);
+      if (this.isDirty(entry)) this.markState(entry, 'unsaved');
+    }
+    return kept.map(([entry]) => entry).filter((e) => this.isDirty(e));
+  };
+
+  SettingsForm.prototype.readNotice = function (pending) {
+    const read = 'Read from the device at ' + this.lastRead + '.';
+    if (!pending.length) {
+      notice(this.status, 'info', read);
+    } else {
+      notice(this.status, 'info', read + ' Not saved yet: ' + pending.map((e) => e.field.label).join(', ') + '.',
+        { label: 'Retry save', run: () => this.save() });
+    }
+  };
+
+  // A read that failed: the values last read stay on show, greyed out and
+  // locked (none at all when nothing was ever read), what was typed is kept
+  // as "Not saved", and the form reads again by itself until the device
+  // answers.
+  SettingsForm.prototype.readFailed = function (text, unconfirmed, action) {
+    if (!Object.keys(this.loaded).length) {
+      this.clear();
+    } else {
+      for (const entry of this.entries) {
+        if (this.isDirty(entry) || unconfirmed.includes(entry)) this.markState(entry, 'unsaved');
+      }
+      this.form.classList.add('stale');
+    }
+    this.setBusy(false);
+    const shown = this.lastRead ? ' The values shown were last read at ' + this.lastRead + '.' : '';
+    notice(this.status, 'error', text + shown, action);
+    this.startRecovery();
+  };
+
+  SettingsForm.prototype.startRecovery = function () {
+    if (this.recoverTimer) return;
+    this.recoverTimer = setTimeout(() => this.recover(), kRecoverMs);
+  };
+
+  SettingsForm.prototype.stopRecovery = function () {
+    if (this.recoverTimer) clearTimeout(this.recoverTimer);
+    this.recoverTimer = 0;
+  };
+
+  SettingsForm.prototype.recover = async function () {
+    this.recoverTimer = 0;
+    if (this.busy || !this.form.classList.contains('stale')) return;
+    if (document.hidden) {
+      this.startRecovery();
+      return;
+    }
+    const reply = await this.read();
+    if (this.busy) return;
+    if (!reply.ok) {
+      this.startRecovery();
+      return;
+    }
+    this.readNotice(this.fillKeeping(reply.data, []));
   };
 
   SettingsForm.prototype.undo = function () {
     for (const entry of this.dirtyEntries()) {
       this.setValue(entry, this.loaded[entry.field.key]);
+      this.markState(entry, '');
       this.touch(entry);
     }
+    notice(this.status, '', '');
+  };
+
+  // Sends the given inputs again as they stand.
+  SettingsForm.prototype.retry = function (list) {
+    const items = [];
+    for (const entry of list) {
+      const result = this.checkValue(entry.field, entry.input.value);
+      if (!result.ok) {
+        this.showError(entry, result.error);
+        entry.input.focus();
+        return Promise.resolve(false);
+      }
+      items.push({ entry, value: result.value });
+    }
+    return this.send(items);
   };
 
   SettingsForm.prototype.save = async function () {
@@ -249,7 +382,7 @@ Ktr.SettingsForm = (function () {
     const items = [];
     let firstBad = null;
     for (const entry of dirty) {
-      const result = this.kindOf(entry.field).check(entry.input.value);
+      const result = this.checkValue(entry.field, entry.input.value);
       this.showError(entry, result.ok ? '' : result.error);
       if (!result.ok && !firstBad) firstBad = entry;
       if (result.ok) items.push({ entry, value: result.value });
@@ -287,22 +420,24 @@ Ktr.SettingsForm = (function () {
 
     notice(this.status, 'busy', 'Reading back from the device…');
     const back = await this.read();
+    const retry = { label: 'Retry save', run: () => this.save() };
     if (!back.ok) {
-      this.clear();
-      this.setBusy(false);
+      // Nothing is confirmed: every input sent keeps its value, "Not saved".
       const first = failure ? 'Not saved: ' + failure.entry.field.label + '. ' + failure.reply.message
         : 'Sent ' + sent.length + ' change(s), but the read back failed: ' + back.message;
-      notice(this.status, 'error', first, { label: 'Read again', run: () => this.load() });
+      this.readFailed(first, [], retry);
       return false;
     }
     // Keep the inputs that were not sent as the user left them.
+    const sentEntries = sent.map((s) => s.entry);
     const pending = this.dirtyEntries()
-      .filter((e) => !sent.some((s) => s.entry === e))
+      .filter((e) => !sentEntries.includes(e))
       .map((e) => [e, e.input.value]);
     this.fill(back.data);
     for (const [entry, text] of pending) {
       this.setValue(entry, text);
       this.touch(entry);
+      if (this.isDirty(entry)) this.markState(entry, 'unsaved');
     }
 
     const refused = [];
@@ -314,28 +449,34 @@ Ktr.SettingsForm = (function () {
       // same() may answer null: the reply cannot show this value right now.
       const same = entry.field.same ? entry.field.same(value, reported, back.data) : value === reported;
       if (same === null) {
-        unreported.push(entry.field.label);
+        unreported.push(entry);
         continue;
       }
-      entry.box.classList.add(same ? 'saved' : 'mismatch');
       if (!same) {
+        // The value sent stays in the input, so Retry needs no retyping.
+        this.setValue(entry, value);
+        this.touch(entry);
         this.showError(entry, 'Sent ' + value + ', the device reports ' + reported + '.');
+        this.markState(entry, 'mismatch', 'The device kept ' + reported + '.');
         refused.push(entry.field.label);
       }
+      entry.box.classList.add(same ? 'saved' : 'mismatch');
     }
     this.setBusy(false);
     if (failure) {
-      notice(this.status, 'error', 'Not saved: ' + failure.entry.field.label + '. ' + failure.reply.message);
+      notice(this.status, 'error', 'Not saved: ' + failure.entry.field.label + '. ' + failure.reply.message, retry);
       return false;
     }
     if (refused.length) {
       notice(this.status, 'error', 'The device did not take: ' + refused.join(', ') + '.');
       return false;
     }
-    const checked = last.filter((s) => !unreported.includes(s.entry.field.label));
-    notice(this.status, 'ok',
-      (checked.length ? 'Saved and read back: ' + checked.map((s) => s.entry.field.label).join(', ') + '.' : '') +
-      (unreported.length ? ' Sent, but not reported back by the device: ' + unreported.join(', ') + '.' : ''));
+    const checked = last.filter((s) => !unreported.includes(s.entry));
+    const why = (e) => e.field.label + (e.field.unreported ? ' (' + e.field.unreported + ')' : '');
+    const parts = [];
+    if (checked.length) parts.push('Saved and read back: ' + checked.map((s) => s.entry.field.label).join(', ') + '.');
+    if (unreported.length) parts.push('Sent, but not reported back by the device: ' + unreported.map(why).join(', ') + '.');
+    notice(this.status, 'ok', parts.join(' '));
     return true;
   };
 

@@ -77,6 +77,8 @@ Ktr.page = (function () {
   }
 
   async function logout() {
+    if (!(await leaveAllowed())) return;
+    leaving = true;
     const reply = await Ktr.api.postAnswer('/logout.cgi', '');
     setLoggedIn(false);
     // Nothing to undo on the configurator's side; a failed request only
@@ -180,6 +182,40 @@ Ktr.page = (function () {
     });
   }
 
+  // Unsaved changes: each form registers a test; leaving the page while one
+  // says yes asks first, for the page's own links and buttons in a dialog and
+  // for everything else (reload, typed address, closing) through the
+  // browser's beforeunload prompt.
+  const unsavedTests = [];
+  let leaving = false;
+  const hasUnsaved = () => unsavedTests.some((test) => test());
+
+  function guardUnsaved(test) {
+    unsavedTests.push(test);
+  }
+
+  async function leaveAllowed() {
+    if (!hasUnsaved()) return true;
+    return confirm('Unsaved changes',
+      'This page has changes that have not been saved. Leave it and discard them?', 'Discard and leave', true);
+  }
+
+  window.addEventListener('beforeunload', (event) => {
+    if (!leaving && hasUnsaved()) event.preventDefault();
+  });
+
+  document.addEventListener('click', async (event) => {
+    const link = event.target.closest && event.target.closest('a[href]');
+    if (!link || event.defaultPrevented || event.button !== 0 || event.ctrlKey || event.metaKey ||
+        event.shiftKey || link.target === '_blank' || !hasUnsaved()) return;
+    const url = new URL(link.href, location.href);
+    if (url.pathname === location.pathname && url.hash) return;  // same page, another part
+    event.preventDefault();
+    if (!(await leaveAllowed())) return;
+    leaving = true;
+    location.assign(url.href);
+  });
+
   function start() {
     const body = document.body;
     const current = body.dataset.page || '';
@@ -190,10 +226,16 @@ Ktr.page = (function () {
     buildHeader(current);
     buildActivity();
     body.classList.add('ready');
+    // On a narrow screen the navigation scrolls sideways: bring the current
+    // page's item into view.
+    const active = document.querySelector('#top .nav a.active');
+    if (active) active.scrollIntoView({ block: 'nearest', inline: 'center' });
     return true;
   }
 
   const ready = start();
 
-  return { ready, icon, el, notice, confirm, loggedIn, setLoggedIn, settingsPage, pages: kPages };
+  return {
+    ready, icon, el, notice, confirm, loggedIn, setLoggedIn, settingsPage, guardUnsaved, leaveAllowed, pages: kPages,
+  };
 })();

@@ -6,6 +6,10 @@
 //   a length row:     day=mon&idx=4&s_len_ws=30&s_len_bb=10&s_len_eb=20
 // Every request carries all values of its row. After each save the day is
 // read again and every sent row is compared with what the device reports.
+// A row that was not saved or not confirmed keeps what was typed; while the
+// device does not answer, the day is read again every few seconds.
+// "Copy this day to" writes the rows of other days that differ from the
+// shown day and reads each of those days back.
 'use strict';
 
 (function () {
@@ -23,6 +27,8 @@
   // The device stores an entry without a time as minute 60 of hour 0, which
   // reads back as "00:60"; the page shows it as an empty time.
   const kNoTime = '00:60';
+  // While the device does not answer, the day is read again this often.
+  const kRecoverMs = 3000;
 
   // Row kinds: the inputs of a row, their checks and how they are sent.
   const kPlan = {
@@ -78,6 +84,12 @@
         placeholder: col.placeholder, 'aria-label': 'Entry ' + (idx + 1) + ' ' + col.label,
       });
       input.addEventListener('input', () => touch(row));
+      // Enter saves the row, as it submits the settings forms.
+      input.addEventListener('keydown', (event) => {
+        if (event.key !== 'Enter' || event.isComposing) return;
+        event.preventDefault();
+        if (!busy && isDirty(row)) saveRows([row]);
+      });
       row.inputs[col.name] = input;
       tr.appendChild(el('td', {}, input));
     }
@@ -94,9 +106,39 @@
   const values = (row) => Object.fromEntries(Object.entries(row.inputs).map(([n, i]) => [n, i.value.trim()]));
   const isDirty = (row) => row.loaded !== null && Object.entries(values(row)).some(([n, v]) => v !== row.loaded[n]);
 
-  function showRowError(row, text) {
-    row.error.textContent = text;
+  // actions: buttons after the text, [{ label, run }].
+  function showRowError(row, text, actions) {
+    row.error.replaceChildren(text);
+    for (const action of actions || []) {
+      row.error.append(' ', el('button', { type: 'button', class: 'link', text: action.label, onclick: action.run }));
+    }
     row.errorRow.hidden = !text;
+  }
+
+  // Plan entries in use whose times are out of order or the same.
+  function orderProblems(list) {
+    const used = list.filter((e) => e.status !== '0' && e.time !== '');
+    const problems = [];
+    for (let i = 1; i < used.length; ++i) {
+      const [a, b] = [used[i - 1], used[i]];
+      if (b.time === a.time) {
+        problems.push('Entries ' + (a.idx + 1) + ' and ' + (b.idx + 1) + ' have the same time ' + a.time + '.');
+      } else if (b.time < a.time) {
+        problems.push('Entry ' + (b.idx + 1) + ' (' + b.time + ') is earlier than entry ' + (a.idx + 1) +
+          ' (' + a.time + ') above it.');
+      }
+    }
+    return problems;
+  }
+
+  function showOrder() {
+    const list = rows.filter((r) => r.kind === kPlan && r.loaded !== null).map((r) => {
+      const v = values(r);
+      const time = F.hhmm(v.time, true);
+      return { idx: r.idx, status: v.status, time: time.ok ? time.value : '' };
+    });
+    const problems = orderProblems(list);
+    $('order-warning').textContent = problems.length ? 'Check the order of the plan: ' + problems.join(' ') : '';
   }
 
   function touch(row) {
@@ -114,6 +156,7 @@
     showRowError(row, problem);
     row.save.disabled = busy || !dirty;
     if (row.kind === kPlan) row.tr.classList.toggle('unused', values(row).status === '0');
+    if (row.kind === kPlan) showOrder();
     updateButtons();
   }
 
@@ -136,6 +179,7 @@
     }
     $('ena').disabled = yes || stale;
     $('reload-day').disabled = yes;
+    $('copy-day').disabled = yes || stale;
     updateButtons();
   }
 
@@ -152,9 +196,13 @@
       showRowError(row, '');
       if (row.kind === kPlan) row.tr.classList.toggle('unused', row.loaded.status === '0');
     }
+    showOrder();
+    lastRead = Ktr.api.clock(new Date());
+    stopRecovery();
   }
 
-  // A failed read shows no old entries: the tables are emptied and locked.
+  // A failed read before anything was read shows no entries: the tables are
+  // emptied and locked.
   function clear() {
     $('day-panel').classList.add('stale');
     ena = null;
@@ -166,6 +214,74 @@
       row.tr.classList.remove('dirty', 'invalid', 'saved', 'mismatch', 'unused');
       showRowError(row, '');
     }
+    showOrder();
+  }
+
+  // A failed read after a good one: the entries last read stay on show,
+  // greyed out and locked, the changed rows keep what was typed, marked
+  // "Not saved", and the day is read again until the device answers.
+  function readFailed(text, action) {
+    if (rows.every((r) => r.loaded === null)) {
+      clear();
+    } else {
+      $('day-panel').classList.add('stale');
+      for (const row of rows.filter(isDirty)) {
+        if (!row.error.textContent) showRowError(row, 'Entry ' + (row.idx + 1) + ': not saved.');
+      }
+    }
+    setBusy(false);
+    notice('day-notice', 'error', text + (lastRead ? ' The entries shown were last read at ' + lastRead + '.' : ''),
+      action);
+    startRecovery();
+  }
+
+  let lastRead = '';
+  let recoverTimer = 0;
+  function startRecovery() {
+    if (!recoverTimer) recoverTimer = setTimeout(recover, kRecoverMs);
+  }
+  function stopRecovery() {
+    if (recoverTimer) clearTimeout(recoverTimer);
+    recoverTimer = 0;
+  }
+  async function recover() {
+    recoverTimer = 0;
+    if (busy || !$('day-panel').classList.contains('stale')) return;
+    if (document.hidden) {
+      startRecovery();
+      return;
+    }
+    const shown = day;
+    const reply = await readDay();
+    if (busy || shown !== day) return;
+    if (!reply.ok) {
+      startRecovery();
+      return;
+    }
+    const pending = fillKeeping(reply.data, []);
+    setBusy(false);
+    readNotice(pending);
+  }
+
+  // Fills the day and puts back the rows typed and not saved. Returns them.
+  function fillKeeping(data, keep) {
+    const kept = rows.filter((r) => isDirty(r) || keep.includes(r)).map((r) => [r, values(r)]);
+    fill(data);
+    for (const [row, v] of kept) {
+      for (const [name, input] of Object.entries(row.inputs)) input.value = v[name];
+      touch(row);
+      if (isDirty(row) && !row.error.textContent) showRowError(row, 'Entry ' + (row.idx + 1) + ': not saved.');
+    }
+    return kept.map(([row]) => row).filter(isDirty);
+  }
+
+  function readNotice(pending) {
+    const read = dayName(day) + ' read from the device at ' + lastRead + '.';
+    if (!pending.length) notice('day-notice', 'info', read);
+    else {
+      notice('day-notice', 'info', read + ' Not saved yet: entry ' + pending.map((r) => r.idx + 1).join(', ') + '.',
+        { label: 'Retry save', run: () => saveRows(rows) });
+    }
   }
 
   const dayName = (id) => kDays.find((d) => d[0] === id)[2];
@@ -176,13 +292,12 @@
     notice('day-notice', 'busy', 'Reading ' + dayName(day) + ' from the device…');
     const reply = await readDay();
     if (reply.ok) {
-      fill(reply.data);
-      notice('day-notice', 'info', dayName(day) + ' read from the device at ' + Ktr.api.clock(new Date()) + '.');
+      const pending = fillKeeping(reply.data, []);
+      setBusy(false);
+      readNotice(pending);
     } else {
-      clear();
-      notice('day-notice', 'error', reply.message, { label: 'Try again', run: load });
+      readFailed(reply.message, { label: 'Try again', run: load });
     }
-    setBusy(false);
   }
 
   // Reads the day back after writes and compares. sent: [{ row, values }].
@@ -190,31 +305,41 @@
     notice('day-notice', 'busy', 'Reading ' + dayName(day) + ' back from the device…');
     const pending = rows.filter((r) => isDirty(r) && !sent.some((s) => s.row === r)).map((r) => [r, values(r)]);
     const reply = await readDay();
+    const retry = { label: 'Retry save', run: () => saveRows(rows) };
     if (!reply.ok) {
-      clear();
-      setBusy(false);
-      notice('day-notice', 'error', (failure ? failure + ' ' : 'Sent, but the read back failed: ') + reply.message,
-        { label: 'Read again', run: load });
+      // Nothing is confirmed: every changed row keeps what was typed.
+      readFailed(failure || 'Sent, but the read back failed: ' + reply.message, retry);
       return false;
     }
     fill(reply.data);
     for (const [row, v] of pending) {
       for (const [name, input] of Object.entries(row.inputs)) input.value = v[name];
       touch(row);
+      if (isDirty(row)) showRowError(row, 'Entry ' + (row.idx + 1) + ': not saved.');
     }
     const refused = [];
     for (const { row, values: v } of sent) {
       const want = row.kind.expected(v);
       const same = Object.entries(want).every(([n, x]) => row.loaded[n] === x);
-      row.tr.classList.add(same ? 'saved' : 'mismatch');
       if (!same) {
+        // The row keeps what was sent, so that Retry needs no retyping.
+        const device = Object.assign({}, row.loaded);
+        for (const [name, input] of Object.entries(row.inputs)) input.value = v[name];
+        touch(row);
         const shown = (o) => row.kind.columns.map((c) => c.label + ' ' + (o[c.name] || '(empty)')).join(', ');
-        showRowError(row, 'Sent ' + shown(want) + '; the device reports ' + shown(row.loaded) + '.');
+        showRowError(row, 'Sent ' + shown(want) + '; the device reports ' + shown(device) + '.', [
+          { label: 'Retry', run: () => saveRows([row]) },
+          { label: 'Use device value', run: () => {
+            for (const [name, input] of Object.entries(row.inputs)) input.value = device[name];
+            touch(row);
+          } },
+        ]);
         refused.push(row.idx + 1);
       }
+      row.tr.classList.add(same ? 'saved' : 'mismatch');
     }
     setBusy(false);
-    if (failure) notice('day-notice', 'error', failure);
+    if (failure) notice('day-notice', 'error', failure, retry);
     else if (refused.length) notice('day-notice', 'error', 'The device did not take entry ' + refused.join(', ') + '.');
     return !failure && !refused.length;
   }
@@ -224,6 +349,11 @@
     if (!dirty.length) return;
     const items = [];
     for (const row of dirty) {
+      const entries = row.kind === kPlan ? kPlanEntries : kLengthEntries;
+      if (!(Number.isInteger(row.idx) && row.idx >= 0 && row.idx < entries)) {
+        notice('day-notice', 'error', 'Entry ' + (row.idx + 1) + ' is outside 1 to ' + entries + '; nothing was sent.');
+        return;
+      }
       const pairs = [['day', day], ['idx', String(row.idx)]];
       const v = {};
       for (const col of row.kind.columns) {
@@ -269,6 +399,142 @@
     } else {
       notice('day-notice', 'error', 'The device did not take the day switch: it reports ' + ena + '.');
     }
+  }
+
+  // Copy this day to others -------------------------------------------------
+
+  // The rows of a day reply as the page compares them: [{ kind, idx, v }].
+  function rowsOf(data) {
+    return rows.map((r) => ({
+      kind: r.kind, idx: r.idx, v: r.kind.fromReply(r.kind === kPlan ? data.plan[r.idx] : data.cfg[r.idx]),
+    }));
+  }
+  const sameValues = (a, b) => Object.keys(a).every((n) => a[n] === b[n]);
+
+  function rowBody(target, kind, idx, v) {
+    const pairs = [['day', target], ['idx', String(idx)]];
+    for (const col of kind.columns) pairs.push([col.key, v[col.name]]);
+    return F.body(pairs);
+  }
+
+  // The dialog: one checkbox per other day, and "Monday to Friday".
+  // Resolves with the chosen day ids, or null.
+  function chooseDays() {
+    return new Promise((resolve) => {
+      const boxes = kDays.map(([id, , long]) => {
+        const input = el('input', { type: 'checkbox', id: 'copy-' + id, value: id, disabled: id === day });
+        return [id, input, el('label', { for: 'copy-' + id }, input, long)];
+      });
+      const ok = el('button', { type: 'button', class: 'primary', id: 'copy-ok', text: 'Copy', disabled: true });
+      const update = () => {
+        ok.disabled = !boxes.some(([, input]) => input.checked);
+      };
+      for (const [, input] of boxes) input.addEventListener('change', update);
+      const weekdays = el('button', { type: 'button', class: 'secondary small', id: 'copy-weekdays',
+        text: 'Monday to Friday', onclick: () => {
+          for (const [id, input] of boxes) input.checked = !input.disabled && !['sun', 'sat'].includes(id);
+          update();
+        } });
+      const dialog = el('dialog', { class: 'confirm', id: 'copy-dialog', 'aria-labelledby': 'copy-title' });
+      const finish = (answer) => {
+        dialog.close();
+        dialog.remove();
+        resolve(answer);
+      };
+      ok.addEventListener('click', () => finish(boxes.filter(([, i]) => i.checked).map(([id]) => id)));
+      dialog.append(
+        el('h2', { id: 'copy-title', text: 'Copy ' + dayName(day) + ' to' }),
+        el('p', { text: 'The chosen days get the day switch and every plan and length entry of ' + dayName(day) +
+          ' as the device holds them. Only the entries that differ are written; each day is read back.' }),
+        el('fieldset', { class: 'days' }, el('legend', { class: 'sr-only', text: 'Days' }),
+          ...boxes.map(([, , label]) => label)),
+        weekdays,
+        el('div', { class: 'buttons' },
+          el('button', { type: 'button', class: 'secondary', id: 'copy-cancel', text: 'Cancel',
+            onclick: () => finish(null) }),
+          ok));
+      dialog.addEventListener('cancel', (event) => {
+        event.preventDefault();
+        finish(null);
+      });
+      document.body.appendChild(dialog);
+      dialog.showModal();
+      weekdays.focus();
+    });
+  }
+
+  // Copies to one day: reads it, writes what differs, reads it back.
+  // Returns { ok, text }.
+  async function copyTo(target, source, sourceEna) {
+    const name = dayName(target);
+    const path = '/get_sched_data.cgi&' + target;
+    notice('day-notice', 'busy', 'Copying to ' + name + ': reading it…');
+    const before = await Ktr.api.getJson(path, checkDay);
+    if (!before.ok) return { ok: false, text: name + ': not read, nothing written. ' + before.message };
+    const theirs = rowsOf(before.data);
+    const writes = [];
+    if (before.data.ena !== sourceEna) writes.push(F.body([['day', target], ['ena', String(sourceEna)]]));
+    source.forEach((row, i) => {
+      if (!sameValues(row.v, theirs[i].v)) writes.push(rowBody(target, row.kind, row.idx, row.v));
+    });
+    for (let i = 0; i < writes.length; ++i) {
+      notice('day-notice', 'busy', 'Copying to ' + name + ': ' + (i + 1) + ' of ' + writes.length + '…');
+      const reply = await Ktr.api.postAnswer('/set_sched_data.cgi', writes[i]);
+      if (!reply.ok) return { ok: false, text: name + ': stopped after ' + i + ' of ' + writes.length + ' writes. ' + reply.message };
+    }
+    const after = await Ktr.api.getJson(path, checkDay);
+    if (!after.ok) return { ok: false, text: name + ': ' + writes.length + ' written, but the read back failed. ' + after.message };
+    const now = rowsOf(after.data);
+    const wrong = source.filter((row, i) => !sameValues(row.v, now[i].v))
+      .map((row) => (row.kind === kPlan ? 'plan entry ' : 'length entry ') + (row.idx + 1));
+    if (after.data.ena !== sourceEna) wrong.unshift('the day switch');
+    if (wrong.length) return { ok: false, text: name + ': the device did not take ' + wrong.join(', ') + '.' };
+    return { ok: true, text: name + ': ' + (writes.length ? writes.length + ' written' : 'already the same') + ', read back.' };
+  }
+
+  async function copyDay() {
+    if (rows.some(isDirty)) {
+      notice('day-notice', 'error', 'Save or undo the changed rows of ' + dayName(day) +
+        ' first: the copy takes the day as the device holds it.');
+      return;
+    }
+    const targets = await chooseDays();
+    if (!targets || !targets.length) return;
+    const source = rows.map((r) => ({ kind: r.kind, idx: r.idx, v: r.loaded }));
+    const sourceEna = ena;
+    setBusy(true);
+    const results = [];
+    for (const target of targets) results.push(await copyTo(target, source, sourceEna));
+    setBusy(false);
+    const ok = results.every((r) => r.ok);
+    notice('day-notice', ok ? 'ok' : 'error', 'Copied ' + dayName(day) + '. ' + results.map((r) => r.text).join(' '));
+    if ($('week').open) showWeek();
+  }
+
+  // Week overview: the times of the entries in use, one column per day.
+  async function showWeek() {
+    const box = $('week-table');
+    box.replaceChildren(el('p', { class: 'note', text: 'Reading the week…' }));
+    const days = [];
+    for (const [id] of kDays) days.push(await Ktr.api.getJson('/get_sched_data.cgi&' + id, checkDay));
+    const columns = days.map((reply) => (reply.ok
+      ? reply.data.plan.filter((e) => e.status !== 0).map((e) => (e.time === kNoTime ? '(no time)' : e.time))
+      : null));
+    const height = Math.max(1, ...columns.map((c) => (c ? c.length : 1)));
+    const head = el('tr', {}, ...kDays.map(([, short, long], i) => el('th', { scope: 'col', title: long },
+      short + (days[i].ok && days[i].data.ena === 0 ? ' (off)' : ''))));
+    const body = el('tbody');
+    for (let r = 0; r < height; ++r) {
+      body.appendChild(el('tr', {}, ...columns.map((c, i) => {
+        if (c === null) return el('td', { class: 'off', text: r === 0 ? 'not read' : '' });
+        const text = c[r] || (r === 0 && !c.length ? '—' : '');
+        return el('td', { class: days[i].data.ena === 0 ? 'off' : '', text });
+      })));
+    }
+    box.replaceChildren(el('div', { class: 'table-wrap' }, el('table', { class: 'week', id: 'week-grid' },
+      el('thead', {}, head), body)));
+    const failed = days.find((d) => !d.ok);
+    if (failed) box.appendChild(el('p', { class: 'error', text: failed.message }));
   }
 
   async function choose(id, force) {
@@ -319,8 +585,10 @@
       touch(row);
     }
   });
-  window.addEventListener('beforeunload', (event) => {
-    if (rows.some(isDirty)) event.preventDefault();
+  Ktr.page.guardUnsaved(() => rows.some(isDirty));
+  $('copy-day').addEventListener('click', copyDay);
+  $('week').addEventListener('toggle', () => {
+    if ($('week').open) showWeek();
   });
 
   const fromHash = location.hash.slice(1);

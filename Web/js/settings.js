@@ -11,6 +11,17 @@
     [3, 'g/m3 (absolute humidity)']];
   const modes = [[0, '0: reading not shown'], [1, '1: reading shown'], [2, '2: reading shown']];
 
+  // Without a bus search the configurator does not know the firmware and
+  // reads the settings block without the two refresh registers, so both
+  // read 1 whatever the device holds: a save cannot be checked then.
+  let firmwareUnknown = false;
+  const kUnknownWhy = 'not readable: the firmware version is unknown because no bus search has read it; ' +
+    "press Search in the KTRWebServer window to read it";
+  const refresh = (n) => ({
+    key: 's' + n + 'rf', label: 'Refresh', hint: 'Firmware before 0.35.4 keeps no value here and reads 1.',
+    same: (sent, reported) => (firmwareUnknown ? null : sent === reported),
+  });
+
   const sensor = (n) => ({
     title: 'Sensor ' + n,
     icon: 'thermometer',
@@ -18,7 +29,7 @@
       { key: 's' + n + 'ad', label: 'Address' },
       { key: 's' + n + 'un', label: 'Unit', kind: 'select', options: units },
       { key: 's' + n + 'mo', label: 'Mode', kind: 'select', options: modes },
-      { key: 's' + n + 'rf', label: 'Refresh', hint: 'Firmware before 0.35.4 keeps no value here and reads 1.' },
+      refresh(n),
     ],
   });
 
@@ -57,5 +68,17 @@
       },
     ],
   });
-  form.load();
+  async function readFirmware() {
+    const reply = await Ktr.api.getJson('/get_web_data.cgi', (d) =>
+      d && typeof d.firmware === 'string' ? '' : 'no "firmware" text');
+    firmwareUnknown = reply.ok && reply.data.firmware === '';
+    for (const n of [1, 2]) {
+      const entry = form.entryFor('s' + n + 'rf');
+      entry.field.unreported = firmwareUnknown ? kUnknownWhy : '';
+      const hint = document.getElementById('f-s' + n + 'rf-hint');
+      hint.textContent = firmwareUnknown ? 'Shown as 1: ' + kUnknownWhy + '.' : entry.field.hint;
+    }
+  }
+
+  readFirmware().then(() => form.load());
 })();

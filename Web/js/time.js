@@ -80,7 +80,8 @@
       fields: [
         { key: 'date', write: 'dt', label: 'Date', kind: 'date', hint: 'YYYY-MM-DD, years 2000 to 2099' },
         { key: 'time', write: 'tm', label: 'Time', kind: 'time', hint: 'HH:MM:SS, 24-hour clock', same: sameTime },
-        { key: 'tz', write: 't_zone', label: 'Time zone', kind: 'signed', unit: 'h', hint: 'Offset from UTC, e.g. 1 or -2' },
+        { key: 'tz', write: 't_zone', label: 'Time zone', kind: 'signed', unit: 'h', range: [-12, 14],
+          hint: 'Offset from UTC in hours, -12 to 14, e.g. 1 or -2' },
         { key: 'dst', label: 'Daylight saving', kind: 'select', options: [[0, 'Off'], [1, 'On']] },
       ],
     }],

@@ -84,8 +84,9 @@ void Search(TMainForm& form, const QString& port) {
   form.ComboBoxPort->setEditText(port);
   QVERIFY(form.ButtonSearch->isEnabled());
   QTest::mouseClick(form.ButtonSearch, Qt::LeftButton);
-  QVERIFY(!form.ButtonSearch->isEnabled());
-  QTRY_VERIFY_WITH_TIMEOUT(form.ButtonSearch->isEnabled(), kScanWaitMs);
+  QVERIFY(form.SearchRunning());
+  QTRY_VERIFY_WITH_TIMEOUT(!form.SearchRunning(), kScanWaitMs);
+  QCOMPARE(form.ButtonSearch->toolTip(), QString("Search"));
 }
 
 // The log without the start-up lines.
@@ -116,7 +117,8 @@ class MainFormTest : public QObject {
     QCOMPARE(form.minimumSize(), form.maximumSize());
     QVERIFY(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     QVERIFY(!form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-    QVERIFY(!form.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    // Declared, so that a window manager that follows the hints offers Close.
+    QVERIFY(form.windowFlags().testFlag(Qt::WindowCloseButtonHint));
 
     QCOMPARE(LogLines(form), kStartLog);
     // The label keeps the defaults' text; the file's values are in force.
@@ -223,6 +225,8 @@ class MainFormTest : public QObject {
   void SerialSettingsDialog() {
     FormFolder folder;
     TMainForm form(folder.Options());
+    form.show();
+    form.move(137, 91);
     TSerialSet* dialog = form.SerialSet();
     QCOMPARE(dialog->windowTitle(), QString::fromUtf8("Sériová komunikácia"));
     QCOMPARE(dialog->size(), QSize(254, 157));
@@ -246,8 +250,10 @@ class MainFormTest : public QObject {
              qPrintable(QString::number(dialog->layout()->minimumSize().height())));
 
     // Odd, 2 stop bits, 7 data bits, RS-485 mode, confirmed.
+    QPoint dialogCentre;
     ModalWatcher answer([&](QWidget* modal) {
       QCOMPARE(modal, static_cast<QWidget*>(dialog));
+      dialogCentre = dialog->geometry().center();
       QCOMPARE(dialog->ComboBoxBaud->currentText(), QString("19200"));
       dialog->ComboBoxParita->setCurrentIndex(1);
       dialog->ComboBoxStop->setCurrentIndex(2);
@@ -257,6 +263,7 @@ class MainFormTest : public QObject {
     });
     QTest::mouseClick(form.ButtonSerialSettings, Qt::LeftButton);
     QVERIFY(answer.handled());
+    QCOMPARE(dialogCentre, form.geometry().center());  // centred on the main window
     QCOMPARE(form.LabelSerialSettings->text(), QString("19200,Odd,7,2"));
     const ktr::SerialSettings s = form.Device().Settings();
     QCOMPARE(int(s.parity), 1);
@@ -367,6 +374,10 @@ class MainFormTest : public QObject {
     QCOMPARE(s.portName, sim.link());
     QCOMPARE(s.timeoutMs, 1000);
     QCOMPARE(form.Device().FirmwareVersionValue(), 0x002304u);
+    // The port is remembered and preselected at the next start.
+    const QString link = QString::fromStdString(sim.link());
+    QCOMPARE(QSettings(folder.iniPath(), QSettings::IniFormat).value("PC/Port").toString(), link);
+    QCOMPARE(TMainForm(folder.Options()).ComboBoxPort->currentText(), link);
 
     QTest::mouseClick(form.ButtonStart, Qt::LeftButton);
     QTRY_COMPARE(LogLines(form).last(), QString("Start http://localhost ...."));
@@ -378,6 +389,7 @@ class MainFormTest : public QObject {
     Search(form, "/dev/ktr-no-such-port");
     QVERIFY(form.ButtonStart->isEnabled());
     QCOMPARE(form.ComboBoxAddress->count(), 0);
+    QCOMPARE(QSettings(folder.iniPath(), QSettings::IniFormat).value("PC/Port").toString(), link);
   }
 
   void SearchWithAPortThatCannotOpen() {
@@ -404,16 +416,36 @@ class MainFormTest : public QObject {
     // wait for it.
     QTRY_VERIFY_WITH_TIMEOUT(form.Gauge->value() >= 3, kScanWaitMs);
     QVERIFY(form.SearchRunning());
-    QVERIFY(!form.ButtonSearch->isEnabled());
+    QCOMPARE(form.ButtonSearch->toolTip(), QString("Stop"));  // Search turned into Stop
     QVERIFY(!form.ButtonSerialSettings->isEnabled());
-    QTest::mouseClick(form.ButtonSearch, Qt::LeftButton);  // ignored while disabled
-    QTRY_VERIFY_WITH_TIMEOUT(form.ButtonSearch->isEnabled(), kScanWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.SearchRunning(), kScanWaitMs);
+    QCOMPARE(form.ButtonSearch->toolTip(), QString("Search"));
 
     QCOMPARE(LogAfterStart(form), (QStringList{"Search for connected device...", "Please check the device connection"}));
     QCOMPARE(form.Gauge->value(), 126);
     QCOMPARE(int(form.Device().Settings().slaveAddress), 126);
     QCOMPARE(form.Device().Settings().timeoutMs, 1000);
     QVERIFY(!form.ButtonStart->isEnabled());
+  }
+
+  void StopEndsTheScanAtOnce() {
+    ktr_test::SimProcess sim({"--address", "200"});  // nobody answers
+    FormFolder folder;
+    TMainForm form(folder.Options());
+    form.ComboBoxPort->setEditText(QString::fromStdString(sim.link()));
+    QTest::mouseClick(form.ButtonSearch, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(form.Gauge->value() >= 3, kScanWaitMs);
+    QTest::mouseClick(form.ButtonSearch, Qt::LeftButton);  // Stop
+    QTRY_VERIFY_WITH_TIMEOUT(!form.SearchRunning(), kScanWaitMs);
+    QVERIFY(form.Gauge->value() < 126);  // it did not run to the end
+    QCOMPARE(LogAfterStart(form), (QStringList{"Search for connected device...", "Search stopped"}));
+    QVERIFY(form.ButtonSearch->isEnabled());
+    QVERIFY(form.ButtonSerialSettings->isEnabled());
+    QVERIFY(!form.ButtonStart->isEnabled());
+    QVERIFY(QSettings(folder.iniPath(), QSettings::IniFormat).value("PC/Port").isNull());
+    // A new search runs in full after a stop.
+    Search(form, "/dev/ktr-no-such-port");
+    QCOMPARE(LogLines(form).last(), QString("Please check the device connection"));
   }
 
   void AddressListFollowsTheDevicesAnswers() {

@@ -36,6 +36,7 @@ struct Answer {
   std::string body;
   long ms = 0;                    // from sending the request to the server's close
   std::vector<std::string> log;  // the lines the request wrote
+  std::string deviceStatus;      // the X-Device-Status header
 };
 
 class BusTest : public ::testing::Test {
@@ -117,6 +118,7 @@ class BusTest : public ::testing::Test {
                                  .count());
     a.status = reply.status;
     a.body = reply.body;
+    a.deviceStatus = reply.Header("X-Device-Status");
     a.log = TakeLog();
     return a;
   }

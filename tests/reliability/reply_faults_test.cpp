@@ -35,6 +35,7 @@ struct ReplyFault {
   const char* name;
   const char* mode;  // ktr-sim --fault
   bool readsPass;    // the master still gets every reply right (surplus, echo, noise, other frames)
+  const char* kind;  // the X-Device-Status the replies carry under the fault
 };
 
 void PrintTo(const ReplyFault& fault, std::ostream* out) { *out << fault.mode; }
@@ -51,6 +52,7 @@ class ReplyFaults : public BusTest, public ::testing::WithParamInterface<ReplyFa
     const Answer a = Call(endpoints_.at(name));
     EXPECT_EQ(a.status, 200) << name;
     EXPECT_EQ(a.log, std::vector<std::string>{}) << name;
+    EXPECT_EQ(a.deviceStatus, "ok") << name;
     return a;
   }
 
@@ -100,6 +102,12 @@ TEST_P(ReplyFaults, EveryEndpointAnswersFromTheImageAndTheLineRecovers) {
     const Answer a = Call(e);
     EXPECT_EQ(a.status, 200);
     EXPECT_LE(a.ms, CycleBoundMs(e, kTimeoutMs)) << "longer than the time-outs of its requests";
+    // The kind of the failure and, after a space, the block of the first request.
+    EXPECT_EQ(a.deviceStatus.substr(0, a.deviceStatus.find(' ')), fault.kind);
+    EXPECT_EQ(a.deviceStatus.find(" SET_") != std::string::npos, !fault.readsPass) << a.deviceStatus;
+    if (e.name == "display" && !fault.readsPass) {
+      EXPECT_EQ(a.deviceStatus, std::string(fault.kind) + " SET_10000_10005");
+    }
     if (!e.writeFrame.empty()) {
       EXPECT_EQ(a.body, e.name == "run_config" ? "" : R"({"answer":"yes"})");
       EXPECT_EQ(a.log, std::vector<std::string>{});
@@ -231,18 +239,21 @@ INSTANTIATE_TEST_SUITE_P(
 // "slow" answers 150 ms after the configurator has given up waiting.
 INSTANTIATE_TEST_SUITE_P(
     Sim, ReplyFaults,
-    ::testing::Values(ReplyFault{"Silent", "silent", false}, ReplyFault{"BadCrc", "bad-crc", false},
-                      ReplyFault{"Exception1", "exception=1", false},
-                      ReplyFault{"Exception2", "exception=2", false},
-                      ReplyFault{"Exception3", "exception=3", false},
-                      ReplyFault{"Exception4", "exception=4", false},
-                      ReplyFault{"Exception11", "exception=11", false},
-                      ReplyFault{"Short", "short", false}, ReplyFault{"Long", "long", true},
-                      ReplyFault{"SlowBeyondTimeout", "slow=350", false},
-                      ReplyFault{"Garbage", "garbage", false},
+    ::testing::Values(ReplyFault{"Silent", "silent", false, "no-reply"},
+                      ReplyFault{"BadCrc", "bad-crc", false, "bad-reply"},
+                      ReplyFault{"Exception1", "exception=1", false, "exception"},
+                      ReplyFault{"Exception2", "exception=2", false, "exception"},
+                      ReplyFault{"Exception3", "exception=3", false, "exception"},
+                      ReplyFault{"Exception4", "exception=4", false, "exception"},
+                      ReplyFault{"Exception11", "exception=11", false, "exception"},
+                      ReplyFault{"Short", "short", false, "no-reply"},
+                      ReplyFault{"Long", "long", true, "ok"},
+                      ReplyFault{"SlowBeyondTimeout", "slow=350", false, "no-reply"},
+                      ReplyFault{"Garbage", "garbage", false, "bad-reply"},
                       // Faults of the line: every reply is still found.
-                      ReplyFault{"Echo", "echo", true}, ReplyFault{"Noise", "noise", true},
-                      ReplyFault{"Foreign", "foreign", true}),
+                      ReplyFault{"Echo", "echo", true, "ok"},
+                      ReplyFault{"Noise", "noise", true, "ok"},
+                      ReplyFault{"Foreign", "foreign", true, "ok"}),
     [](const ::testing::TestParamInfo<ReplyFault>& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -40,8 +40,12 @@ class CgiRoutesTest : public WebDeviceTest {
       EXPECT_EQ(reply.Header("Content-Type"), "text/html; charset=utf-8") << target;
       EXPECT_EQ(reply.Header("Content-Length"), std::to_string(before.size())) << target;
       EXPECT_EQ(reply.body, before) << target;
+      // Only a reply that touched the device says how the device did.
       if (nonEmpty) {
         EXPECT_FALSE(before.empty()) << target;
+        EXPECT_EQ(reply.Header("X-Device-Status"), "ok") << target;
+      } else {
+        EXPECT_EQ(reply.HeaderCount("X-Device-Status"), 0U) << target;
       }
       tested_.insert(RequestPath(target));
       return;
@@ -137,6 +141,7 @@ TEST_F(CgiRoutesTest, WriteRoutesReachTheDeviceWithTheParameterText) {
             "Server: WebServerOrvo\r\n"
             "Content-Type: text/html; charset=utf-8\r\n"
             "Content-Length: 0\r\n"
+            "X-Device-Status: ok\r\n"
             "Connection: close\r\n"
             "\r\n");
   EXPECT_EQ(ReadSim(reg::kConfigStatus, 1)[0], kConfigRunning);
@@ -219,10 +224,13 @@ TEST_F(CgiRoutesTest, UnreachableDeviceGivesAnEmptyBody) {
   EXPECT_EQ(reply.status, 200);
   EXPECT_EQ(reply.Header("Content-Length"), "0");
   EXPECT_EQ(reply.body, "");
+  EXPECT_EQ(reply.Header("X-Device-Status"), "port-error");
   EXPECT_EQ(TakeLog(), ktr::test::kMissingPortLog);
   // Endpoints without the device still answer.
   EXPECT_EQ(Get("/logout.cgi").body, R"({"answer":"yes"})");
-  EXPECT_EQ(Get("/run_config.cgi").status, 200);
+  const Reply command = Get("/run_config.cgi");
+  EXPECT_EQ(command.status, 200);
+  EXPECT_EQ(command.Header("X-Device-Status"), "port-error");
 }
 
 TEST_F(CgiRoutesTest, ConcurrentRequestsAreAllAnswered) {

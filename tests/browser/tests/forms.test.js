@@ -106,6 +106,50 @@ describe('settings forms', () => {
     }
   });
 
+  it('a value the device reports otherwise offers Retry and "Use device value"', async () => {
+    const page = await openForm(stack, 'display.html');
+    // Another client writes 10 between the page's write and its read back:
+    // the read back is held until that write is done.
+    const otherWrite = async (route) => {
+      if (writes(page).length > 0) await stack.post('/setdata.cgi', 'tmpe=10');
+      await route.continue();
+    };
+    const mismatch = async (value) => {
+      await page.route('**/get_display_data.cgi', otherWrite);
+      await page.fill('#f-tmpe', value);
+      await page.click('#save');
+      const result = await saved(page);
+      await page.unroute('**/get_display_data.cgi', otherWrite);
+      assert.equal(result.text, 'The device did not take: Time.');
+      assert.equal(await page.inputValue('#f-tmpe'), value);  // what was sent stays
+      assert.equal(await page.textContent('#f-tmpe-error'), 'Sent ' + value + ', the device reports 10.');
+    };
+    await mismatch('11');
+    await page.click('#f-tmpe-state button.retry');
+    await page.locator('#form-status .notice.ok', { hasText: 'Saved and read back: Time.' }).waitFor();
+    assert.equal((await stack.endpoint('/get_display_data.cgi')).json.tmpe, 11);
+
+    await mismatch('12');
+    await page.click('#f-tmpe-state button.use-device');
+    assert.equal(await page.inputValue('#f-tmpe'), '10');
+    assert.ok(await page.isDisabled('#save'));
+    await page.close();
+  });
+
+  it('asks before a link leaves unsaved changes behind', async () => {
+    const page = await openForm(stack, 'counter.html');
+    await page.fill('#f-crpt', '3');
+    await page.click('#top .nav a[href="index.html"]');
+    await page.click('#confirm-cancel');
+    assert.match(page.url(), /counter\.html$/);
+    assert.equal(await page.inputValue('#f-crpt'), '3');
+    await page.click('#top .nav a[href="index.html"]');
+    await page.click('#confirm-ok');
+    await page.waitForURL(/index\.html$/);
+    assert.deepEqual(writes(page), []);
+    await page.close();
+  });
+
   it('undo puts the values as read back and sends nothing', async () => {
     const page = await openForm(stack, 'counter.html');
     const before = await page.inputValue('#f-lm_h');
@@ -130,18 +174,46 @@ describe('settings form with firmware 0.35.3', () => {
     await stack.stop();
   });
 
-  it('marks a value that the device did not take', async () => {
+  it('says that the device refused a value, and keeps it as not saved', async () => {
     // This firmware has no register 10077: the configurator still answers
-    // yes, and only the read back (which reports 1) shows the refusal.
+    // yes, and its X-Device-Status tells of the device's exception.
     const page = await openForm(stack, 'settings.html');
     assert.equal(await page.inputValue('#f-s1rf'), '1');
     await page.fill('#f-s1rf', '4');
     await page.click('#save');
     const result = await saved(page);
     assert.ok(!result.ok);
-    assert.equal(result.text, 'The device did not take: Refresh.');
-    assert.equal(await page.textContent('#f-s1rf-error'), 'Sent 4, the device reports 1.');
+    assert.match(result.text, /^Not saved: Refresh\. The device refused the request with a Modbus exception: .*\(Failed block: SET_10077\.\)/);
+    assert.equal(await page.inputValue('#f-s1rf'), '4');
+    assert.equal(await page.textContent('#f-s1rf-state'), 'Not saved');
     assert.deepEqual(writes(page), [{ method: 'POST', path: '/setdata.cgi', body: 's1rf=4' }]);
+    await page.close();
+  });
+});
+
+describe('settings form without a bus search', () => {
+  let stack;
+  before(async () => {
+    stack = new KtrStack();
+    await stack.startSim();
+    await stack.startServe(['--address', '1']);
+    await stack.startBrowser();
+  });
+  after(async () => {
+    await stack.stop();
+  });
+
+  it('says why Refresh cannot be checked instead of reporting it as not taken', async () => {
+    // The firmware is unknown, so the configurator reads the settings block
+    // without the refresh registers and reports 1 whatever the device holds.
+    const page = await openForm(stack, 'settings.html');
+    assert.match(await page.textContent('#f-s1rf-hint'), /firmware version is unknown because no bus search has read it/);
+    await page.fill('#f-s1rf', '5');
+    await page.click('#save');
+    const result = await saved(page);
+    assert.ok(result.ok, result.text);
+    assert.match(result.text, /^Sent, but not reported back by the device: Refresh \(not readable: the firmware version is unknown/);
+    assert.deepEqual(writes(page), [{ method: 'POST', path: '/setdata.cgi', body: 's1rf=5' }]);
     await page.close();
   });
 });

@@ -63,4 +63,24 @@ describe('pages', () => {
       }
     });
   }
+  it('at phone width the current page shows in the navigation, and the schedule fits with "Save all" in view', async () => {
+    const viewport = { width: 390, height: 844 };
+    for (const file of kFiles.filter((f) => f !== 'login.html')) {
+      const page = await stack.loggedInPage({ viewport });
+      await page.goto('/' + file);
+      const box = await page.locator('#top .nav a.active').boundingBox();
+      assert.ok(box && box.x >= 0 && box.x + box.width <= viewport.width, file + ': ' + JSON.stringify(box));
+      await page.close();
+    }
+    const page = await stack.loggedInPage({ viewport });
+    await page.goto('/schedule.html#mon');
+    await page.locator('#day-notice .notice.info').waitFor();
+    // Each entry on one line, without sideways scrolling.
+    const wraps = await page.locator('.schedule-day .table-wrap').evaluateAll((w) => w.map((e) => e.scrollWidth - e.clientWidth));
+    assert.deepEqual(wraps, [0, 0]);
+    await page.fill('#plan tr[data-idx="0"] input[name="len"]', '9');
+    const save = await page.locator('#save-all').boundingBox();
+    assert.ok(save.y >= 0 && save.y + save.height <= viewport.height, JSON.stringify(save));
+    await page.close();
+  });
 });

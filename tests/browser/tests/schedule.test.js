@@ -193,4 +193,76 @@ describe('weekly schedule page', () => {
     assert.deepEqual(writes(page), []);
     await page.close();
   });
+  it('Enter in a row saves that row', async () => {
+    const page = await openDay(stack, 'sat');
+    await fillRow(page, 'plan', 5, { status: '1', time: '10:10', len: '2' });
+    await page.press(row('plan', 5) + 'input[name="len"]', 'Enter');
+    const result = await outcome(page);
+    assert.ok(result.ok, result.text);
+    assert.deepEqual(writes(page), ['day=sat&idx=5&tp_status=1&tp_time=10:10&tp_len=2']);
+    await page.close();
+  });
+
+  it('warns of entries out of time order and of equal times', async () => {
+    const page = await openDay(stack, 'sun');  // no entry in use
+    await fillRow(page, 'plan', 6, { status: '1', time: '09:00', len: '1' });
+    await fillRow(page, 'plan', 7, { status: '1', time: '08:00', len: '1' });
+    assert.match(await page.textContent('#order-warning'), /Entry 8 \(08:00\) is earlier than entry 7 \(09:00\) above it\./);
+    await fillRow(page, 'plan', 7, { time: '09:00' });
+    assert.match(await page.textContent('#order-warning'), /Entries 7 and 8 have the same time 09:00\./);
+    await fillRow(page, 'plan', 7, { time: '09:30' });
+    assert.equal(await page.textContent('#order-warning'), '');
+    await page.close();
+  });
+
+  it('the week overview shows the times in use of every day', async () => {
+    const page = await openDay(stack, 'mon');
+    await page.click('#week summary');
+    await page.locator('#week-grid').waitFor();
+    const week = {};
+    for (const d of ['sun', 'mon', 'tue', 'wed', 'thu', 'fri', 'sat']) week[d] = (await stack.endpoint('/get_sched_data.cgi&' + d)).json;
+    const columns = await page.locator('#week-grid').evaluate((t) => [...t.tHead.rows[0].cells].map((_, i) =>
+      [...t.tBodies[0].rows].map((r) => r.cells[i].textContent).filter((x) => x !== '')));
+    const expected = Object.values(week).map((d) => {
+      const times = d.plan.filter((e) => e.status !== 0).map((e) => (e.time === '00:60' ? '(no time)' : e.time));
+      return times.length ? times : ['—'];
+    });
+    assert.deepEqual(columns, expected);
+    assert.deepEqual(writes(page), []);
+    await page.close();
+  });
+
+  // Last in this file: it overwrites Tuesday and Wednesday.
+  it('copies a day to the chosen days, writing only the entries that differ, and reads them back', async () => {
+    assert.equal((await stack.post('/set_sched_data.cgi', 'day=mon&idx=3&tp_status=1&tp_time=09:15&tp_len=6')).status, 200);
+    const read = async (d) => (await stack.endpoint('/get_sched_data.cgi&' + d)).json;
+    const mon = await read('mon');
+    const differing = (d) => Number(d.ena !== mon.ena) +
+      d.plan.filter((e, i) => JSON.stringify(e) !== JSON.stringify(mon.plan[i])).length +
+      d.cfg.filter((e, i) => JSON.stringify(e) !== JSON.stringify(mon.cfg[i])).length;
+    const expected = { tue: differing(await read('tue')), wed: differing(await read('wed')) };
+    assert.ok(expected.tue > 0 && expected.wed > 0);
+
+    const page = await openDay(stack, 'mon');
+    await page.click('#copy-day');
+    await page.click('#copy-weekdays');
+    const checked = await page.locator('#copy-dialog input:checked').evaluateAll((i) => i.map((e) => e.value));
+    assert.deepEqual(checked, ['tue', 'wed', 'thu', 'fri']);
+    await page.uncheck('#copy-thu');
+    await page.uncheck('#copy-fri');
+    await page.click('#copy-ok');
+    const result = await outcome(page);
+    assert.ok(result.ok, result.text);
+    assert.equal(result.text, 'Copied Monday. Tuesday: ' + expected.tue + ' written, read back. Wednesday: ' +
+      expected.wed + ' written, read back.');
+    const sent = writes(page);
+    assert.equal(sent.filter((b) => b.startsWith('day=tue&')).length, expected.tue);
+    assert.equal(sent.filter((b) => b.startsWith('day=wed&')).length, expected.wed);
+    assert.equal(sent.length, expected.tue + expected.wed);
+    // Each target was read before and after its writes.
+    const reads = page.bodies.filter((b) => b.method === 'GET').map((b) => b.path);
+    assert.deepEqual(reads.slice(1), ['tue', 'tue', 'wed', 'wed'].map((d) => '/get_sched_data.cgi&' + d));
+    for (const d of ['tue', 'wed']) assert.deepEqual(await read(d), mon, d);
+    await page.close();
+  });
 });

@@ -117,7 +117,8 @@ describe('time page', () => {
     ['time', '25:00:00', 'The hour runs from 00 to 23.'],
     ['time', '12:60:00', 'The minute runs from 00 to 59.'],
     ['time', '07:30', 'Use the layout HH:MM:SS.'],
-    ['tz', '40000', 'Allowed: -32768 to 32767.'],
+    ['tz', '15', 'Allowed: -12 to 14.'],
+    ['tz', '-13', 'Allowed: -12 to 14.'],
     ['tz', '+1h', 'Whole numbers only.'],
   ];
   for (const [field, value, error] of kBad) {

@@ -1,6 +1,8 @@
 // A stopped simulator: the configurator cannot open the port and answers
 // with empty bodies. Every page says that the device is not reachable and
 // shows no values; after the device is back, "Try again" reads it again.
+// A silent simulator: the pages say that the device does not answer, keep
+// what was typed, and recover by themselves.
 'use strict';
 
 const { describe, it, before, after } = require('node:test');
@@ -69,25 +71,61 @@ describe('device not reachable', () => {
     });
   }
 
-  it('a form saved while the device is gone says so and keeps nothing stale', async () => {
+  // The port opens but nothing answers (A/B swapped, wrong baud rate): the
+  // replies carry the last values read, and only their X-Device-Status says
+  // that no reading took place.
+  it('a silent device: the home page says the device does not answer, and recovers by itself', async () => {
+    const page = await stack.newPage();
+    await page.goto('/');
+    await page.locator('#sensor1-value[data-text]').waitFor();
+    await stack.stopSim();
+    await stack.startSim(['--fault', 'silent']);
+    const notice = page.locator('#notice .notice.error');
+    await notice.waitFor({ timeout: 30000 });
+    assert.equal(await notice.locator('.text').innerText(),
+      'The device does not answer: the port opened but no reply came from the device. Check the A/B wires, ' +
+      'the baud rate and parity, and the device address. (Failed block: SET_10060_10078.)');
+    assert.equal(await page.textContent('#clock-time'), '—');
+    assert.equal(await page.textContent('#sensor1-value'), '—');
+    assert.match(await page.getAttribute('#pulse', 'class'), /\boff\b/);
+
+    await stack.stopSim();
+    await stack.startSim();
+    await page.locator('#sensor1-value[data-text]').waitFor({ timeout: 30000 });
+    await eventually(async () => assert.equal(await page.locator('#notice .notice').count(), 0));
+    await page.close();
+  });
+
+  it('a save the device does not answer keeps what was typed, and Retry saves it once the device is back', async () => {
     const page = await stack.loggedInPage();
     await page.goto('/display.html');
     await page.locator('#form-status .notice.info').waitFor();
+    const date = await page.inputValue('#f-dtpe');
     await stack.stopSim();
+    await stack.startSim(['--fault', 'silent']);
     try {
       await page.fill('#f-tmpe', '4');
       await page.click('#save');
       const notice = page.locator('#form-status .notice.error');
-      await notice.waitFor();
-      assert.match(await notice.innerText(), /^Not saved: Time\. Device not reachable/);
-      assert.equal(await page.inputValue('#f-dtpe'), '');
+      await notice.waitFor({ timeout: 30000 });
+      assert.match(await notice.innerText(), /^Not saved: Time\. The device does not answer: the port opened but no reply/);
+      assert.match(await notice.innerText(), /The values shown were last read at \d{2}:\d{2}:\d{2}\./);
+      assert.equal(await page.inputValue('#f-tmpe'), '4');
+      assert.equal(await page.textContent('#f-tmpe-state'), 'Not saved');
+      assert.equal(await page.inputValue('#f-dtpe'), date);  // on show, greyed out and locked
       assert.ok(await page.isDisabled('#f-dtpe'));
     } finally {
+      await stack.stopSim();
       await stack.startSim();
     }
-    await page.click('#form-status button');
-    await page.locator('#form-status .notice.info', { hasText: 'Read from the device' }).waitFor();
-    assert.notEqual(await page.inputValue('#f-dtpe'), '');
+    // The form reads again by itself and unlocks, still holding the 4.
+    const back = page.locator('#form-status .notice.info', { hasText: 'Not saved yet: Time.' });
+    await back.waitFor({ timeout: 30000 });
+    assert.ok(!(await page.isDisabled('#f-dtpe')));
+    assert.equal(await page.inputValue('#f-tmpe'), '4');
+    await back.locator('button', { hasText: 'Retry save' }).click();
+    await page.locator('#form-status .notice.ok', { hasText: 'Saved and read back: Time.' }).waitFor();
+    assert.equal((await stack.endpoint('/get_display_data.cgi')).json.tmpe, 4);
     await page.close();
   });
 });

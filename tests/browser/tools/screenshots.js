@@ -1,7 +1,9 @@
 #!/usr/bin/env node
-// Screenshots of three pages for the README: Home, Time and the weekly
+// Screenshots of the pages for the README: Home, Time and the weekly
 // schedule (Monday), taken from a real ktr-cli serve with ktr-sim, as
-// docs/page-home.png, docs/page-time.png and docs/page-schedule.png.
+// docs/page-home.png, docs/page-time.png and docs/page-schedule.png; the
+// schedule's "Copy this day to" dialog (docs/page-copy-day.png); and Home
+// while the device is silent (ktr-sim --fault silent, docs/page-home-silent.png).
 //
 //   KTR_SIM=... KTR_CLI=... WEB_ROOT=... node tests/browser/tools/screenshots.js DOCS_DIR
 // (scripts/page-screenshots sets all of this up.)
@@ -30,6 +32,25 @@ async function main() {
       await page.close();
       console.log('wrote ' + path.join(out, shot.file));
     }
+
+    const copy = await stack.loggedInPage({ viewport: { width: 1200, height: 860 } });
+    await copy.goto('/schedule.html#mon');
+    await copy.locator('#day-notice .notice.info').waitFor();
+    await copy.click('#copy-day');
+    await copy.click('#copy-weekdays');
+    await copy.screenshot({ path: path.join(out, 'page-copy-day.png') });
+    await copy.close();
+    console.log('wrote ' + path.join(out, 'page-copy-day.png'));
+
+    const home = await stack.newPage({ viewport: { width: 1200, height: 860 } });
+    await home.goto('/index.html');
+    await home.locator('#sensor1-value[data-text]').waitFor();
+    await stack.stopSim();
+    await stack.startSim(['--fault', 'silent']);
+    await home.locator('#notice .notice.error').waitFor({ timeout: 30000 });
+    await home.screenshot({ path: path.join(out, 'page-home-silent.png') });
+    await home.close();
+    console.log('wrote ' + path.join(out, 'page-home-silent.png'));
   } finally {
     await stack.stop();
   }
