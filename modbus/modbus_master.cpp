@@ -333,6 +333,7 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
       lastReceived_ = Clock::now();
     }
   }
+  port.TraceReceived(lineBuffer_.data(), size);
 
   if (settings.echo == EchoMode::Auto) {
     // An echoing line returns every request, answered or not; a line that

@@ -118,6 +118,9 @@ class SerialPort {
 
   // Frames sent and bytes received go to `sink` as well (empty: none).
   void SetTrace(TraceSink sink) { trace_ = std::move(sink); }
+  // ReadAvailable leaves the trace to its caller, which reads a reply in
+  // pieces and traces it whole: everything one reply wait received.
+  void TraceReceived(const std::uint8_t* data, std::size_t length) const { Trace(false, data, length); }
 
   // How far the line-error counters moved since the last Write; empty when
   // the driver keeps no counters (a pseudo-terminal) or no Write was done.

@@ -210,11 +210,23 @@ bool FaultBus::WaitQuiet(int device, std::chrono::milliseconds quiet,
 }
 
 void FaultBus::ForwardRequest(const std::uint8_t* data, std::size_t length) {
+  // The request is on record before the action runs: an action that hangs
+  // the line up lets the configurator answer at once, and the test may ask
+  // for the requests before this thread gets on.
+  std::function<void()> action;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    action.swap(beforeNextRequest_);
+    if (route_ >= 0 && route_ < static_cast<int>(devices_.size())) {
+      Device& d = devices_[static_cast<std::size_t>(route_)];
+      if (d.fd >= 0) d.received.insert(d.received.end(), data, data + length);
+    }
+  }
+  if (action) action();
   std::lock_guard<std::mutex> lock(mutex_);
   if (route_ < 0 || route_ >= static_cast<int>(devices_.size())) return;
   Device& d = devices_[static_cast<std::size_t>(route_)];
   if (d.fd < 0) return;  // the device is gone: the request meets silence
-  d.received.insert(d.received.end(), data, data + length);
   WriteSome(d.fd, data, length);
 }
 
@@ -264,12 +276,6 @@ void FaultBus::Run() {
         if (lineMaster_ < 0) continue;
         const ssize_t n = read(lineMaster_, buffer, sizeof buffer);
         if (n <= 0) continue;
-        std::function<void()> action;
-        {
-          std::lock_guard<std::mutex> lock(mutex_);
-          action.swap(beforeNextRequest_);
-        }
-        if (action) action();
         ForwardRequest(buffer, static_cast<std::size_t>(n));
         continue;
       }
