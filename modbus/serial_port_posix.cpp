@@ -214,7 +214,6 @@ bool SerialPort::Read(std::uint8_t* dest, std::size_t length, std::size_t* recei
   }
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
   std::size_t got = 0;
-  int emptyAfterReadable = 0;
   struct TraceRead {
     const SerialPort& port;
     const std::uint8_t* data;
@@ -222,44 +221,16 @@ bool SerialPort::Read(std::uint8_t* dest, std::size_t length, std::size_t* recei
     ~TraceRead() { port.Trace(false, data, got); }
   } traceRead{*this, dest, got};
   while (got < length) {
-    // Wait first: right after a request nothing has arrived yet, so a read
-    // before the poll would only cost a system call.
-    const int left = MillisecondsLeft(deadline);
-    pollfd p{Fd(handle_), POLLIN, 0};
-    const int r = ::poll(&p, 1, left);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      SetError(SerialErrorKind::Other, "poll");
-      return false;
-    }
-    if (r == 0) {
-      if (left > 0) continue;  // woken early: wait for the rest of the time
+    std::size_t n = 0;
+    if (!ReadAvailable(dest + got, length - got, &n, deadline)) return false;
+    if (n == 0) {  // the deadline has passed
       errno = ETIMEDOUT;
       SetError(SerialErrorKind::Timeout, "read");
       return true;
     }
-    const ssize_t n = ::read(Fd(handle_), dest + got, length - got);
-    if (n > 0) {
-      got += static_cast<std::size_t>(n);
-      *received = got;
-      emptyAfterReadable = 0;
-      if (complete != nullptr && got < length && complete(dest, got)) break;
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) {
-      // EIO: the other end is gone (a pty whose master closed, a USB adapter
-      // pulled out).
-      SetError(SerialErrorKind::Disconnected, "read");
-      return false;
-    }
-    // Readable but nothing read. In raw mode with VMIN = VTIME = 0 a read of
-    // a hung-up tty returns 0 and poll keeps reporting it readable (with
-    // POLLHUP); waiting on would only spin until the deadline.
-    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 || ++emptyAfterReadable >= 3) {
-      errno = EIO;
-      SetError(SerialErrorKind::Disconnected, "read");
-      return false;
-    }
+    got += n;
+    *received = got;
+    if (complete != nullptr && got < length && complete(dest, got)) break;
   }
   return true;
 }
@@ -274,6 +245,8 @@ bool SerialPort::ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::si
   }
   int emptyAfterReadable = 0;
   for (;;) {
+    // Wait first: right after a request nothing has arrived yet, so a read
+    // before the poll would only cost a system call.
     const int left = MillisecondsLeft(deadline);
     pollfd p{Fd(handle_), POLLIN, 0};
     const int r = ::poll(&p, 1, left);
@@ -292,10 +265,14 @@ bool SerialPort::ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::si
       return true;
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      // EIO: the other end is gone (a pty whose master closed, a USB adapter
+      // pulled out).
       SetError(SerialErrorKind::Disconnected, "read");
       return false;
     }
-    // Readable with nothing to read: a hung-up tty (see Read).
+    // Readable but nothing read. In raw mode with VMIN = VTIME = 0 a read of
+    // a hung-up tty returns 0 and poll keeps reporting it readable (with
+    // POLLHUP); waiting on would only spin until the deadline.
     if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 || ++emptyAfterReadable >= 3) {
       errno = EIO;
       SetError(SerialErrorKind::Disconnected, "read");
