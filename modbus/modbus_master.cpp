@@ -245,15 +245,17 @@ void TModbus::ClearBuffers() {
 // (the seven weekday blocks, the single settings registers). So after a
 // request to this device went unanswered, the next request to it first waits
 // until the line has been quiet for one time-out, dropping what arrives. The
-// wait is needed only within one time-out of the failure; requests to other
-// addresses (the device search) never wait.
+// wait is needed only while such a reply may still be on its way: within two
+// time-outs of the failure (one is not enough when the master itself is slow
+// to send the next request, on a loaded machine, and the late reply is slow
+// too). Requests to other addresses (the device search) never wait.
 void TModbus::DropLateReply() {
   const bool pending = lateReplyPossible_ && lateReplyAddress_ == settings.slaveAddress;
   lateReplyPossible_ = false;
   if (!pending) return;
   const auto timeout = std::chrono::milliseconds(std::max<std::int32_t>(settings.timeoutMs, 0));
   const auto now = std::chrono::steady_clock::now();
-  if (now - lateReplyFailedAt_ >= timeout) return;
+  if (now - lateReplyFailedAt_ >= 2 * timeout) return;
   // A line that never falls quiet (a babbling device) is given up on after a
   // few time-outs; DiscardInput then drops what has come.
   const auto giveUp = now + 4 * timeout;

@@ -20,6 +20,7 @@ struct Case {
   const char* name;
   std::function<void(modbus_t*)> libmodbusRequest;
   std::function<std::size_t(std::uint8_t*)> ours;
+  friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 };
 
 class AgainstLibmodbus : public ::testing::TestWithParam<Case> {};

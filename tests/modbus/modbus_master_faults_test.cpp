@@ -22,6 +22,7 @@ constexpr std::uint16_t kUntouched = 0xBEEF;
 struct ExceptionCase {
   std::uint8_t code;
   std::int32_t expected;
+  friend void PrintTo(const ExceptionCase& c, std::ostream* os) { *os << "code " << int{c.code}; }
 };
 
 class ExceptionReplies : public ::testing::TestWithParam<ExceptionCase> {};
@@ -181,6 +182,7 @@ struct LateCase {
   // keeps 90 ms clear of the deadline.
   int lateByMs;
   bool firstIsWrite;  // the late reply is a write echo, else a 1-register read reply
+  friend void PrintTo(const LateCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class LateReplies : public ::testing::TestWithParam<LateCase> {};

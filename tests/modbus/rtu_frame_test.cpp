@@ -45,6 +45,7 @@ struct FrameCase {
   const char* name;
   std::function<std::size_t(std::uint8_t*)> build;
   const char* hex;
+  friend void PrintTo(const FrameCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class RequestFrames : public ::testing::TestWithParam<FrameCase> {};
@@ -183,7 +184,9 @@ TEST_P(ScanReplyTest, FindsTheReplyOrNot) {
   const rtu::ReplyRule rule{request.data(), request.size(), c.write ? 8U : 7U, c.echo};
   const rtu::ReplyScan scan = rtu::ScanReply(rule, c.line.data(), c.line.size(), c.final);
   EXPECT_EQ(static_cast<int>(scan.verdict), static_cast<int>(c.verdict));
-  if (c.verdict == ReplyVerdict::kReply) EXPECT_EQ(scan.start, c.start);
+  if (c.verdict == ReplyVerdict::kReply) {
+    EXPECT_EQ(scan.start, c.start);
+  }
   EXPECT_EQ(scan.echoSeen, c.echoSeen);
 }
 

@@ -59,6 +59,9 @@ struct LineCase {
   std::int32_t baud;
   std::uint8_t data, stop, parity;
   int expected;
+  friend void PrintTo(const LineCase& c, std::ostream* os) {
+    *os << c.baud << " " << int{c.data} << " data, stop " << int{c.stop} << ", parity " << int{c.parity};
+  }
 };
 
 class LineSettingsOnOpen : public ::testing::TestWithParam<LineCase> {};

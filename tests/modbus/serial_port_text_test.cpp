@@ -52,6 +52,7 @@ struct DetailCase {
   SerialErrorKind kind;
   const char* message;
   const char* detail;
+  friend void PrintTo(const DetailCase& c, std::ostream* os) { *os << c.message; }
 };
 
 class OpenFailureDetailTest : public ::testing::TestWithParam<DetailCase> {};
@@ -85,6 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct CountsCase {
   LineErrorCounts moved;
   const char* text;
+  friend void PrintTo(const CountsCase& c, std::ostream* os) { *os << c.text; }
 };
 
 class LineErrorsTextTest : public ::testing::TestWithParam<CountsCase> {};

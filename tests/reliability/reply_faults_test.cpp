@@ -171,12 +171,12 @@ TEST_P(ReplyFaults, EveryEndpointAnswersFromTheImageAndTheLineRecovers) {
 // same length (every weekday is 76 registers). The schedule page asks for
 // the days one after the other, so otherwise Monday would show Sunday's plan.
 TEST_F(BusTest, ALateReplyIsNeverTakenForTheNextOne) {
-  // The reply comes 60 ms after the 200 ms time-out: the next day's request
-  // either waits it out on a quiet line, or (when the configurator is slower
-  // than that to send it) finds it already queued and drops it. A reply much
-  // later than a time-out after the failure is not this test's case: under a
-  // loaded machine a 150 ms late reply could pass both checks unseen.
-  bus_.Route(AddSim({"--fault", "slow=260"}));
+  // A weekday block's reply deadline is the 200 ms time-out plus its wire
+  // time at 19200 baud (165 characters, 95 ms). The reply comes 400 ms after
+  // the request, about 105 ms after the configurator gave up on it: well
+  // after the deadline, and well within the two time-outs in which the next
+  // request to the device waits for a quiet line.
+  bus_.Route(AddSim({"--fault", "slow=400"}));
   StartConfigurator();
   const auto reads = ReadEndpoints();
   // Before any good read the image holds zeros.
