@@ -58,6 +58,10 @@ struct Harness {
     s.portName = pty.slavePath();
     s.slaveAddress = kSlave;
     s.timeoutMs = 0;
+    // Nothing answers on this pty and it does not echo: the line is known,
+    // so no read goes ahead of the first write to learn the echo, and the
+    // frames on the wire are exactly the asked writes.
+    s.echo = ktr::EchoMode::Off;
     device.SetSettings(s);
   }
 };
