@@ -6,7 +6,8 @@
 // of the real program. scripts/test-windows sets the prefix up and runs this
 // with:
 //   WINEPREFIX        the prefix (its wineserver already running)
-//   KTR_WINE          the Wine loader, /usr/lib/wine/wine64
+//   KTR_WINE          what starts a Windows program (scripts/test-windows:
+//                     tests/windows/wine-fixed-layout)
 //   KTR_WINDOWS_CLI   the cross-built ktr-cli.exe
 //   KTR_WINE_COM5     the link that COM5 names in the prefix
 //
