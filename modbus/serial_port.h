@@ -141,6 +141,15 @@ class SerialPort {
   void Trace(bool sent, const std::uint8_t* data, std::size_t length) const {
     if (trace_ && length > 0) trace_(sent, data, length);
   }
+  // Traces the bytes moved so far when the operation returns, on every way
+  // out (a write or read cut short traces what did get through).
+  struct TraceOnReturn {
+    const SerialPort& port;
+    bool sent;
+    const std::uint8_t* data;
+    const std::size_t& moved;
+    ~TraceOnReturn() { port.Trace(sent, data, moved); }
+  };
 
   std::intptr_t handle_ = kInvalidHandle;
   std::int32_t timeoutMs_ = 1000;

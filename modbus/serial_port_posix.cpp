@@ -171,12 +171,7 @@ bool SerialPort::Write(const std::uint8_t* data, std::size_t length) {
   if (ReadLineErrors(&counts)) countsAtWrite_ = counts;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
   std::size_t done = 0;
-  struct TraceWritten {
-    const SerialPort& port;
-    const std::uint8_t* data;
-    const std::size_t& done;
-    ~TraceWritten() { port.Trace(true, data, done); }
-  } traceWritten{*this, data, done};
+  const TraceOnReturn trace{*this, true, data, done};
   while (done < length) {
     const ssize_t n = ::write(Fd(handle_), data + done, length - done);
     if (n > 0) {
@@ -214,12 +209,7 @@ bool SerialPort::Read(std::uint8_t* dest, std::size_t length, std::size_t* recei
   }
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
   std::size_t got = 0;
-  struct TraceRead {
-    const SerialPort& port;
-    const std::uint8_t* data;
-    const std::size_t& got;
-    ~TraceRead() { port.Trace(false, data, got); }
-  } traceRead{*this, dest, got};
+  const TraceOnReturn trace{*this, false, dest, got};
   while (got < length) {
     std::size_t n = 0;
     if (!ReadAvailable(dest + got, length - got, &n, deadline)) return false;
