@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "port_address.h"
+
 namespace ktr::app {
 namespace {
 
@@ -50,7 +52,9 @@ SerialSettings ApplyChoice(SerialSettings settings, const LineChoice& choice) {
   settings.stopBits = static_cast<std::uint8_t>(Position(choice.stop, kStopItems.size(), defaults.stop));
   settings.dataBits = static_cast<std::uint8_t>(IntegerOf(ItemAt(kDataItems, choice.data, defaults.data)));
   settings.rs485 = choice.rs485;
-  settings.transport = 0;
+  // The dialog is the serial line's: the transport stays the one the port
+  // name gives (0 for a serial port, a TCP transport for a gateway address).
+  settings.transport = ParsePortAddress(settings.portName).transport;
   return settings;
 }
 

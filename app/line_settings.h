@@ -38,8 +38,8 @@ struct LineChoice {
 LineChoice ChoiceFromSettings(const SerialSettings& settings);
 
 // The record with the four line fields and the RS-485 choice taken from the
-// dialog, and the transport set to the serial line; every other field is
-// kept.
+// dialog, and the transport that the port name gives (the serial line for a
+// serial port); every other field is kept.
 SerialSettings ApplyChoice(SerialSettings settings, const LineChoice& choice);
 
 // The label text: baud, parity, data bits and stop bits as the lists show

@@ -25,7 +25,7 @@ class TSerialSet : public QDialog {
   // Sets the four lists and the RS-485 box from `settings` and `label` to
   // SettingsLabelText.
   void LoadFromSettings(const SerialSettings& settings, QLabel* label);
-  // Writes the four line fields, rs485 (and transport 0) of `settings` from
+  // Writes the four line fields, rs485 (and the port name's transport) of `settings` from
   // the dialog, and `label`'s text.
   void ApplyToSettings(SerialSettings& settings, QLabel* label) const;
   // The lists' texts: baud, parity, data bits, stop bits joined by ",".

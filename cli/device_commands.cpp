@@ -110,7 +110,7 @@ int RunServe(const ServeArgs& a) {
     if (!device.SearchDevice(a.line.port, {})) return 1;
   } else {
     SerialSettings s = device.Settings();
-    s.portName = a.line.port;
+    SetPortName(s, a.line.port);
     s.slaveAddress = static_cast<std::uint8_t>(a.address);
     device.SetSettings(s);
   }

@@ -62,11 +62,17 @@ void PrintDriverState(const DriverState& s) {
 
 int RunDiag(const DiagArgs& a) {
   Row("port:", a.line.port);
-  PrintSystemView(DescribePort(a.line.port, a.folders.ports, a.folders.byId, a.folders.proc));
+  SerialSettings settings = ToSerialSettings(a.line);
+  const bool tcp = IsTcpTransport(settings.transport);
+  if (tcp) {
+    Row("gateway:", std::string(settings.transport == kTransportModbusTcp ? "Modbus TCP" : "RTU over TCP") +
+                        " at " + settings.host + ", port " + std::to_string(settings.tcpPort));
+  } else {
+    PrintSystemView(DescribePort(a.line.port, a.folders.ports, a.folders.byId, a.folders.proc));
+  }
 
   TModbus master;
   AttachTrace(master);
-  SerialSettings settings = ToSerialSettings(a.line);
   settings.slaveAddress = static_cast<std::uint8_t>(a.address != 0 ? a.address : kFirstAddress);
   if (a.address == 0) settings.timeoutMs = kScanTimeoutMs;
   LineSettings shown;
@@ -77,8 +83,12 @@ int RunDiag(const DiagArgs& a) {
     Row("open:", "failed: " + OpenFailureDetail(master.LastOpenFailure()));
     return 1;
   }
-  Row("open:", "ok, " + std::to_string(settings.baudRate) + " " + LineCode(shown));
-  PrintDriverState(master.PortDriverState());
+  if (tcp) {
+    Row("open:", "ok, connected");
+  } else {
+    Row("open:", "ok, " + std::to_string(settings.baudRate) + " " + LineCode(shown));
+    PrintDriverState(master.PortDriverState());
+  }
 
   const int first = a.address != 0 ? a.address : kFirstAddress;
   const int last = a.address != 0 ? a.address : kLastAddress;
@@ -114,7 +124,9 @@ int RunDiag(const DiagArgs& a) {
   if (answered == 0 && first != last) {
     Row("answers:", "none: check the baud rate and parity, the A/B wiring, and that the device has power");
   }
-  if (!counted) {
+  if (tcp) {
+    // A gateway keeps its line's error counts to itself.
+  } else if (!counted) {
     Row("line errors:", "not counted by this driver");
   } else {
     const std::string text = LineErrorsText(errors);

@@ -1,11 +1,22 @@
 #include "line_options.h"
 
+#include "port_address.h"
+
 namespace ktr::cli {
 
 void AddLineOptions(CLI::App& command, LineOptions& o, bool needAddress) {
   command
-      .add_option("--port", o.port, "Serial port (e.g. ttyUSB0, /dev/ttyUSB0 or COM3; ktr-cli ports lists them)")
-      ->required();
+      .add_option("--port", o.port,
+                  "Serial port (e.g. ttyUSB0, /dev/ttyUSB0 or COM3; ktr-cli ports lists them), or a gateway:\n"
+                  "tcp://HOST[:PORT] (Modbus TCP, port 502 by default) or rtu+tcp://HOST:PORT (RTU frames\n"
+                  "over TCP)")
+      ->required()
+      ->check(CLI::Validator(
+          [](std::string& name) {
+            // A malformed address is refused here, before anything is sent.
+            return ParsePortAddress(name).error;
+          },
+          "PORT", "port name"));
   if (needAddress) {
     command.add_option("--address", o.address, "Modbus device address")
         ->capture_default_str()
@@ -35,8 +46,7 @@ void AddLineOptions(CLI::App& command, LineOptions& o, bool needAddress) {
 
 SerialSettings ToSerialSettings(const LineOptions& o) {
   SerialSettings s;
-  s.transport = 0;
-  s.portName = o.port;
+  SetPortName(s, o.port);  // checked when parsing
   s.baudRate = o.baud;
   s.parity = static_cast<std::uint8_t>(o.parity == "none" ? 0 : o.parity == "odd" ? 1 : 2);
   s.stopBits = static_cast<std::uint8_t>(o.stop == "1" ? 0 : o.stop == "1.5" ? 1 : 2);

@@ -8,6 +8,7 @@
 #include "access_cycle.h"
 #include "json_reply.h"
 #include "ktr_device.h"
+#include "port_address.h"
 
 namespace ktr {
 namespace {
@@ -79,7 +80,7 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
   ReplaceAddressList({});
   gauge(0);
   editSettings([&](SerialSettings& s) {
-    s.portName = portName;
+    SetPortName(s, portName);  // a bad address fails each open with its reason
     s.timeoutMs = kScanTimeoutMs;
   });
 
@@ -96,6 +97,10 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
       if (modbus_.OpenPort(Settings()) != 0) {
         Log("Error open port !!!");
         AccessCycle::LogOpenFailure(*this);
+        // A malformed address or a host name that does not resolve fails
+        // every address alike: once is enough.
+        const SerialErrorKind why = modbus_.LastOpenFailure().kind;
+        if (why == SerialErrorKind::BadAddress || why == SerialErrorKind::NoHost) break;
         continue;
       }
       PortCloser closer(modbus_);

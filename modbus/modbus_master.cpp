@@ -8,6 +8,7 @@
 #include <pthread.h>
 #endif
 
+#include "port_address.h"
 #include "word_wait.h"
 
 namespace ktr {
@@ -80,6 +81,7 @@ TModbus::~TModbus() {
   command.Store(0);
   worker_.join();
   port.Close();
+  tcp_.Close();
 }
 
 void TModbus::Execute() {
@@ -215,6 +217,28 @@ std::string TModbus::LastOpenError() const { return lastOpenError_; }
 // --- worker side -----------------------------------------------------------
 
 std::int32_t TModbus::OpenSerial() {
+  // The port name decides the transport: the record's transport, host and
+  // tcpPort are filled from it here, whoever set the name.
+  const std::string nameError = SetPortName(settings, settings.portName);
+  // Either link may still be open from an earlier open; both close.
+  port.Close();
+  tcp_.Close();
+  if (!nameError.empty()) {
+    lastOpenFailure_ = {SerialErrorKind::BadAddress, 0, nameError};
+    lastOpenError_ = nameError;
+    link_ = &port;
+    return SerialPort::kCannotOpen;
+  }
+  if (IsTcpTransport(settings.transport)) {
+    link_ = &tcp_;
+    const auto framing =
+        settings.transport == kTransportModbusTcp ? TcpLink::Framing::kModbusTcp : TcpLink::Framing::kRtu;
+    const int r = tcp_.Open(settings.host, settings.tcpPort, framing, settings.timeoutMs);
+    lastOpenFailure_ = r == TcpLink::kOk ? SerialError{} : tcp_.LastError();
+    lastOpenError_ = lastOpenFailure_.message;
+    return r;
+  }
+  link_ = &port;
   LineSettings line;
   line.baudRate = settings.baudRate;
   line.dataBits = settings.dataBits;
@@ -230,7 +254,7 @@ std::int32_t TModbus::OpenSerial() {
 }
 
 std::int32_t TModbus::CloseSerial() {
-  port.Close();
+  link_->Close();
   return 0;
 }
 
@@ -261,8 +285,8 @@ void TModbus::DropLateReply() {
   const auto giveUp = now + 4 * timeout;
   std::size_t received = 0;
   do {
-    port.Read(rxBuffer.data(), rxBuffer.size(), &received,
-              [](const std::uint8_t*, std::size_t) { return true; });
+    if (!link_->ReadAvailable(rxBuffer.data(), rxBuffer.size(), &received, Clock::now() + timeout)) break;
+    link_->TraceReceived(rxBuffer.data(), received);
   } while (received > 0 && std::chrono::steady_clock::now() < giveUp);
   rxBuffer.fill(0);
 }
@@ -281,7 +305,7 @@ void TModbus::WaitForQuietLine() {
   for (;;) {
     std::size_t n = 0;
     const auto now = Clock::now();
-    if (port.ReadAvailable(lineBuffer_.data(), lineBuffer_.size(), &n, now) && n > 0) {
+    if (link_->ReadAvailable(lineBuffer_.data(), lineBuffer_.size(), &n, now) && n > 0) {
       lastReceived_ = now;
       if (now < giveUp) continue;
     }
@@ -292,13 +316,20 @@ void TModbus::WaitForQuietLine() {
 }
 
 std::int32_t TModbus::SendFrame(std::size_t length, std::size_t expected) {
-  if (!port.IsOpen()) return -3;
-  DropLateReply();
-  WaitForQuietLine();
+  if (!link_->IsOpen()) return -3;
+  // RTU over TCP keeps both waits: a transparent gateway puts our bytes on
+  // its line as they come and passes the line's bytes on as they come, so
+  // the silence between frames that the devices need must come from here,
+  // as on a local line (the line settings stand for the gateway's line),
+  // and a late reply reaches us like on a local line.
+  if (LineTiming()) {
+    DropLateReply();
+    WaitForQuietLine();
+  }
   // Whatever is still queued (the surplus of an over-long reply, a reply that
   // came after its time-out) would otherwise be read as the start of the next
   // reply.
-  port.DiscardInput();
+  link_->DiscardInput();
   txLength_ = length;
   // The time-out is the device's: the request and the reply also take their
   // time on the wire, which at 1200 baud is longer than the time-outs.
@@ -307,13 +338,13 @@ std::int32_t TModbus::SendFrame(std::size_t length, std::size_t expected) {
       static_cast<std::int64_t>(length + expected));
   replyDeadline_ =
       Clock::now() + std::chrono::milliseconds(std::max<std::int32_t>(settings.timeoutMs, 0)) + wire;
-  return port.Write(txBuffer.data(), length) ? 0 : -1;
+  return link_->Write(txBuffer.data(), length) ? 0 : -1;
 }
 
 // Reads what the line delivers until the scan finds the reply (or an
 // exception, or a full reply with a bad CRC), or the deadline has passed.
 std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
-  if (!port.IsOpen()) return -3;
+  if (!link_->IsOpen()) return -3;
   const rtu::ReplyRule rule{txBuffer.data(), txLength_, expected, echo};
   std::size_t size = 0;
   bool readFailed = false;
@@ -323,7 +354,7 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
     scan = rtu::ScanReply(rule, lineBuffer_.data(), size, final);
     if (scan.verdict != rtu::ReplyVerdict::kWaiting) break;
     std::size_t n = 0;
-    if (!port.ReadAvailable(lineBuffer_.data() + size, lineBuffer_.size() - size, &n, replyDeadline_)) {
+    if (!link_->ReadAvailable(lineBuffer_.data() + size, lineBuffer_.size() - size, &n, replyDeadline_)) {
       // The port failed (an adapter pulled out): what came is all there is.
       // Judged like a reply cut off by the deadline, as before: -4.
       readFailed = true;
@@ -335,9 +366,9 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
       lastReceived_ = Clock::now();
     }
   }
-  port.TraceReceived(lineBuffer_.data(), size);
+  link_->TraceReceived(lineBuffer_.data(), size);
 
-  if (settings.echo == EchoMode::Auto) {
+  if (settings.echo == EchoMode::Auto && SerialLine()) {
     // An echoing line returns every request, answered or not; a line that
     // gave nothing at all, or a reply with no copy before it, does not echo.
     Echo& lineEcho = LineEcho();
@@ -365,7 +396,10 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
   // No reply in time. Noise on the line is a bad reply rather than none;
   // the echo, other devices' frames or a cut reply are not.
   if (readFailed) {
-    noReplyFailure_ = RequestFailure::Port;
+    // A Modbus TCP frame whose header breaks the framing is a bad reply;
+    // a connection that failed or closed is the port's failure.
+    noReplyFailure_ = link_->LastError().kind == SerialErrorKind::Protocol ? RequestFailure::BadReply
+                                                                            : RequestFailure::Port;
   } else if (scan.verdict == rtu::ReplyVerdict::kNoise || scan.skipped > 0) {
     noReplyFailure_ = RequestFailure::BadReply;
   }
@@ -383,6 +417,9 @@ rtu::EchoRule TModbus::EchoRuleFor(std::uint8_t function) {
   // to do. The reply of a write 5 or 6 is its request byte for byte: on a
   // line that echoes, the first copy is the echo and proves nothing.
   const bool single = IsSingleWrite(function);
+  // A gateway never returns the request: the line's echo stays on its side
+  // (a gateway that passed it on could not be told from a device anyway).
+  if (!SerialLine()) return rtu::EchoRule::kNone;
   switch (settings.echo) {
     case EchoMode::Off:
       return rtu::EchoRule::kNone;
@@ -400,7 +437,7 @@ rtu::EchoRule TModbus::EchoRuleFor(std::uint8_t function) {
 // silence, shows whether the line echoes, which the write's reply cannot.
 // Its result is of no further use.
 void TModbus::LearnEchoBeforeWrite(std::uint8_t readFunction) {
-  if (settings.echo != EchoMode::Auto || LineEcho() != Echo::Unknown) return;
+  if (settings.echo != EchoMode::Auto || !SerialLine() || LineEcho() != Echo::Unknown) return;
   const std::size_t length =
       rtu::BuildReadRequest(txBuffer.data(), settings.slaveAddress, readFunction, startAddress, 1);
   Exchange(length, rtu::ExpectedReplyLength(readFunction, 1), readFunction);
@@ -416,7 +453,7 @@ std::int32_t TModbus::Exchange(std::size_t length, std::size_t expected, std::ui
 
 std::int32_t TModbus::ExecuteRead(std::uint8_t function) {
   ClearBuffers();
-  if (!port.IsOpen()) return -1;
+  if (!link_->IsOpen()) return -1;
   const bool coils = function == rtu::kReadCoils || function == rtu::kReadDiscreteInputs;
   if (!rtu::Fits(function, count) || (coils ? bits == nullptr : registers == nullptr)) {
     pendingFailure_ = RequestFailure::Refused;
@@ -439,7 +476,7 @@ std::int32_t TModbus::ExecuteRead(std::uint8_t function) {
 
 std::int32_t TModbus::ExecuteWriteSingle(std::uint8_t function) {
   ClearBuffers();
-  if (!port.IsOpen()) return -1;
+  if (!link_->IsOpen()) return -1;
   LearnEchoBeforeWrite(function == rtu::kWriteSingleCoil ? rtu::kReadCoils : rtu::kReadHoldingRegisters);
   const std::size_t length = rtu::BuildWriteSingleRequest(txBuffer.data(), settings.slaveAddress,
                                                           function, startAddress, value);
@@ -448,7 +485,7 @@ std::int32_t TModbus::ExecuteWriteSingle(std::uint8_t function) {
 
 std::int32_t TModbus::ExecuteWriteMultiple(std::uint8_t function) {
   ClearBuffers();
-  if (!port.IsOpen()) return -1;
+  if (!link_->IsOpen()) return -1;
   const bool coils = function == rtu::kWriteMultipleCoils;
   if (!rtu::Fits(function, count) || (coils ? bits == nullptr : registers == nullptr)) {
     pendingFailure_ = RequestFailure::Refused;

@@ -1,5 +1,7 @@
-// TModbus: the Modbus RTU master. One worker thread owns the serial line and
-// executes one request at a time for the other threads. A requester writes
+// TModbus: the Modbus RTU master. One worker thread owns the link to the
+// devices (a serial line, or a TCP connection to a gateway: see
+// port_address.h and tcp_link.h) and executes one request at a time for the
+// other threads. A requester writes
 // the request's parameters, stores the command word and blocks until the
 // worker sets the word back to CommandIdle; then it takes the result code.
 //
@@ -27,9 +29,11 @@
 #include <string>
 #include <thread>
 
+#include "port_address.h"
 #include "rtu_frame.h"
 #include "serial_port.h"
 #include "serial_settings.h"
+#include "tcp_link.h"
 #include "word_wait.h"
 
 namespace ktr {
@@ -83,15 +87,18 @@ class TModbus {
   // The same with its kind, for the hints a failed open logs.
   const SerialError& LastOpenFailure() const { return lastOpenFailure_; }
 
-  // Pass-throughs to the port, under the same serialisation as a request.
+  // Pass-throughs to the link, under the same serialisation as a request.
   // Every frame sent and every chunk received also goes to `sink`; set it
   // before the first request.
-  void SetTrace(TraceSink sink) { port.SetTrace(std::move(sink)); }
+  void SetTrace(TraceSink sink) {
+    tcp_.SetTrace(sink);
+    port.SetTrace(std::move(sink));
+  }
   // How far the line-error counters moved during the last request; empty
-  // when the driver keeps none. Ask before ClosePort.
-  std::optional<LineErrorCounts> LineErrorsOfLastRequest() { return port.LineErrorsSinceWrite(); }
-  // The driver's state of the open port.
-  DriverState PortDriverState() const { return port.QueryDriverState(); }
+  // when the driver keeps none (and on TCP). Ask before ClosePort.
+  std::optional<LineErrorCounts> LineErrorsOfLastRequest() { return link_->LineErrorsSinceWrite(); }
+  // The driver's state of the open port (empty on TCP).
+  DriverState PortDriverState() const { return link_->QueryDriverState(); }
 
   // What went wrong with the last request (None after a success). Read it
   // right after the request, under the same serialisation as the request.
@@ -110,6 +117,11 @@ class TModbus {
 
   std::int32_t OpenSerial();
   std::int32_t CloseSerial();
+  // The serial line and RTU over TCP carry RTU framing timed by silence:
+  // quiet time, late replies. Modbus TCP frames are delimited by their
+  // length and matched by transaction id.
+  bool LineTiming() const { return settings.transport != kTransportModbusTcp; }
+  bool SerialLine() const { return settings.transport == kTransportSerial; }
   // Whether the line of the open port echoes requests: learned in auto mode.
   enum class Echo : std::uint8_t { Unknown, Yes, No };
   Echo& LineEcho();
@@ -129,6 +141,8 @@ class TModbus {
   std::array<std::uint8_t, rtu::kFrameBufferSize> txBuffer{};
   std::array<std::uint8_t, rtu::kFrameBufferSize> rxBuffer{};
   SerialPort port;
+  TcpLink tcp_;
+  Transport* link_ = &port;  // the one of the two that the last open chose
   SerialSettings settings;
   std::uint16_t startAddress = 0;
   std::uint16_t count = 0;

@@ -7,31 +7,12 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
+#include "transport.h"
+
 namespace ktr {
-
-// Why the last operation failed, mapped from errno / GetLastError().
-enum class SerialErrorKind {
-  None,
-  NotFound,        // no such device
-  Permission,      // access denied
-  Busy,            // held by another program
-  BadSettings,     // the line settings cannot be applied
-  NotOpen,         // operation on a closed port
-  Io,              // read or write failed
-  Timeout,         // nothing (or not everything) arrived in time
-  Disconnected,    // the device went away (hang-up)
-  Other,
-};
-
-struct SerialError {
-  SerialErrorKind kind = SerialErrorKind::None;
-  int osCode = 0;       // errno or GetLastError()
-  std::string message;  // the OS's own text, with the call that failed
-};
 
 // Line settings as the configuration stores them: parity 0 none, 1 odd,
 // 2 even; stop bits 0 one, 1 one and a half, 2 two; data bits 5 to 8.
@@ -46,33 +27,11 @@ struct LineSettings {
   bool rs485 = false;
 };
 
-// The line-error counters of a UART (framing, parity, overrun, break), as
-// the driver counts them since it was loaded.
-struct LineErrorCounts {
-  std::uint32_t frame = 0;
-  std::uint32_t parity = 0;
-  std::uint32_t overrun = 0;
-  std::uint32_t brk = 0;
-  bool operator==(const LineErrorCounts&) const = default;
-};
-
-// What the driver says about an open port; empty where it does not say.
-struct DriverState {
-  std::optional<bool> lowLatency;  // the driver passes received bytes on at once
-  std::optional<bool> rs485;       // kernel RS-485 direction control enabled
-  bool rs485RtsOnSend = false;     // with rs485: RTS high while sending
-  bool rs485RxDuringTx = false;    // with rs485: the receiver hears our own frame
-};
-
-// Receives every frame written to the line (sent = true) and every chunk
-// read from it, as the bytes went over the wire.
-using TraceSink = std::function<void(bool sent, const std::uint8_t* data, std::size_t length)>;
-
 // Stops a read early once the bytes received so far form a complete frame
 // (used for exception replies, which are shorter than the expected reply).
 using FrameComplete = bool (*)(const std::uint8_t* data, std::size_t received);
 
-class SerialPort {
+class SerialPort final : public Transport {
  public:
   // Open results, as the master reports them.
   static constexpr int kOk = 0;
@@ -80,7 +39,7 @@ class SerialPort {
   static constexpr int kCannotOpen = -3;  // the device could not be opened at all
 
   SerialPort() = default;
-  ~SerialPort();
+  ~SerialPort() override;
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
@@ -91,11 +50,11 @@ class SerialPort {
   // the port is left closed. An open port is closed first.
   int Open(const std::string& name, const LineSettings& line);
 
-  void Close();
-  bool IsOpen() const { return handle_ != kInvalidHandle; }
+  void Close() override;
+  bool IsOpen() const override { return handle_ != kInvalidHandle; }
 
   // Writes all bytes within the time-out. Returns true when all were written.
-  bool Write(const std::uint8_t* data, std::size_t length);
+  bool Write(const std::uint8_t* data, std::size_t length) override;
 
   // Reads until `length` bytes have arrived, `complete` (if given) accepts the
   // bytes so far, or the time-out has passed since the call began. Stores the
@@ -109,25 +68,25 @@ class SerialPort {
   // deadline came first. For readers that judge the bytes as they come.
   // Returns false when the read itself failed.
   bool ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::size_t* received,
-                     std::chrono::steady_clock::time_point deadline);
+                     std::chrono::steady_clock::time_point deadline) override;
 
   // Drops whatever has arrived and not been read yet.
-  void DiscardInput();
+  void DiscardInput() override;
 
-  const SerialError& LastError() const { return error_; }
+  const SerialError& LastError() const override { return error_; }
 
   // Frames sent and bytes received go to `sink` as well (empty: none).
-  void SetTrace(TraceSink sink) { trace_ = std::move(sink); }
+  void SetTrace(TraceSink sink) override { trace_ = std::move(sink); }
   // ReadAvailable leaves the trace to its caller, which reads a reply in
   // pieces and traces it whole: everything one reply wait received.
-  void TraceReceived(const std::uint8_t* data, std::size_t length) const { Trace(false, data, length); }
+  void TraceReceived(const std::uint8_t* data, std::size_t length) override { Trace(false, data, length); }
 
   // How far the line-error counters moved since the last Write; empty when
   // the driver keeps no counters (a pseudo-terminal) or no Write was done.
-  std::optional<LineErrorCounts> LineErrorsSinceWrite();
+  std::optional<LineErrorCounts> LineErrorsSinceWrite() override;
 
   // The driver's low-latency and RS-485 state of the open port.
-  DriverState QueryDriverState() const;
+  DriverState QueryDriverState() const override;
 
   // The device path that Open uses for a port name.
   static std::string DevicePath(const std::string& name);

@@ -9,6 +9,7 @@
 
 #include "serial_port.h"
 #include "serial_port_win_dcb.h"
+#include "win_error_text.h"
 
 namespace ktr {
 namespace {
@@ -30,18 +31,6 @@ std::string Narrow(const wchar_t* text, int length) {
   return narrow;
 }
 
-// The system's text for an error code, as UTF-8 without the trailing line break.
-std::string SystemMessage(DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  if (length == 0 || buffer == nullptr) return "error " + std::to_string(code);
-  std::string text = Narrow(buffer, static_cast<int>(length));
-  LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-  return text;
-}
 
 // ClearCommError ends the driver's error state (with fAbortOnError set by
 // someone, every read and write fails until it is called) and tells which
@@ -59,6 +48,18 @@ void ClearLineErrors(HANDLE handle, LineErrorCounts& seen) {
 }  // namespace
 
 namespace detail {
+
+std::string SystemMessage(DWORD code) {
+  wchar_t* buffer = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  if (length == 0 || buffer == nullptr) return "error " + std::to_string(code);
+  std::string text = Narrow(buffer, static_cast<int>(length));
+  LocalFree(buffer);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return text;
+}
 
 // ERROR_NO_SUCH_DEVICE, which some mingw-w64 headers lack.
 constexpr DWORD kErrorNoSuchDevice = 433;
@@ -141,7 +142,7 @@ void SerialPort::SetError(SerialErrorKind kind, const char* call) {
   const DWORD code = GetLastError();
   error_.osCode = static_cast<int>(code);
   error_.kind = kind != SerialErrorKind::Other ? kind : detail::KindOfError(code, IsOpen());
-  error_.message = std::string(call) + ": " + SystemMessage(code);
+  error_.message = std::string(call) + ": " + detail::SystemMessage(code);
 }
 
 int SerialPort::Open(const std::string& name, const LineSettings& line) {
