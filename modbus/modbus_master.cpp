@@ -417,9 +417,10 @@ rtu::EchoRule TModbus::EchoRuleFor(std::uint8_t function) {
   // to do. The reply of a write 5 or 6 is its request byte for byte: on a
   // line that echoes, the first copy is the echo and proves nothing.
   const bool single = IsSingleWrite(function);
-  // A gateway never returns the request: the line's echo stays on its side
-  // (a gateway that passed it on could not be told from a device anyway).
-  if (!SerialLine()) return rtu::EchoRule::kNone;
+  // Over TCP there is no echo to learn: a gateway keeps its line's echo to
+  // itself. A copy of a read request before the reply is still dropped, as
+  // above; a write's reply is taken as it comes.
+  if (!SerialLine()) return single ? rtu::EchoRule::kNone : rtu::EchoRule::kDrop;
   switch (settings.echo) {
     case EchoMode::Off:
       return rtu::EchoRule::kNone;

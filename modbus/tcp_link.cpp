@@ -122,12 +122,33 @@ void TcpLink::DiscardInput() {
     socket_.Discard();
     return;
   }
-  replySize_ = replyRead_ = 0;
-  if (broken_) {
+  // What has arrived goes frame by frame (earlier replies, told apart by
+  // their transaction id); a frame still coming in stays, so that the
+  // stream keeps its place. Bytes that break the framing, or a remainder
+  // too short for a header (the surplus of a peer that sent more than its
+  // frame: a header comes whole), go, and the stream starts afresh.
+  const auto dropFrames = [this] {
+    for (;;) {
+      if (!TakeFrames()) return false;
+      if (replySize_ == 0) return true;
+      replySize_ = replyRead_ = 0;
+    }
+  };
+  bool sound = !broken_ && dropFrames();
+  while (sound) {
+    std::size_t n = 0;
+    if (!socket_.Receive(in_.data() + inSize_, in_.size() - inSize_, &n, Clock::time_point{}, error_) || n == 0) {
+      break;  // nothing more without waiting (or the connection failed: the request will say so)
+    }
+    inSize_ += n;
+    sound = dropFrames();
+  }
+  if (!sound || inSize_ < kHeaderSize) {
     socket_.Discard();
     inSize_ = 0;
     broken_ = false;
   }
+  replySize_ = replyRead_ = 0;
 }
 
 void TcpLink::TraceReceived(const std::uint8_t* data, std::size_t length) {

@@ -46,10 +46,9 @@ class TcpLink final : public Transport {
   bool Write(const std::uint8_t* data, std::size_t length) override;
   bool ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::size_t* received,
                      std::chrono::steady_clock::time_point deadline) override;
-  // RTU over TCP: drops what has arrived. Modbus TCP: drops replies taken
-  // but not read; frames still coming are told apart by their transaction
-  // id, so the stream stays where it is (a frame half received goes on),
-  // unless its framing broke, when everything that has arrived goes.
+  // RTU over TCP: drops what has arrived. Modbus TCP: drops the whole
+  // frames that have arrived and keeps a frame half received, so that the
+  // stream stays in step; what breaks the framing goes entirely.
   void DiscardInput() override;
   const SerialError& LastError() const override { return error_; }
   void SetTrace(TraceSink sink) override { trace_ = std::move(sink); }

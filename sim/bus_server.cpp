@@ -12,6 +12,7 @@
 #include <system_error>
 #include <thread>
 
+#include "mbap_reply.h"
 #include "sim_log.h"
 
 namespace ktr_sim {
@@ -50,7 +51,7 @@ BusServer::~BusServer() {
 void BusServer::NewContext() {
   // The device name and line settings given here are never used: libmodbus
   // does not open anything, it is handed the line's descriptor.
-  modbus_t* ctx = modbus_new_rtu("ktr-sim", 19200, 'N', 8, 1);
+  modbus_t* ctx = line_.ModbusTcp() ? modbus_new_tcp("127.0.0.1", 0) : modbus_new_rtu("ktr-sim", 19200, 'N', 8, 1);
   if (ctx == nullptr) throw std::runtime_error(std::string("libmodbus: ") + modbus_strerror(errno));
   if (modbus_set_socket(ctx, line_.fd()) < 0 ||
       modbus_set_slave(ctx, options_.addresses.front()) < 0 ||
@@ -62,14 +63,21 @@ void BusServer::NewContext() {
   }
   if (context_ != nullptr) modbus_free(context_);
   context_ = ctx;
+  contextFd_ = line_.fd();
 }
 
 void BusServer::Run(const volatile std::sig_atomic_t& stop) {
   stop_ = &stop;
-  std::uint8_t buffer[MODBUS_RTU_MAX_ADU_LENGTH] = {};
+  std::uint8_t buffer[MODBUS_TCP_MAX_ADU_LENGTH] = {};
   while (stop == 0) {
+    if (!line_.WaitForPeer()) continue;
+    if (contextFd_ != line_.fd()) NewContext();  // a new client
     const int rc = modbus_receive(context_, buffer);
     line_.KeepOpenable();
+    if (rc > 0 && line_.ModbusTcp()) {
+      OnAdu(std::span(buffer, static_cast<std::size_t>(rc)));
+      continue;
+    }
     if (rc > 0) {
       OnFrame(std::span(buffer, static_cast<std::size_t>(rc)));
       continue;
@@ -92,6 +100,14 @@ void BusServer::Run(const volatile std::sig_atomic_t& stop) {
     }
     const int error = errno;
     if (error == ETIMEDOUT || error == EINTR) continue;  // idle line
+    if (line_.Stream()) {
+      // The client closed (libmodbus reports ECONNRESET for a read of
+      // nothing) or sent what is no frame: its stream cannot be followed
+      // any further. The next client gets a fresh start.
+      if (error != ECONNRESET) LogLine(std::string("connection dropped: ") + modbus_strerror(error));
+      line_.PeerGone();
+      continue;
+    }
     if (error == EIO || error == EBADF || error == ENXIO) {
       throw std::system_error(error, std::generic_category(), "the line failed");
     }
@@ -101,12 +117,19 @@ void BusServer::Run(const volatile std::sig_atomic_t& stop) {
   }
 }
 
+void BusServer::OnAdu(std::span<const std::uint8_t> adu) {
+  if (adu.size() < kMbapHeaderSize + 1) return;  // libmodbus takes no shorter frame
+  transaction_ = static_cast<std::uint16_t>((adu[0] << 8) | adu[1]);
+  const Frame request = RtuFromAdu(adu);
+  OnFrame(request);
+}
+
 void BusServer::OnFrame(std::span<const std::uint8_t> frame) {
   const auto received = std::chrono::steady_clock::now();
   if (options_.fault.kind == ktr::Fault::kEcho) {
     // The adapter hears its own transmission: every request comes back, as
     // it goes out, whoever it is for and whether or not anyone answers.
-    const Frame echo(frame.begin(), frame.end());
+    const Frame echo = line_.ModbusTcp() ? AduFromRtu(transaction_, frame) : Frame(frame.begin(), frame.end());
     SendOnWire(echo, received);
     if (options_.verbose) LogLine("echo " + Hex(echo));
   }
@@ -130,7 +153,8 @@ void BusServer::OnFrame(std::span<const std::uint8_t> frame) {
   Frame reply = fault.kind == ktr::Fault::kException
                     ? ExceptionReply(frame, static_cast<std::uint8_t>(fault.value))
                     : Execute(*device->second, frame);
-  const Outgoing out = ApplyFault(fault, std::move(reply), random_);
+  const Outgoing out = line_.ModbusTcp() ? ApplyTcpFault(fault, reply, transaction_, random_)
+                                         : ApplyFault(fault, std::move(reply), random_);
   const std::string tag = fault.kind == ktr::Fault::kNone ? "" : " [" + FaultName(fault) + "]";
   if (out.delay_ms > 0) Pause(out.delay_ms);
   if (out.bytes.empty()) {
@@ -174,6 +198,7 @@ void BusServer::SendOnWire(const Frame& bytes, std::chrono::steady_clock::time_p
 }
 
 void BusServer::Send(const Frame& bytes) {
+  if (line_.fd() < 0) return;  // the client has gone
   // One write() for the whole reply where the line takes it, so the other
   // side sees it as one burst (a "long" reply's surplus included).
   std::size_t done = 0;
@@ -184,6 +209,11 @@ void BusServer::Send(const Frame& bytes) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && line_.Stream()) {
+      // The client closed before its reply (EPIPE, ECONNRESET).
+      line_.PeerGone();
+      return;
+    }
     if (n < 0 && errno != EAGAIN) {
       throw std::system_error(errno, std::generic_category(), "cannot write to the line");
     }

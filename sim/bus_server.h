@@ -1,6 +1,8 @@
 // Serves the simulated devices on one line: receives requests with
 // libmodbus, lets the addressed device answer and puts the reply, with any
-// deliberate fault, on the line.
+// deliberate fault, on the line. On a Modbus TCP line libmodbus takes the
+// MBAP frames and the devices see the RTU request inside, as behind a
+// gateway.
 #pragma once
 
 #include <chrono>
@@ -52,6 +54,8 @@ class BusServer {
  private:
   void NewContext();
   void OnFrame(std::span<const std::uint8_t> frame);
+  // The request of a Modbus TCP frame: answered under its transaction id.
+  void OnAdu(std::span<const std::uint8_t> adu);
   void Send(const Frame& bytes);
   // Sends the bytes paced as the wire would carry them from `start` on.
   void SendOnWire(const Frame& bytes, std::chrono::steady_clock::time_point start);
@@ -61,6 +65,8 @@ class BusServer {
   Line& line_;
   BusOptions options_;
   modbus_t* context_ = nullptr;
+  int contextFd_ = -1;             // the descriptor context_ serves
+  std::uint16_t transaction_ = 0;  // Modbus TCP: of the request being answered
   std::map<std::uint8_t, std::unique_ptr<DeviceRegisters>> devices_;
   std::mt19937 random_;
   const volatile std::sig_atomic_t* stop_ = nullptr;

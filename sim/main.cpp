@@ -1,5 +1,6 @@
 // ktr-sim: a simulated KTR device (or several on one bus) answering as a
-// Modbus RTU slave on a pseudo-terminal or a serial port.
+// Modbus RTU slave on a pseudo-terminal or a serial port, or behind a
+// simulated Ethernet gateway on a TCP port (Modbus TCP or RTU over TCP).
 //
 // Exit codes: 0 after SIGTERM, SIGINT or SIGHUP; 1 when the line cannot be
 // opened or fails; 2 for bad options.
@@ -48,11 +49,14 @@ ktr::Firmware FirmwareCode(const std::string& firmware) {
 
 int main(int argc, char** argv) {
   CLI::App app{"Simulated KTR device: answers Modbus RTU requests like a KTR clock, on a\n"
-               "pseudo-terminal (--pty) or a serial port (--port)."};
+               "pseudo-terminal (--pty) or a serial port (--port), or on a TCP port as a gateway\n"
+               "would (--tcp: Modbus TCP, --rtu-tcp: RTU frames over TCP)."};
   app.name("ktr-sim");
 
   std::string link;
   std::string port;
+  std::string tcp;
+  std::string rtu_tcp;
   std::vector<int> addresses;
   std::string firmware = "new";
   std::string fault_text = "none";
@@ -64,7 +68,15 @@ int main(int argc, char** argv) {
   auto* pty_option = app.add_option("--pty", link, "Serve a new pseudo-terminal reached through the symbolic link LINK")
                          ->type_name("LINK");
   auto* port_option = app.add_option("--port", port, "Serve this serial port")->type_name("DEVICE");
-  pty_option->excludes(port_option);
+  auto* tcp_option =
+      app.add_option("--tcp", tcp, "Serve Modbus TCP on ADDR:PORT (port 0: a free one; the ready line tells)")
+          ->type_name("ADDR:PORT");
+  auto* rtu_tcp_option =
+      app.add_option("--rtu-tcp", rtu_tcp, "Serve RTU frames over TCP on ADDR:PORT, as a transparent gateway")
+          ->type_name("ADDR:PORT");
+  pty_option->excludes(port_option)->excludes(tcp_option)->excludes(rtu_tcp_option);
+  port_option->excludes(tcp_option)->excludes(rtu_tcp_option);
+  tcp_option->excludes(rtu_tcp_option);
   app.add_option("--address", addresses,
                  "Modbus address to answer on, 1-247 (default 1); repeat it for several devices on one bus")
       ->type_name("N")
@@ -107,8 +119,9 @@ int main(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
-    if (pty_option->count() == 0 && port_option->count() == 0) {
-      throw CLI::RequiredError("--pty LINK or --port DEVICE");
+    if (pty_option->count() == 0 && port_option->count() == 0 && tcp_option->count() == 0 &&
+        rtu_tcp_option->count() == 0) {
+      throw CLI::RequiredError("--pty LINK, --port DEVICE, --tcp ADDR:PORT or --rtu-tcp ADDR:PORT");
     }
     std::set<int> seen;
     for (int a : addresses) {
@@ -135,8 +148,14 @@ int main(int argc, char** argv) {
 
   InstallSignals();
   try {
-    const std::unique_ptr<ktr_sim::Line> line =
-        pty_option->count() > 0 ? ktr_sim::OpenPty(link) : ktr_sim::OpenSerialPort(port, line_settings);
+    std::unique_ptr<ktr_sim::Line> line;
+    if (pty_option->count() > 0) {
+      line = ktr_sim::OpenPty(link);
+    } else if (port_option->count() > 0) {
+      line = ktr_sim::OpenSerialPort(port, line_settings);
+    } else {
+      line = ktr_sim::ListenTcp(tcp_option->count() > 0 ? tcp : rtu_tcp, tcp_option->count() > 0);
+    }
     ktr_sim::BusServer server(*line, options);
     std::printf("ready %s\n", line->ReadyText().c_str());
     std::fflush(stdout);

@@ -84,6 +84,15 @@ ktr::FaultMode FaultFor(std::span<const std::uint8_t> request, ktr::FaultMode co
   return configured;
 }
 
+Frame ForeignReply(const Frame& reply) {
+  Frame other(reply.begin(), reply.end() - 2);
+  other[0] = static_cast<std::uint8_t>(other[0] % 247 + 1);
+  for (std::size_t i = 2; i < other.size(); ++i) other[i] ^= ktr::kForeignXor;
+  if ((other[1] & 0x80) == 0 && other[1] <= 4) other[2] = reply[2];  // keep the byte count
+  AppendCrc(other);
+  return other;
+}
+
 Outgoing ApplyFault(ktr::FaultMode mode, Frame reply, std::mt19937& random) {
   Outgoing out;
   switch (mode.kind) {
@@ -97,11 +106,7 @@ Outgoing ApplyFault(ktr::FaultMode mode, Frame reply, std::mt19937& random) {
       out.bytes = std::move(reply);
       break;
     case Fault::kForeign: {
-      Frame other(reply.begin(), reply.end() - 2);
-      other[0] = static_cast<std::uint8_t>(other[0] % 247 + 1);
-      for (std::size_t i = 2; i < other.size(); ++i) other[i] ^= ktr::kForeignXor;
-      if ((other[1] & 0x80) == 0 && other[1] <= 4) other[2] = reply[2];  // keep the byte count
-      AppendCrc(other);
+      Frame other = ForeignReply(reply);
       other.insert(other.end(), reply.begin(), reply.end());
       out.bytes = std::move(other);
       break;

@@ -33,6 +33,10 @@ struct Outgoing {
   unsigned delay_ms = 0;
 };
 
+// The late reply of the next address that the foreign fault sends first:
+// same function and length as `reply`, other data, a good CRC.
+Frame ForeignReply(const Frame& reply);
+
 // Applies the fault to the correct reply. An exception fault is not handled
 // here: the caller answers with ExceptionReply() instead of carrying out the
 // request, and passes that reply through unchanged.

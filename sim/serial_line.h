@@ -1,5 +1,6 @@
 // The line the simulated bus is served on: a pseudo-terminal whose slave
-// side is reached through a symbolic link, or a real serial port.
+// side is reached through a symbolic link, a real serial port, or a TCP port
+// that a configurator connects to as to an Ethernet gateway.
 #pragma once
 
 #include <memory>
@@ -45,6 +46,18 @@ class Line {
 
   // Called after every request and every idle wait; see the pty.
   virtual void KeepOpenable() {}
+
+  // A line that clients connect to (TCP) has a descriptor only while one
+  // is connected: this waits up to 100 ms for one and says whether one is
+  // there. Other lines are always there.
+  virtual bool WaitForPeer() { return true; }
+  // The client closed its connection (or broke it): the next one may come.
+  virtual void PeerGone() {}
+  // True for a line whose clients come and go (TCP).
+  virtual bool Stream() const { return false; }
+  // Requests and replies are Modbus TCP frames (MBAP header, no CRC)
+  // instead of RTU frames.
+  virtual bool ModbusTcp() const { return false; }
 };
 
 // Opens a pseudo-terminal, keeps its slave side open, sets it raw and
@@ -56,6 +69,15 @@ std::unique_ptr<Line> OpenPty(const std::string& link);
 // Opens a serial port for exclusive use and sets it raw with the settings.
 // Throws std::system_error with the OS reason on failure.
 std::unique_ptr<Line> OpenSerialPort(const std::string& path, const LineSettings& settings);
+
+// Listens on "HOST:PORT" ("[IPv6]:PORT"; port 0 takes a free one, which
+// ReadyText tells) and serves one client connection at a time, the others
+// waiting in the backlog. ReadyText is the port name a configurator opens:
+// "tcp://HOST:PORT" with modbusTcp, else "rtu+tcp://HOST:PORT" (RTU frames
+// over the stream, as a transparent gateway carries them). Throws
+// std::system_error with the OS reason, std::invalid_argument for a
+// malformed address.
+std::unique_ptr<Line> ListenTcp(const std::string& address, bool modbusTcp);
 
 // Sets any baud rate, including rates without a B constant (14400), through
 // the kernel's termios2 interface. Returns 0 or the errno value.
