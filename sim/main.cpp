@@ -74,6 +74,9 @@ int main(int argc, char** argv) {
   auto* rtu_tcp_option =
       app.add_option("--rtu-tcp", rtu_tcp, "Serve RTU frames over TCP on ADDR:PORT, as a transparent gateway")
           ->type_name("ADDR:PORT");
+  for (CLI::Option* option : {tcp_option, rtu_tcp_option}) {
+    option->check(CLI::Validator([](std::string& text) { return ktr_sim::TcpAddressError(text); }, ""));
+  }
   pty_option->excludes(port_option)->excludes(tcp_option)->excludes(rtu_tcp_option);
   port_option->excludes(tcp_option)->excludes(rtu_tcp_option);
   tcp_option->excludes(rtu_tcp_option);

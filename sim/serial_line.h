@@ -78,6 +78,8 @@ std::unique_ptr<Line> OpenSerialPort(const std::string& path, const LineSettings
 // std::system_error with the OS reason, std::invalid_argument for a
 // malformed address.
 std::unique_ptr<Line> ListenTcp(const std::string& address, bool modbusTcp);
+// Why ListenTcp would refuse `address` as malformed; empty when it is not.
+std::string TcpAddressError(const std::string& address);
 
 // Sets any baud rate, including rates without a B constant (14400), through
 // the kernel's termios2 interface. Returns 0 or the errno value.

@@ -22,18 +22,20 @@ constexpr int kAcceptWaitMs = 100;
   throw std::system_error(errno, std::generic_category(), what);
 }
 
-// "HOST:PORT" or "[IPv6]:PORT" into its two parts.
-void SplitAddress(const std::string& address, std::string& host, std::string& port) {
+// "HOST:PORT" or "[IPv6]:PORT" into its two parts; the error text, or
+// empty.
+std::string SplitAddress(const std::string& address, std::string& host, std::string& port) {
   const std::size_t colon = address.rfind(':');
   if (colon == std::string::npos || colon == 0 || colon + 1 == address.size()) {
-    throw std::invalid_argument("address '" + address + "' is not HOST:PORT");
+    return "address '" + address + "' is not HOST:PORT";
   }
   host = address.substr(0, colon);
   port = address.substr(colon + 1);
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
   if (port.find_first_not_of("0123456789") != std::string::npos || port.size() > 5 || std::stoul(port) > 65535) {
-    throw std::invalid_argument("port '" + port + "' is not a number from 0 to 65535");
+    return "port '" + port + "' is not a number from 0 to 65535";
   }
+  return {};
 }
 
 class TcpLine final : public Line {
@@ -41,7 +43,9 @@ class TcpLine final : public Line {
   TcpLine(const std::string& address, bool modbusTcp) : modbusTcp_(modbusTcp) {
     std::string host;
     std::string port;
-    SplitAddress(address, host, port);
+    if (const std::string error = SplitAddress(address, host, port); !error.empty()) {
+      throw std::invalid_argument(error);
+    }
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -110,6 +114,12 @@ class TcpLine final : public Line {
 };
 
 }  // namespace
+
+std::string TcpAddressError(const std::string& address) {
+  std::string host;
+  std::string port;
+  return SplitAddress(address, host, port);
+}
 
 std::unique_ptr<Line> ListenTcp(const std::string& address, bool modbusTcp) {
   return std::make_unique<TcpLine>(address, modbusTcp);

@@ -190,7 +190,11 @@ INSTANTIATE_TEST_SUITE_P(
                     ClientCase{"Silent", {"--fault", "silent"}, kProbe, ETIMEDOUT},
                     ClientCase{"Short", {"--fault", "short"}, kProbe, ETIMEDOUT},
                     ClientCase{"TriggerException", {}, trigger::kException, EMBXSFAIL},
-                    ClientCase{"TriggerBadCrc", {}, trigger::kBadCrc, EMBBADCRC}),
+                    ClientCase{"TriggerBadCrc", {}, trigger::kBadCrc, EMBBADCRC},
+                    // Behind the simulated Modbus TCP gateway: libmodbus's TCP client.
+                    ClientCase{"TcpHealthy", {"--tcp", "127.0.0.1:0"}, kProbe, 0},
+                    ClientCase{"TcpException2", {"--tcp", "127.0.0.1:0", "--fault", "exception=2"}, kProbe, EMBXILADD},
+                    ClientCase{"TcpSilent", {"--tcp", "127.0.0.1:0", "--fault", "silent"}, kProbe, ETIMEDOUT}),
     CaseName());
 
 TEST(Faults, ReplyFaultDoesNotUndoTheWrite) {

@@ -157,8 +157,12 @@ TEST_P(BadOptionTest, ExitsTwoWithMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Options, BadOptionTest,
     testing::Values(
-        BadOptionCase{"NoLine", {}, "--pty LINK or --port DEVICE is required"},
+        BadOptionCase{"NoLine", {}, "--pty LINK, --port DEVICE, --tcp ADDR:PORT or --rtu-tcp ADDR:PORT is required"},
         BadOptionCase{"BothLines", {"--pty", "/tmp/x", "--port", "/dev/null"}, "excludes"},
+        BadOptionCase{"PtyAndTcp", {"--pty", "/tmp/x", "--tcp", "127.0.0.1:0"}, "excludes"},
+        BadOptionCase{"BothTcpKinds", {"--tcp", "127.0.0.1:0", "--rtu-tcp", "127.0.0.1:0"}, "excludes"},
+        BadOptionCase{"TcpNoPort", {"--tcp", "127.0.0.1"}, "is not HOST:PORT"},
+        BadOptionCase{"TcpPortTooLarge", {"--rtu-tcp", "127.0.0.1:65536"}, "from 0 to 65535"},
         BadOptionCase{"AddressZero", {"--pty", "/tmp/x", "--address", "0"}, "not in range 1 to 247"},
         BadOptionCase{"Address248", {"--pty", "/tmp/x", "--address", "248"}, "not in range 1 to 247"},
         BadOptionCase{"AddressTwice", {"--pty", "/tmp/x", "--address", "3", "--address", "3"}, "given twice"},

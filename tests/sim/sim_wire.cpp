@@ -169,8 +169,14 @@ Bytes RawLine::ReadUntilQuiet(std::chrono::milliseconds quiet) {
 }
 
 ModbusClient::ModbusClient(const std::string& path, int slave, std::chrono::milliseconds response_timeout) {
-  ctx_ = modbus_new_rtu(path.c_str(), 19200, 'N', 8, 1);
-  if (ctx_ == nullptr) Fail("modbus_new_rtu");
+  if (path.rfind("tcp://", 0) == 0) {
+    // The simulator's ready text: "tcp://127.0.0.1:PORT".
+    const std::size_t colon = path.rfind(':');
+    ctx_ = modbus_new_tcp(path.substr(6, colon - 6).c_str(), std::stoi(path.substr(colon + 1)));
+  } else {
+    ctx_ = modbus_new_rtu(path.c_str(), 19200, 'N', 8, 1);
+  }
+  if (ctx_ == nullptr) Fail("modbus_new");
   const auto ms = response_timeout.count();
   modbus_set_response_timeout(ctx_, static_cast<std::uint32_t>(ms / 1000),
                               static_cast<std::uint32_t>(ms % 1000 * 1000));

@@ -71,8 +71,9 @@ class RawLine {
   int fd_ = -1;
 };
 
-// A libmodbus RTU client on the simulator's terminal. libmodbus reads back
-// the parity it set and a pty always reports none, so the client uses 'N'.
+// A libmodbus RTU client on the simulator's terminal (or its Modbus TCP
+// client for a "tcp://HOST:PORT" path). libmodbus reads back the parity it
+// set and a pty always reports none, so the client uses 'N'.
 class ModbusClient {
  public:
   ModbusClient(const std::string& path, int slave, std::chrono::milliseconds response_timeout = std::chrono::seconds(2));

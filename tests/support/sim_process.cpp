@@ -25,8 +25,12 @@ std::string SimProcess::BinaryPath() { return KTR_SIM_PATH; }
 
 SimProcess::SimProcess(std::vector<std::string> args, std::string link) : link_(std::move(link)) {
   const auto port = std::find(args.begin(), args.end(), "--port");
+  const bool tcp = std::find(args.begin(), args.end(), "--tcp") != args.end() ||
+                   std::find(args.begin(), args.end(), "--rtu-tcp") != args.end();
   if (port != args.end() && port + 1 != args.end()) {
     link_ = *(port + 1);
+  } else if (tcp) {
+    // The port name comes with the ready line: "ready tcp://127.0.0.1:40123".
   } else {
     if (link_.empty()) {
       folder_ = MakeTemporaryFolder();
@@ -37,6 +41,7 @@ SimProcess::SimProcess(std::vector<std::string> args, std::string link) : link_(
   }
   try {
     process_ = std::make_unique<ktr::test::SpawnedProcess>(BinaryPath(), std::move(args), "ready ");
+    if (tcp) link_ = process_->readyLine().substr(6);
   } catch (...) {
     if (!folder_.empty()) std::filesystem::remove_all(folder_);
     throw;

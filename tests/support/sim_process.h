@@ -18,14 +18,18 @@ class SimProcess {
   // Starts ktr-sim with args plus "--pty LINK" and waits (at most 10 s) for
   // its ready line. LINK is link, or when empty "ttyKTR" in a new temporary
   // folder. When args hold "--port DEVICE" nothing is added and link() is
-  // DEVICE. Throws std::runtime_error, with the exit status, when the
+  // DEVICE. With "--tcp ADDR:PORT" or "--rtu-tcp ADDR:PORT" nothing is
+  // added and link() is the port name the ready line gives
+  // ("tcp://127.0.0.1:40123"; port 0 takes a free one). Throws
+  // std::runtime_error, with the exit status, when the
   // simulator ends or stays silent instead; nothing is left running then.
   explicit SimProcess(std::vector<std::string> args = {}, std::string link = {});
   ~SimProcess();
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
 
-  // The symbolic link to the simulator's terminal: the port name to open.
+  // The symbolic link to the simulator's terminal (or its TCP address):
+  // the port name to open.
   const std::string& link() const { return link_; }
   // The simulator's process id; -1 once it has been stopped.
   pid_t pid() const { return process_->pid(); }
