@@ -5,6 +5,7 @@
 #include <atomic>
 #include <mutex>
 #include <cstdint>
+#include <string>
 #include <thread>
 
 #include "pty_pair.h"
@@ -35,6 +36,46 @@ class LibmodbusSlave {
   mutable std::mutex mapMutex_;  // the map is written by replies to writes
   std::atomic<bool> stop_{false};
   std::atomic<int> served_{0};
+  std::thread thread_;
+};
+
+// An independent Modbus TCP server (libmodbus) on 127.0.0.1, a port the
+// system picks, in a thread of the test process. It serves one client
+// connection at a time, as long as the client keeps it. With rtuOverTcp the
+// connection carries RTU frames instead (a libmodbus RTU context on the
+// accepted socket), as a transparent gateway passes them.
+class LibmodbusTcpServer {
+ public:
+  LibmodbusTcpServer(int registerCount, bool rtuOverTcp = false, int slaveAddress = 1);
+  ~LibmodbusTcpServer();
+  LibmodbusTcpServer(const LibmodbusTcpServer&) = delete;
+  LibmodbusTcpServer& operator=(const LibmodbusTcpServer&) = delete;
+
+  // The port name that reaches it: "tcp://127.0.0.1:PORT" or
+  // "rtu+tcp://127.0.0.1:PORT".
+  const std::string& portName() const { return portName_; }
+  std::uint16_t port() const { return port_; }
+
+  void SetRegister(int address, std::uint16_t value);
+  std::uint16_t Register(int address) const;
+  int Served() const { return served_.load(); }
+  // Connections accepted so far.
+  int Connections() const { return connections_.load(); }
+
+ private:
+  void Serve();
+
+  bool rtuOverTcp_;
+  int slaveAddress_;
+  modbus_t* listener_ = nullptr;  // TCP context that owns the listening socket
+  int listenFd_ = -1;
+  modbus_mapping_t* map_ = nullptr;
+  mutable std::mutex mapMutex_;
+  std::uint16_t port_ = 0;
+  std::string portName_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> served_{0};
+  std::atomic<int> connections_{0};
   std::thread thread_;
 };
 
