@@ -73,6 +73,13 @@ class BusTest : public ::testing::Test {
     ASSERT_EQ(bus_.Attach(Sim(number).link()), number);
   }
   ktr_test::SimProcess& Sim(int number) { return *sims_.at(static_cast<std::size_t>(number)); }
+  // Points the configurator at another port (its settings record otherwise
+  // kept), as the window's port field does.
+  void SwitchPort(const std::string& portName) {
+    SerialSettings s = device_->Settings();
+    s.portName = portName;
+    device_->SetSettings(s);
+  }
   // Settings that reach simulator `number` straight, past the bus (only
   // while the bus does not hold it: before Attach, after Detach).
   SerialSettings DirectSettings(int number) {
@@ -82,9 +89,10 @@ class BusTest : public ::testing::Test {
     return s;
   }
 
-  // The configurator on the bus's line: slave 1, a 200 ms reply time-out,
-  // firmware 0.35.4 (19 settings registers), web server on 127.0.0.1.
-  void StartConfigurator() {
+  // The configurator on the bus's line (or on `portName`): slave 1, a 200 ms
+  // reply time-out, firmware 0.35.4 (19 settings registers), web server on
+  // 127.0.0.1.
+  void StartConfigurator(const std::string& portName = {}) {
     device_ = std::make_unique<TKtrDevice>(
         modbus_,
         [this](const std::string& line) {
@@ -93,7 +101,7 @@ class BusTest : public ::testing::Test {
         },
         nullptr);
     SerialSettings s;
-    s.portName = bus_.link();
+    s.portName = portName.empty() ? bus_.link() : portName;
     s.slaveAddress = 1;
     s.timeoutMs = kTimeoutMs;
     device_->SetSettings(s);
