@@ -11,6 +11,7 @@
 #include "ktr_register_map.h"
 #include "run_process.h"
 #include "sim_process.h"
+#include "tcp_peers.h"
 
 namespace {
 
@@ -140,6 +141,10 @@ TEST(KtrCliArguments, BadArgumentsExitTwoWithUsage) {
       {"read", "--port", "x", "8000", "1", "--baud", "fast"},
       {"read", "--port", "x", "8000", "1", "--bogus"},
       {"read", "--port", "x", "8000", "1", "--echo", "maybe"},
+      {"read", "--port", "tcp://", "8000", "1"},                  // malformed addresses: nothing is sent
+      {"read", "--port", "tcp://host:0", "8000", "1"},
+      {"read", "--port", "tcp://host:99999", "8000", "1"},
+      {"scan", "--port", "rtu+tcp://host"},
       {"write", "--port", "x", "14000"},                          // no value
       {"write", "--port", "x", "14000", "65536"},
       {"frobnicate"},
@@ -171,6 +176,27 @@ TEST_F(KtrCli, TracePrintsEveryFrameOnStderr) {
       Cli(With({"read", std::to_string(ktr::trigger::kSilent), "1", "--timeout", "100", "--trace"}, Port()));
   EXPECT_EQ(silent.exitCode, 1);
   EXPECT_TRUE(std::regex_match(silent.err, std::regex("\\S+ TX( [0-9A-F]{2}){8}\nerror: -4 no reply\n"))) << silent.err;
+}
+
+// Behind a Modbus TCP gateway: the same values; the trace shows the frames
+// as they went over the connection (MBAP header, no CRC).
+TEST(KtrCliTcp, ReadsThroughAGatewayAndTracesTheFrames) {
+  SimProcess gateway({"--tcp", "127.0.0.1:0"});
+  const ProcessResult read = Cli({"read", "--port", gateway.link(), "--trace", "8000", "1"});
+  ASSERT_EQ(read.exitCode, 0) << read.err;
+  EXPECT_EQ(read.out, "8000 " + std::to_string(ktr::defaults::FirmwareTextRegisters(ktr::Firmware::kNew)) + "\n");
+  EXPECT_TRUE(std::regex_match(read.err, std::regex("\\S+ TX 00 01 00 00 00 06 01 03 1F 40 00 01\n"
+                                                    "\\S+ RX 00 01 00 00 00 05 01 03 02 00 [0-9A-F]{2}\n")))
+      << read.err;
+  const ktr::test::RefusingPort closed;
+  const std::string address = "127.0.0.1:" + std::to_string(closed.port());
+  const ProcessResult refused = Cli({"read", "--port", "tcp://" + address, "8000", "1"});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.err.rfind("error: -1 cannot open port tcp://" + address + ": connect " + address +
+                                  ": Connection refused",
+                              0),
+            0U)
+      << refused.err;
 }
 
 TEST_F(KtrCli, Rs485ModeOnAPortWithoutItFailsWithTheReason) {
