@@ -7,6 +7,7 @@
 //
 //   ktr_bench [--quick]      (--quick: fewer requests, no search at 126)
 //   ktr_bench --line         (only the rows of the real-line section)
+//   ktr_bench --tcp          (only the rows of the gateway section, tcp_bench.cpp)
 #include <dirent.h>
 #include <modbus.h>
 #include <signal.h>
@@ -520,10 +521,17 @@ void LineSection(bool quick) {
   LineCosts(quick ? 100 : 500);
 }
 
+void TcpSection(bool quick);  // tcp_bench.cpp
+
 int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "--line") {
     std::printf("| metric | ours | peer / floor | ratio | goal |\n|---|---|---|---|---|\n");
     LineSection(false);
+    return 0;
+  }
+  if (argc > 1 && std::string(argv[1]) == "--tcp") {
+    std::printf("| metric | ours | peer / floor | ratio | goal |\n|---|---|---|---|---|\n");
+    TcpSection(false);
     return 0;
   }
   const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
@@ -546,5 +554,6 @@ int main(int argc, char** argv) {
   Search(5);
   if (!quick) Search(126);
   LineSection(quick);
+  TcpSection(quick);
   return 0;
 }

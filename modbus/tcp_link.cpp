@@ -143,7 +143,7 @@ void TcpLink::DiscardInput() {
     inSize_ += n;
     sound = dropFrames();
   }
-  if (!sound || inSize_ < kHeaderSize) {
+  if (!sound || (inSize_ > 0 && inSize_ < kHeaderSize)) {
     socket_.Discard();
     inSize_ = 0;
     broken_ = false;

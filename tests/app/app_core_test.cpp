@@ -12,6 +12,7 @@
 #include "desktop.h"
 #include "ini_settings.h"
 #include "line_settings.h"
+#include "port_address.h"
 
 using ktr::SerialSettings;
 using namespace ktr::app;
@@ -81,6 +82,9 @@ class AppCoreTest : public QObject {
     QCOMPARE(after.portName, std::string("/dev/ttyUSB0"));
     QCOMPARE(int(after.slaveAddress), 17);
     QCOMPARE(after.timeoutMs, 100);
+    // A gateway's port name keeps its transport: the dialog sets the line.
+    before.portName = "rtu+tcp://10.0.0.5:4001";
+    QCOMPARE(int(ApplyChoice(before, {}).transport), int(ktr::kTransportRtuOverTcp));
   }
 
   void ChoiceRoundTripsEveryListedValue() {

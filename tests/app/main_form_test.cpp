@@ -33,6 +33,7 @@
 #include "http_client.h"
 #include "ktr_device.h"
 #include "main_form.h"
+#include "port_address.h"
 #include "port_combo_box.h"
 #include "fake_sysfs.h"
 #include "port_messages.h"
@@ -390,6 +391,29 @@ class MainFormTest : public QObject {
     QVERIFY(form.ButtonStart->isEnabled());
     QCOMPARE(form.ComboBoxAddress->count(), 0);
     QCOMPARE(QSettings(folder.iniPath(), QSettings::IniFormat).value("PC/Port").toString(), link);
+  }
+
+  // A gateway address typed into the port field: the search runs over TCP
+  // and the address is remembered like a port.
+  void SearchThroughAGatewayTypedInThePortField() {
+    ktr_test::SimProcess gateway({"--tcp", "127.0.0.1:0", "--address", "2"});
+    FormFolder folder;
+    TMainForm form(folder.Options());
+    const QString address = QString::fromStdString(gateway.link());
+    Search(form, address);
+    QCOMPARE(LogAfterStart(form), (QStringList{"Search for connected device...", "Device found",
+                                               "KTR Clock fw 0.35.4", "Press 'Start' button for setting device"}));
+    QCOMPARE(Items(form.ComboBoxAddress), QStringList{"2"});
+    QCOMPARE(int(form.Device().Settings().transport), int(ktr::kTransportModbusTcp));
+    QCOMPARE(QSettings(folder.iniPath(), QSettings::IniFormat).value("PC/Port").toString(), address);
+    QCOMPARE(TMainForm(folder.Options()).ComboBoxPort->currentText(), address);
+
+    // A malformed one says so once and ends the search.
+    Search(form, "tcp://host:0");
+    QCOMPARE(LogAfterStart(form).mid(4), (QStringList{"Search for connected device...", "Error open port !!!",
+                                                      "bad port address 'tcp://host:0': port 0 is out of range "
+                                                      "(1-65535)",
+                                                      "Please check the device connection"}));
   }
 
   void SearchWithAPortThatCannotOpen() {
