@@ -90,7 +90,10 @@ int main(int argc, char** argv) {
   app.add_option("--fault", fault_text,
                  "Fault on every reply: silent, bad-crc, exception=N, short, long, slow=MS, garbage;\n"
                  "or of the line: echo (each request comes back before the reply), noise (a stray\n"
-                 "byte before each reply), foreign (another address's late reply before each reply)")
+                 "byte before each reply), foreign (another address's late reply before each reply).\n"
+                 "With --tcp the faults that damage a frame damage its MBAP header instead: bad-crc\n"
+                 "sends protocol id 1, short a cut frame, noise a stray byte before it, garbage random\n"
+                 "bytes, foreign a reply under the previous transaction id first")
       ->type_name("MODE")
       ->check(CLI::Validator(
           [](std::string& text) {
