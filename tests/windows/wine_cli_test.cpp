@@ -3,7 +3,8 @@
 // Wine prefix maps to COM5 (HKLM\Software\Wine\Ports, so that Wine also lists
 // COM5 under HARDWARE\DEVICEMAP\SERIALCOMM). This runs the Win32 serial port,
 // the registry port list, the Winsock server and the console stop request
-// of the real program. scripts/test-windows sets the prefix up and runs this
+// of the real program, and its Winsock link to a gateway against ktr-sim on a
+// loopback TCP port. scripts/test-windows sets the prefix up and runs this
 // with:
 //   WINEPREFIX        the prefix (its wineserver already running)
 //   KTR_WINE          what starts a Windows program (scripts/test-windows:
@@ -42,6 +43,7 @@
 #include "run_process.h"
 #include "sim_process.h"
 #include "spawned_process.h"
+#include "tcp_peers.h"
 
 namespace {
 
@@ -153,6 +155,35 @@ TEST_F(WineCli, TraceAndDiag) {
   EXPECT_NE(diag.out.find("\nanswers:     address 1 (register 8000 = " + std::to_string(count) + ")\n"),
             std::string::npos)
       << diag.out;
+}
+
+// Behind a gateway (the Linux ktr-sim on a loopback TCP port): the Winsock
+// link, its non-blocking connect, the waits for the reply and a refused
+// connect.
+TEST_F(WineCli, ReadsThroughAGatewayOnWinsock) {
+  const auto count = ktr::defaults::FirmwareTextRegisters(ktr::Firmware::kNew);
+  for (const char* kind : {"--tcp", "--rtu-tcp"}) {
+    ktr_test::SimProcess gateway({kind, "127.0.0.1:0"});
+    const std::vector<std::string> port{"--port", gateway.link(), "--timeout", "300"};
+    const ProcessResult read = Cli({"--trace", "read", "8000", "1"}, port);
+    ASSERT_EQ(read.exitCode, 0) << kind << " " << read.err;
+    EXPECT_EQ(read.out, "8000 " + std::to_string(count) + "\n");
+    EXPECT_NE(read.err.find(std::string(kind) == "--tcp" ? " TX 00 01 00 00 00 06 01 03 1F 40 00 01\n"
+                                                         : " TX 01 03 1F 40 00 01 82 0A\n"),
+              std::string::npos)
+        << read.err;
+    const ProcessResult silent = Cli({"read", std::to_string(ktr::trigger::kSilent), "1"}, port);
+    EXPECT_EQ(silent.err, "error: -4 no reply\n") << kind;
+    const ProcessResult outside = Cli({"read", "60000", "1"}, port);
+    EXPECT_EQ(outside.err, "error: -52 illegal data address\n") << kind;
+  }
+  const ktr::test::RefusingPort closed;
+  const std::string address = "127.0.0.1:" + std::to_string(closed.port());
+  const ProcessResult refused = Cli({"read", "8000", "1"}, {"--port", "tcp://" + address});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.err.rfind("error: -1 cannot open port tcp://" + address + ": connect " + address + ": ", 0), 0U)
+      << refused.err;
+  EXPECT_EQ(Cli({"read", "8000", "1"}, {"--port", "tcp://host:0"}).exitCode, 2);
 }
 
 TEST_F(WineCli, PortThatDoesNotExist) {
