@@ -1,9 +1,9 @@
 // TModbus: the Modbus RTU master. One worker thread owns the link to the
 // devices (a serial line, or a TCP connection to a gateway: see
 // port_address.h and tcp_link.h) and executes one request at a time for the
-// other threads. A requester writes
-// the request's parameters, stores the command word and blocks until the
-// worker sets the word back to CommandIdle; then it takes the result code.
+// other threads. A requester writes the request's parameters, stores the
+// command word and blocks until the worker sets the word back to
+// CommandIdle; then it takes the result code.
 //
 // Result codes: 0 success; -1 port, write, read or CRC failure, any failed
 // OpenPort, and a request that does not fit the frame buffers; -3 no open port
@@ -16,6 +16,8 @@
 // until the deadline: the time-out plus the wire time of request and reply.
 // A request waits for 3.5 quiet character times after the last byte
 // received. The line's echo of the request is dropped (see EchoMode).
+// Modbus TCP frames come whole and carry a transaction id: there the reply
+// is matched by id, and there is no quiet time and no echo to learn.
 //
 // Callers serialise themselves (one request at a time): take the device
 // mutex, OpenPort, reads and writes, ClosePort, release.
