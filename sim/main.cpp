@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bus_server.h"
+#include "ktr_version.h"
 #include "reply_fault.h"
 #include "serial_line.h"
 #include "sim_log.h"
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Simulated KTR device: answers Modbus RTU requests like a KTR clock, on a\n"
                "pseudo-terminal (--pty) or a serial port (--port)."};
   app.name("ktr-sim");
+  app.set_version_flag("--version", std::string("ktr-sim ") + ktr::kVersion);
 
   std::string link;
   std::string port;
