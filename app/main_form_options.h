@@ -14,7 +14,7 @@
 
 #include "desktop.h"
 #include "port_list.h"
-#include "web_root.h"
+#include "web_root_path.h"
 
 namespace ktr::app {
 

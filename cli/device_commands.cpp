@@ -13,7 +13,7 @@
 #include "modbus_master.h"
 #include "process.h"
 #include "trace.h"
-#include "web_root.h"
+#include "web_root_path.h"
 #include "web_service.h"
 
 namespace ktr::cli {

@@ -13,13 +13,17 @@ set(KTR_PACKAGE_MAINTAINER "KTR configurator developers <ktr-configurator@exampl
     CACHE STRING "Maintainer of the Debian package: Name <address>")
 set(CPACK_PACKAGE_CONTACT "${KTR_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configurator for KTR devices on a Modbus RTU bus")
-set(CPACK_PACKAGE_DESCRIPTION
-    "KTR clocks, sensors and sync devices sit on an RS485 bus and answer as Modbus RTU slaves. \
-The configurator finds a device on the bus and serves web pages that show and change its clock, \
-display, counter, sensors, settings and weekly schedules.\n\
-KTRWebServer is the desktop window (it serves the pages on port 80); ktr-cli reads and writes \
-registers, searches the bus and serves the pages without a window, also as the service \
-ktr-serve@PORT; ktr-sim is a simulated device for trying it without hardware.")
+# Lines of at most 79 characters (Debian's control file); CPack indents them.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "KTR clocks, sensors and sync devices sit on an RS485 bus and answer as\n"
+  "Modbus RTU slaves. The configurator finds a device on the bus and serves web\n"
+  "pages that show and change its clock, display, counter, sensors, settings\n"
+  "and weekly schedules.\n"
+  "\n"
+  "KTRWebServer is the desktop window, which serves the pages on port 80.\n"
+  "ktr-cli reads and writes registers, searches the bus and serves the pages\n"
+  "without a window, also as the service ktr-serve@PORT. ktr-sim is a\n"
+  "simulated device for trying it all without hardware.")
 set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};ktr;/")
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
@@ -46,7 +50,6 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(KTR_PACKAGE_BINDIR ${CPACK_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR})
 
 set(KTR_PROGRAMS ktr-cli ktr-sim)
 if(TARGET KTRWebServer)
@@ -128,9 +131,10 @@ configure_file(\"${KTR_PACKAGING_DIR}/debian/changelog.in\" \"${KTR_PACKAGING_OU
 execute_process(COMMAND gzip -9nf \"${KTR_PACKAGING_OUT}/changelog\" COMMAND_ERROR_IS_FATAL ANY)"
         COMPONENT ktr)
 install(FILES ${KTR_PACKAGING_DIR}/debian/copyright ${KTR_PACKAGING_OUT}/changelog.gz
-        DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT ktr)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME} COMPONENT ktr)
 
 # Maintainer scripts: the window's port-80 capability, systemd and udev.
+set(KTR_BINDIR ${CPACK_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR})
 configure_file(${KTR_PACKAGING_DIR}/debian/postinst.in ${KTR_PACKAGING_OUT}/postinst @ONLY)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${KTR_PACKAGING_OUT}/postinst

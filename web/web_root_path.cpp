@@ -1,4 +1,4 @@
-#include "web_root.h"
+#include "web_root_path.h"
 
 #include <filesystem>
 #include <system_error>
