@@ -73,10 +73,11 @@ endif()
 
 # Manual pages: ktr-cli and ktr-sim from their --help (help2man), the
 # window's written by hand; compressed as Debian wants them (gzip -9n).
+# Not in the sanitizer builds, which are never packaged.
 find_program(KTR_HELP2MAN help2man)
 set(KTR_MAN_DIR ${KTR_PACKAGING_OUT}/man)
 set(KTR_MAN_PAGES "")
-if(KTR_HELP2MAN)
+if(KTR_HELP2MAN AND NOT KTR_SANITIZE)
   set(ktr-cli_NAME "read and write KTR devices over Modbus RTU, serve their web pages")
   set(ktr-cli_HELP --help-all)
   set(ktr-sim_NAME "simulated KTR device answering Modbus RTU on a pseudo-terminal or a serial port")
@@ -92,7 +93,7 @@ if(KTR_HELP2MAN)
       VERBATIM)
     list(APPEND KTR_MAN_PAGES ${KTR_MAN_DIR}/${tool}.1.gz)
   endforeach()
-else()
+elseif(NOT KTR_HELP2MAN)
   message(STATUS "help2man not found: no manual pages for ktr-cli and ktr-sim (scripts/bootstrap installs it)")
 endif()
 if(TARGET KTRWebServer)
