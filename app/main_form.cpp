@@ -20,6 +20,7 @@
 #include "desktop.h"
 #include "ini_settings.h"
 #include "ktr_device.h"
+#include "ktr_version.h"
 #include "modbus_master.h"
 #include "port_combo_box.h"
 #include "serial_set.h"
@@ -49,6 +50,8 @@ TMainForm::~TMainForm() {
 // device endpoint needs the worker.
 void TMainForm::OnCreate() {
   AppendLog(QStringLiteral("KTR web settings v. 1.00 RS485"));
+  // The build's version, as ktr-cli --version and the packages show it.
+  AppendLog(QStringLiteral("Version ") + QLatin1String(kVersion));
 
   modbus_ = std::make_unique<TModbus>();
   device_ = std::make_unique<TKtrDevice>(

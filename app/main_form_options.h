@@ -14,6 +14,7 @@
 
 #include "desktop.h"
 #include "port_list.h"
+#include "web_root_path.h"
 
 namespace ktr::app {
 
@@ -29,8 +30,10 @@ struct TMainFormOptions {
   QString portSource = QString::fromStdString(DefaultPortSource());
   // The folder of the ports' stable names (Linux /dev/serial/by-id).
   QString byIdFolder = QString::fromStdString(DefaultByIdFolder());
-  // The web pages: the folder "Web" beside the executable.
-  QString webRoot = QCoreApplication::applicationDirPath() + QStringLiteral("/Web");
+  // The web pages: the folder "Web" beside the executable, else the
+  // installed pages (ChooseWebRoot).
+  QString webRoot = QString::fromStdString(
+      ChooseWebRoot((QCoreApplication::applicationDirPath() + QStringLiteral("/Web")).toStdString()));
   // Shows a URL in the default browser; empty: OpenInBrowser.
   std::function<void(const QUrl&)> openBrowser;
 };

@@ -13,6 +13,7 @@
 #include "modbus_master.h"
 #include "process.h"
 #include "trace.h"
+#include "web_root_path.h"
 #include "web_service.h"
 
 namespace ktr::cli {
@@ -89,9 +90,10 @@ bool SplitListen(const std::string& text, std::string& host, std::uint16_t& port
   return true;
 }
 
+// "Web" beside the executable, or the installed pages (ChooseWebRoot).
 std::string DefaultWebRoot() {
   const std::string folder = ExecutableFolder();
-  return folder.empty() ? std::string("Web") : (std::filesystem::path(folder) / "Web").string();
+  return ChooseWebRoot(folder.empty() ? std::string("Web") : (std::filesystem::path(folder) / "Web").string());
 }
 
 int RunServe(const ServeArgs& a) {
@@ -153,7 +155,8 @@ void AddDeviceCommands(CLI::App& app, std::function<int()>& run) {
         std::uint16_t port = 0;
         return SplitListen(text, host, port) ? std::string() : "expected HOST:PORT, got " + text;
       });
-  serve->add_option("--web", serveArgs->webRoot, "Folder of the web pages (default: Web beside ktr-cli)")
+  serve->add_option("--web", serveArgs->webRoot,
+                    "Folder of the web pages (default: Web beside ktr-cli, else the installed pages)")
       ->check(CLI::ExistingDirectory);
   serve->callback([serveArgs, &run] { run = [serveArgs] { return RunServe(*serveArgs); }; });
 }

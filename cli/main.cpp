@@ -4,13 +4,19 @@
 #include <functional>
 
 #include "device_commands.h"
+#include "ktr_version.h"
 #include "port_commands.h"
 #include "register_commands.h"
 #include "trace.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"KTR device configurator, command line"};
+  // The usage line names the program, not the path it was started by: the
+  // manual page is made from --help-all and --version.
+  app.name("ktr-cli");
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("ktr-cli ") + ktr::kVersion);
+  app.set_help_all_flag("--help-all", "Print this help with every command's options and exit");
   // Options of the app (--trace) are taken after the command's name too.
   app.fallthrough();
   ktr::cli::AddTraceOption(app);
@@ -24,6 +30,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);  // prints the message and the usage hint

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bus_server.h"
+#include "ktr_version.h"
 #include "reply_fault.h"
 #include "serial_line.h"
 #include "sim_log.h"
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
                "pseudo-terminal (--pty) or a serial port (--port), or on a TCP port as a gateway\n"
                "would (--tcp: Modbus TCP, --rtu-tcp: RTU frames over TCP)."};
   app.name("ktr-sim");
+  app.set_version_flag("--version", std::string("ktr-sim ") + ktr::kVersion);
 
   std::string link;
   std::string port;

@@ -32,6 +32,7 @@
 #include "form_fixture.h"
 #include "http_client.h"
 #include "ktr_device.h"
+#include "ktr_version.h"
 #include "main_form.h"
 #include "port_address.h"
 #include "port_combo_box.h"
@@ -50,8 +51,8 @@ namespace http = ktr::web_test;
 
 namespace {
 
-const QStringList kStartLog{"KTR web settings v. 1.00 RS485", "Select the correct port of the connected",
-                            "device and press 'Search' button"};
+const QStringList kStartLog{"KTR web settings v. 1.00 RS485", QStringLiteral("Version ") + ktr::kVersion,
+                            "Select the correct port of the connected", "device and press 'Search' button"};
 constexpr int kScanWaitMs = 60000;  // 126 time-outs of 100 ms, with room for slow builds
 
 // A listening TCP socket on a free loopback port, so that the window's
@@ -538,7 +539,7 @@ class MainFormTest : public QObject {
     TMainForm form(options);
     QVERIFY(answer.handled());
     QVERIFY2(message.contains(QString::number(taken.port())), qPrintable(message));
-    QCOMPARE(LogLines(form), (QStringList{kStartLog[0], message, kStartLog[1], kStartLog[2]}));
+    QCOMPARE(LogLines(form), (QStringList{kStartLog[0], kStartLog[1], message, kStartLog[2], kStartLog[3]}));
     QCOMPARE(form.HttpPort(), 0);
     QCOMPARE(Items(form.ComboBoxPort), QStringList{"/dev/ttyUSB0"});
     Search(form, "/dev/ktr-no-such-port");  // the worker is there

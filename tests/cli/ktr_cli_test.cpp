@@ -9,6 +9,7 @@
 
 #include "fake_sysfs.h"
 #include "ktr_register_map.h"
+#include "ktr_version.h"
 #include "run_process.h"
 #include "sim_process.h"
 #include "tcp_peers.h"
@@ -160,6 +161,17 @@ TEST(KtrCliArguments, BadArgumentsExitTwoWithUsage) {
   std::vector<std::string> tooMany = {"write", "--port", "x", "14000"};
   for (int i = 0; i < 128; ++i) tooMany.push_back("1");
   EXPECT_EQ(Cli(tooMany).exitCode, 2);
+}
+
+// The build's version, as the window logs it and the packages carry it: the
+// project version, then +gitN.gHASH[.dirty] after the release tag (a valid
+// Debian version).
+TEST(KtrCliArguments, VersionIsTheBuildsVersion) {
+  const ProcessResult r = Cli({"--version"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, std::string("ktr-cli ") + ktr::kVersion + "\n");
+  EXPECT_TRUE(std::regex_match(ktr::kVersion, std::regex(R"(\d+\.\d+\.\d+(\+git\d+\.g[0-9a-f]{7,}(\.dirty)?)?)")))
+      << ktr::kVersion;
 }
 
 // Trace lines: the local time to the millisecond, the direction, the bytes.

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "http_client.h"
 #include "ktr_register_map.h"
@@ -67,6 +68,49 @@ TEST_F(ServeCli, GivenAddressSkipsTheSearch) {
   const auto login = Get(port, "/login.cgi?login_pssw:pelko");
   EXPECT_EQ(login.body, "{\"answer\":\"yes\"}");
   EXPECT_EQ(server->Stop(SIGINT), 0);
+}
+
+// Without --web: the folder "Web" beside the executable, else the installed
+// pages (BIN/../share/ktr-configurator/Web), else "Web" beside it again (404).
+// A copy of ktr-cli in a made-up install tree, so that /proc/self/exe points
+// there.
+TEST_F(ServeCli, WithoutWebServesBesideElseTheInstalledPages) {
+  namespace fs = std::filesystem;
+  const fs::path bin = root_ / "bin";
+  const fs::path beside = bin / "Web";
+  const fs::path installed = root_ / "share" / "ktr-configurator" / "Web";
+  fs::create_directories(bin);
+  fs::copy_file(KTR_CLI_PATH, bin / "ktr-cli");
+  struct {
+    bool beside, installed;
+    fs::path root;
+    int status;
+    std::string body;
+  } const cases[] = {
+      {false, true, installed, 200, "installed"},
+      {true, true, beside, 200, "beside"},
+      {false, false, beside, 404, "404 Not Found"},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(beside);
+    fs::remove_all(installed);
+    for (const auto& [wanted, folder, text] : {std::tuple{c.beside, beside, "beside"},
+                                               std::tuple{c.installed, installed, "installed"}}) {
+      if (!wanted) continue;
+      fs::create_directories(folder);
+      std::ofstream(folder / "index.html") << text;
+    }
+    SpawnedProcess server((bin / "ktr-cli").string(),
+                          {"serve", "--port", sim_.link(), "--address", "3", "--listen", "127.0.0.1:0"},
+                          "listening on http://127.0.0.1:");
+    EXPECT_NE(server.readyLine().find("(web root " + c.root.lexically_normal().string() + ")"),
+              std::string::npos)
+        << server.readyLine();
+    const auto page = Get(ktr::web_test::ListeningPort(server.readyLine()), "/");
+    EXPECT_EQ(page.status, c.status) << c.root;
+    EXPECT_EQ(page.body, c.body) << c.root;
+    EXPECT_EQ(server.Stop(SIGTERM), 0);
+  }
 }
 
 TEST(ServeCliNoDevice, NothingOnTheBusExitsOne) {
