@@ -170,8 +170,8 @@ TEST(CommandFrames, EachCommandIsOneSingleRegisterWrite) {
   EchoBus bus;
   EXPECT_EQ(bus.device().SetDefault(), kYes);
   bus.device().RunConfig();
-  EXPECT_EQ(bus.Frames(), (std::vector<std::string>{ToHex(WriteSingleFrame(10082, 0x5555)),
-                                                    ToHex(WriteSingleFrame(10080, 0x5555))}));
+  EXPECT_EQ(bus.Frames(), (std::vector<std::string>{ToHex(WriteSingleFrame(1, 10082, 0x5555)),
+                                                    ToHex(WriteSingleFrame(1, 10080, 0x5555))}));
   EXPECT_TRUE(bus.Log().empty());
 }
 

@@ -197,9 +197,9 @@ TEST(ScheduleWriteFrames, EnableIsFunctionSixEntriesAreFunctionSixteen) {
   EXPECT_EQ(bus.device().SetSchedData("day=fri&ena=1"), kYes);
   EXPECT_EQ(bus.device().SetSchedData("day=mon&idx=2&tp_status=1&tp_time=07:30&tp_len=5"), kYes);
   EXPECT_EQ(bus.device().SetSchedData("day=wed&idx=4&s_len_bb=10&s_len_eb=20&s_len_ws=30"), kYes);
-  EXPECT_EQ(bus.Frames(), (std::vector<std::string>{ToHex(WriteSingleFrame(14500, 1)),
-                                                    ToHex(WriteMultipleFrame(14107, {1, 1822, 5})),
-                                                    ToHex(WriteMultipleFrame(14373, {30, 10, 20}))}));
+  EXPECT_EQ(bus.Frames(), (std::vector<std::string>{ToHex(WriteSingleFrame(1, 14500, 1)),
+                                                    ToHex(WriteMultipleFrame(1, 14107, {1, 1822, 5})),
+                                                    ToHex(WriteMultipleFrame(1, 14373, {30, 10, 20}))}));
 }
 
 TEST(ScheduleWriteFrames, RefusedAndFailedRequestsSendNothing) {

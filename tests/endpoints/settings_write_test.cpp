@@ -96,7 +96,7 @@ TEST(SettingsWriteFrames, SingleKeysUseFunctionSix) {
   for (const SingleCase& c : kSingleCases) {
     SCOPED_TRACE("text: " + c.text);
     EXPECT_EQ(bus.device().SetData(c.text), kYes);
-    expected.push_back(ToHex(WriteSingleFrame(c.reg, c.value)));
+    expected.push_back(ToHex(WriteSingleFrame(1, c.reg, c.value)));
   }
   EXPECT_EQ(bus.Frames(), expected);
   EXPECT_TRUE(bus.Log().empty());
@@ -109,11 +109,11 @@ TEST(SettingsWriteFrames, DateAndTimeAreOneMultipleWriteEach) {
   EXPECT_EQ(bus.device().SetData("dt=1999x12y31"), kYes);  // separators are not looked at
   EXPECT_EQ(bus.device().SetData("tm=23:59:59&dt=2000-01-01"), kYes);
   EXPECT_EQ(bus.device().SetData("dt=2024-02-2"), kYes);  // a short last piece is what is there
-  EXPECT_EQ(bus.Frames(), (std::vector<std::string>{ToHex(WriteMultipleFrame(10020, {24, 2, 29})),
-                                                    ToHex(WriteMultipleFrame(10023, {8, 5, 30})),
-                                                    ToHex(WriteMultipleFrame(10020, {99, 12, 31})),
-                                                    ToHex(WriteMultipleFrame(10023, {23, 59, 59})),
-                                                    ToHex(WriteMultipleFrame(10020, {24, 2, 2}))}));
+  EXPECT_EQ(bus.Frames(), (std::vector<std::string>{ToHex(WriteMultipleFrame(1, 10020, {24, 2, 29})),
+                                                    ToHex(WriteMultipleFrame(1, 10023, {8, 5, 30})),
+                                                    ToHex(WriteMultipleFrame(1, 10020, {99, 12, 31})),
+                                                    ToHex(WriteMultipleFrame(1, 10023, {23, 59, 59})),
+                                                    ToHex(WriteMultipleFrame(1, 10020, {24, 2, 2}))}));
 }
 
 TEST_F(SettingsWriteTest, DateAndTimeSetTheDeviceClock) {

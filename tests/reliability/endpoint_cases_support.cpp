@@ -1,23 +1,11 @@
 #include "endpoint_cases.h"
 
-#include "pty_pair.h"
+#include "frame_hex.h"
 
 namespace ktr::reliability {
-namespace {
 
-std::uint8_t High(unsigned v) { return static_cast<std::uint8_t>(v >> 8); }
-std::uint8_t Low(unsigned v) { return static_cast<std::uint8_t>(v & 0xFF); }
-
-Bytes WriteSingle(unsigned reg, unsigned value) {
-  return ktr::test::WithCrc({1, 6, High(reg), Low(reg), High(value), Low(value)});
-}
-
-Bytes WriteThree(unsigned start, unsigned a, unsigned b, unsigned c) {
-  return ktr::test::WithCrc({1, 16, High(start), Low(start), 0, 3, 6, High(a), Low(a), High(b),
-                             Low(b), High(c), Low(c)});
-}
-
-}  // namespace
+using ktr::test::WriteMultipleFrame;
+using ktr::test::WriteSingleFrame;
 
 std::vector<EndpointCase> ReadEndpoints() {
   std::vector<EndpointCase> cases{
@@ -46,11 +34,11 @@ std::vector<EndpointCase> ReadEndpoints() {
 
 std::vector<EndpointCase> WriteEndpoints() {
   return {
-      {"set_default", "POST", "/set_default.cgi", "", 1, {}, WriteSingle(10082, 0x5555)},
-      {"run_config", "POST", "/run_config.cgi", "", 1, {}, WriteSingle(10080, 0x5555)},
-      {"setdata", "GET", "/setdata.cgi?tmpe=7", "", 1, {}, WriteSingle(10000, 7)},
+      {"set_default", "POST", "/set_default.cgi", "", 1, {}, WriteSingleFrame(1, 10082, 0x5555)},
+      {"run_config", "POST", "/run_config.cgi", "", 1, {}, WriteSingleFrame(1, 10080, 0x5555)},
+      {"setdata", "GET", "/setdata.cgi?tmpe=7", "", 1, {}, WriteSingleFrame(1, 10000, 7)},
       {"set_sched", "POST", "/set_sched_data.cgi", "day=tue&idx=1&tp_status=1&tp_time=07:30&tp_len=4", 1,
-       {}, WriteThree(14204, 1, 7 * 256 + 30, 4)},
+       {}, WriteMultipleFrame(1, 14204, {1, 7 * 256 + 30, 4})},
   };
 }
 
