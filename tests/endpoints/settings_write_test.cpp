@@ -207,30 +207,6 @@ TEST_F(SettingsWriteTest, DiadReplacesTheAddressList) {
   EXPECT_TRUE(TakeAddressLists().empty());
 }
 
-TEST_F(SettingsWriteTest, MissingPortWritesNothing) {
-  const ktr::SerialSettings good = device_->Settings();
-  const Registers before = RegisterSnapshot(good);
-  PointAtMissingPort();
-  for (const char* text : {"tmpe=5", "diad=7", "dt=2024-02-29", "tmpe=abc"}) {
-    SCOPED_TRACE(text);
-    // The port is opened before the value is converted: no error reply.
-    EXPECT_EQ(device_->SetData(text), "");
-    EXPECT_EQ(TakeLog(), ktr::test::kMissingPortLog);
-  }
-  EXPECT_TRUE(TakeAddressLists().empty());
-  EXPECT_EQ(RegisterSnapshot(good), before);
-}
-
-TEST_F(SettingsWriteTest, AFailedWriteIsNotReported) {
-  ktr::SerialSettings s = device_->Settings();
-  s.slaveAddress = 9;  // nobody answers there
-  s.timeoutMs = 200;
-  device_->SetSettings(s);
-  EXPECT_EQ(device_->SetData("tmpe=5"), kYes);
-  EXPECT_EQ(device_->SetData("dt=2024-02-29"), kYes);
-  EXPECT_TRUE(TakeLog().empty());
-}
-
 TEST_F(SettingsWriteTest, ConcurrentRequestsAllArrive) {
   // Four connection threads at once, each writing its own register five
   // times: every request runs its cycle alone, so none fails and every final
