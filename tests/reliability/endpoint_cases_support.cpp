@@ -9,7 +9,9 @@ using ktr::test::WriteMultipleFrame;
 using ktr::test::WriteSingleFrame;
 
 std::vector<EndpointCase> ReadEndpoints() {
-  const auto read = [](std::uint16_t start, std::uint16_t count) { return ReadRequestFrame(1, 3, start, count); };
+  const auto read = [](std::uint16_t start, std::uint16_t count) {
+    return ReadRequestFrame(1, 3, start, count);
+  };
   std::vector<EndpointCase> cases{
       {"index", "GET", "/get_index_data.cgi", "", 4,
        {"Error read SET_10060_10078 registers !!!", "Error read SET_0_19 registers !!!",

@@ -33,9 +33,11 @@ using Lists = std::vector<std::vector<std::string>>;
 // word (the schedule's function 6).
 std::vector<EndpointCase> MoreWrites() {
   return {
-      {"setdata_date", "GET", "/setdata.cgi?dt=2024-02-29", "", 1, {}, WriteMultipleFrame(1, 10020, {24, 2, 29}), {}},
+      {"setdata_date", "GET", "/setdata.cgi?dt=2024-02-29", "", 1, {},
+       WriteMultipleFrame(1, 10020, {24, 2, 29}), {}},
       {"setdata_diad", "GET", "/setdata.cgi?diad=7", "", 1, {}, WriteSingleFrame(1, 10060, 7), {}},
-      {"set_sched_enable", "POST", "/set_sched_data.cgi", "day=fri&ena=0", 1, {}, WriteSingleFrame(1, 14500, 0), {}},
+      {"set_sched_enable", "POST", "/set_sched_data.cgi", "day=fri&ena=0", 1, {},
+       WriteSingleFrame(1, 14500, 0), {}},
   };
 }
 
@@ -155,7 +157,9 @@ TEST_P(DeviceFails, ReadsRepeatTheLastValuesAndWritesAreNotReported) {
   } else {
     // The reader presets the two rf settings to 1 before their block's read,
     // so a failed read leaves 1 in both.
-    EXPECT_EQ(a.body, e.name == "settings" ? WithNumber(WithNumber(good.body, "s1rf", 1), "s2rf", 1) : good.body);
+    const std::string image =
+        e.name == "settings" ? WithNumber(WithNumber(good.body, "s1rf", 1), "s2rf", 1) : good.body;
+    EXPECT_EQ(a.body, image);
     EXPECT_EQ(a.log, e.readErrorLines);
     EXPECT_EQ(Hex(frames), Hex(e.readFrames));
   }

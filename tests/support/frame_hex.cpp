@@ -61,7 +61,8 @@ Bytes WriteMultipleFrame(std::uint8_t slave, std::uint16_t start, const std::vec
   return WithCrc(b);
 }
 
-Bytes WriteCoilsFrame(std::uint8_t slave, std::uint16_t start, std::uint16_t count, const std::uint8_t* bits) {
+Bytes WriteCoilsFrame(std::uint8_t slave, std::uint16_t start, std::uint16_t count,
+                      const std::uint8_t* bits) {
   const unsigned bytes = (count + 7U) / 8U;
   Bytes b{slave, 15, High(start), Low(start), High(count), Low(count), Low(bytes)};
   b.insert(b.end(), bits, bits + bytes);
