@@ -68,7 +68,8 @@ std::string ContentTypeHeader(const std::string& contentType, const std::string&
 // A reply that says only how the request ended: `status` with `text` as its
 // "text/html" body, in the character set "utf-8". An empty `charset` leaves
 // the type without one, which the wire shows as ISO-8859-1 (see
-// ContentTypeHeader), as the device's own 400 and 404 replies are sent.
+// ContentTypeHeader): so go the 400 to a HEAD and the 404 of an unknown
+// endpoint.
 HttpResponse StatusReply(int status, std::string text, std::string charset = "utf-8");
 
 // The server's own short HTML page for a status, used when a response has no
