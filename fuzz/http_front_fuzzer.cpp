@@ -134,12 +134,10 @@ bool ResolvesInside(std::string_view path) {
 
 void CheckResponse(Harness& h, ktr::HttpResponse& response) {
   if (response.file) {
-    std::FILE* file = response.file.Release();
     char link[64];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fileno(file));
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fileno(response.file.get()));
     char real[PATH_MAX + 1] = {};
     const ssize_t n = readlink(link, real, PATH_MAX);
-    std::fclose(file);
     Check(n > 0, "readlink of the served file");
     const std::string served(real, static_cast<std::size_t>(n));
     Check(served.rfind(h.realRoot + "/", 0) == 0, "a file outside the web root was served");

@@ -110,22 +110,25 @@ std::vector<Bytes> CheckHandler(Harness& h, const std::string& text, Expect expe
   } catch (const ktr::FieldConversionError& e) {
     error = e.what();
   }
-  const auto frames = ktr::fuzz::SplitRequests(h.pty.DrainMaster(0));
-  Check(frames.has_value(), "the line carries something that is no request frame");
+  const Bytes sent = h.pty.DrainMaster(0);
+  const std::vector<Bytes> frames = ktr::fuzz::SplitRequests(sent);
+  std::size_t framed = 0;
+  for (const Bytes& frame : frames) framed += frame.size();
+  Check(framed == sent.size(), "the line carries something that is no request frame");
   Check(PortIsFree(h.pty.slavePath()), "the port is still open after the request");
   Check(h.log.empty(), "a write request logged a line");
 
   if (expectedError) {
     Check(error == expectedError, "conversion error expected, with the failing value");
-    Check(frames->empty(), "wrote despite a bad value");
+    Check(frames.empty(), "wrote despite a bad value");
     Check(h.addressLists.empty(), "address list changed by a request that failed");
   } else {
     Check(!error, "conversion error for good values");
     Check(answer == expected->answer, "answer");
     if (expected->frame) {
-      Check(frames->size() == 1 && frames->front() == *expected->frame, "not the asked write");
+      Check(frames.size() == 1 && frames.front() == *expected->frame, "not the asked write");
     } else {
-      Check(frames->empty(), "wrote although nothing (valid) was asked");
+      Check(frames.empty(), "wrote although nothing (valid) was asked");
     }
     if (expected->addressList) {
       Check(h.addressLists.size() == 1 && h.addressLists.front() == *expected->addressList,
@@ -135,7 +138,7 @@ std::vector<Bytes> CheckHandler(Harness& h, const std::string& text, Expect expe
     }
   }
   h.addressLists.clear();
-  return *frames;
+  return frames;
 }
 
 // --- settings write: the first field picks one register (or three) --------

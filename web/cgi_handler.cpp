@@ -63,9 +63,7 @@ void CgiHandler::Dispatch(HttpResponse& response, const std::string& path,
       return;
     }
   }
-  response.status = 404;
-  response.contentType = "text/html";
-  response.text = "404 Not Found";
+  response = StatusReply(404, "404 Not Found", "");
 }
 
 std::array<std::string_view, CgiHandler::kRouteCount> CgiHandler::RoutePaths() {

@@ -26,9 +26,13 @@ FileStream FileStream::OpenRegular(const std::string& path) {
   return stream;
 }
 
-std::FILE* FileStream::Release() {
-  size_ = 0;
-  return file_.release();
+HttpResponse StatusReply(int status, std::string text, std::string charset) {
+  HttpResponse response;
+  response.status = status;
+  response.contentType = "text/html";
+  response.charset = std::move(charset);
+  response.text = std::move(text);
+  return response;
 }
 
 std::string ContentTypeHeader(const std::string& contentType, const std::string& charset) {

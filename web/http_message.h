@@ -34,8 +34,8 @@ class FileStream {
 
   explicit operator bool() const { return file_ != nullptr; }
   std::uint64_t size() const { return size_; }
-  // Gives up ownership of the open file; the stream is empty afterwards.
-  std::FILE* Release();
+  // The open file, still owned by the stream.
+  std::FILE* get() const { return file_.get(); }
 
  private:
   struct Closer {
@@ -64,6 +64,13 @@ struct HttpResponse {
 // set, an empty type gets "utf-8" and a "text/..." type gets "ISO-8859-1" (the
 // HTTP/1.1 default for text types); other types are sent without one.
 std::string ContentTypeHeader(const std::string& contentType, const std::string& charset);
+
+// A reply that says only how the request ended: `status` with `text` as its
+// "text/html" body, in the character set "utf-8". An empty `charset` leaves
+// the type without one, which the wire shows as ISO-8859-1 (see
+// ContentTypeHeader): so go the 400 to a HEAD and the 404 of an unknown
+// endpoint.
+HttpResponse StatusReply(int status, std::string text, std::string charset = "utf-8");
 
 // The server's own short HTML page for a status, used when a response has no
 // body of its own (for example "200 OK" for a POST to a file path).

@@ -97,10 +97,7 @@ void HttpRequestParser::Handle(const HttpRequest& request, HttpResponse& respons
   const bool endpoint = path.find(".cgi") != std::string::npos;
   if (guard_ != nullptr) {
     if (const std::string reason = guard_->Check(request, endpoint); !reason.empty()) {
-      response.status = 403;
-      response.contentType = "text/html";
-      response.charset = "utf-8";
-      response.text = "403 Forbidden";
+      response = StatusReply(403, "403 Forbidden");
       if (log_) log_("Refused " + request.method + " " + path + ": " + reason);
       return;
     }
@@ -117,9 +114,7 @@ void HttpRequestParser::Handle(const HttpRequest& request, HttpResponse& respons
     if (endpoint) cgiHandler_.Dispatch(response, path, parameters);
   } else {
     // The server passes only GET, POST and HEAD: this is HEAD.
-    response.status = 400;
-    response.contentType = "text/html";
-    response.text = "400 Bad Request";
+    response = StatusReply(400, "400 Bad Request", "");
   }
 }
 

@@ -1,15 +1,14 @@
 // The only source that includes Beast: it is slow to compile. Beast parses
 // the requests; the sockets are plain blocking-style POSIX calls on the
 // connection threads, so that a request costs no hand-offs between threads.
+// The replies go out through http_reply.h.
 #include "http_server.h"
 
 // <utility> before Asio: Boost 1.74's asio/awaitable.hpp uses std::exchange
 // without including it, which fails under C++20 with g++ 12.
 #include <utility>
 
-#include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <exception>
 #include <string_view>
 #include <system_error>
@@ -22,6 +21,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include "http_reply.h"
 #include "socket_io.h"
 
 namespace ktr {
@@ -35,27 +35,9 @@ using tcp = net::ip::tcp;
 using Clock = socket_io::Clock;
 using socket_io::Io;
 
-// After an error reply (400, 413, 431) the client may still be sending the
-// rest of its request. Closing a socket with unread data makes the kernel send
-// a reset, which can destroy the reply before the client has read it, so the
-// server stops sending and reads and drops what still arrives, at most this
-// long, before it closes.
-constexpr std::chrono::milliseconds kLingerTime{1000};
-
 // A failed accept other than a dropped handshake (e.g. out of file
 // descriptors) is retried after this pause instead of in a busy loop.
 constexpr std::chrono::milliseconds kAcceptRetry{100};
-// Files up to this size are read whole and sent with their header in one write.
-constexpr std::uint64_t kInMemoryFileLimit = 1024 * 1024;
-// Larger files go out in pieces of this size.
-constexpr std::size_t kFileChunk = 256 * 1024;
-// Room asked of the kernel per read of a request.
-constexpr std::size_t kReadChunk = 16 * 1024;
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // What the connection threads share.
 struct ServerContext {
@@ -79,64 +61,6 @@ bool IsParseError(const beast::error_code& ec) {
   return ec.category() == http::make_error_code(http::error::bad_target).category();
 }
 
-HttpResponse ErrorResponse(std::string what) {
-  HttpResponse response;
-  response.status = 500;
-  response.charset = "utf-8";
-  response.text = std::move(what);
-  return response;
-}
-
-std::string ReplyHeader(const HttpResponse& response, std::uint64_t length,
-                        const std::string& serverName) {
-  std::string header;
-  header.reserve(192);
-  header += "HTTP/1.1 ";
-  header += std::to_string(response.status);
-  header += ' ';
-  header += ReasonPhrase(response.status);
-  header += "\r\nServer: ";
-  header += serverName;
-  header += "\r\nContent-Type: ";
-  header += ContentTypeHeader(response.contentType, response.charset);
-  header += "\r\nContent-Length: ";
-  header += std::to_string(length);
-  if (!response.deviceStatus.empty()) {
-    header += "\r\nX-Device-Status: ";
-    header += response.deviceStatus;
-  }
-  // One request per connection.
-  header += "\r\nConnection: close\r\n\r\n";
-  return header;
-}
-
-// Bytes received and not yet parsed. Owned by a connection thread and kept
-// from one connection to the next, so that a request costs no allocation.
-class InputBuffer {
- public:
-  std::string_view Unparsed() const { return {data_.data() + begin_, end_ - begin_}; }
-  void Consume(std::size_t n) { begin_ += n; }
-  void Clear() { begin_ = end_ = 0; }
-  // Room for at least kReadChunk more bytes at the end.
-  std::pair<char*, std::size_t> Room() {
-    if (begin_ == end_) Clear();
-    if (data_.size() - end_ < kReadChunk && begin_ > 0) {
-      std::copy(data_.begin() + static_cast<std::ptrdiff_t>(begin_),
-                data_.begin() + static_cast<std::ptrdiff_t>(end_), data_.begin());
-      end_ -= begin_;
-      begin_ = 0;
-    }
-    if (data_.size() - end_ < kReadChunk) data_.resize(std::max(data_.size() * 2, end_ + kReadChunk));
-    return {data_.data() + end_, data_.size() - end_};
-  }
-  void Commit(std::size_t n) { end_ += n; }
-
- private:
-  std::vector<char> data_;
-  std::size_t begin_ = 0;
-  std::size_t end_ = 0;
-};
-
 // One accepted connection on the thread that accepted it: reads one request
 // against one deadline, answers it, closes.
 class Connection {
@@ -146,6 +70,7 @@ class Connection {
         server_(server),
         options_(server.options),
         input_(input),
+        reply_(socket, server.stop, server.options, input),
         deadline_(Clock::now() + server.options.readTimeout) {
     parser_.header_limit(static_cast<std::uint32_t>(options_.headerLimit));
     parser_.body_limit(static_cast<std::uint64_t>(options_.bodyLimit));
@@ -161,7 +86,7 @@ class Connection {
       // The client waits (a while) for this before it sends the body, as curl
       // does for larger bodies; the announced size is within the limit, or
       // the header read would have failed.
-      if (!SendAll("HTTP/1.1 100 Continue\r\n\r\n", {}, deadline_)) return;
+      if (!reply_.SendAll("HTTP/1.1 100 Continue\r\n\r\n", {}, deadline_)) return;
     }
     parser_.eager(true);
     ec = Read([this] { return parser_.is_done(); });
@@ -243,106 +168,22 @@ class Connection {
       try {
         server_.handler(request, response);
       } catch (const std::exception& e) {
-        response = ErrorResponse(e.what());
+        response = StatusReply(500, e.what());
       } catch (...) {
-        response = ErrorResponse("Internal Server Error");
+        response = StatusReply(500, "Internal Server Error");
       }
     }
-    Send(std::move(response), request.method == "HEAD", false);
+    reply_.Send(std::move(response), request.method == "HEAD", false);
   }
 
-  void SendError(int status) {
-    HttpResponse response;
-    response.status = status;
-    Send(std::move(response), false, true);
-  }
-
-  void Send(HttpResponse response, bool headOnly, bool linger) {
-    // A status line carries exactly three digits.
-    if (response.status < 100 || response.status > 999) {
-      response = ErrorResponse("Invalid HTTP status code " + std::to_string(response.status));
-    }
-    const Clock::time_point deadline = Clock::now() + options_.writeTimeout;
-    if (response.file) {
-      const std::uint64_t size = response.file.size();
-      File file(response.file.Release());
-      if (headOnly) {
-        if (!SendAll(ReplyHeader(response, size, options_.serverName), {}, deadline)) return;
-        return Finish(linger);
-      }
-      if (size > kInMemoryFileLimit) {
-        if (!SendFile(response, file.get(), size, deadline)) return;
-        return Finish(linger);
-      }
-      // A page, script or picture of the configurator is a few KiB: read it
-      // whole and send header and body in one write.
-      std::string bytes(static_cast<std::size_t>(size), '\0');
-      if (std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size()) {
-        response.text = std::move(bytes);
-      } else {
-        response = ErrorResponse("The file could not be read");
-      }
-    }
-    const std::string body = response.text ? std::move(*response.text) : DefaultPage(response.status);
-    const std::string header = ReplyHeader(response, body.size(), options_.serverName);
-    if (!SendAll(header, headOnly ? std::string_view() : body, deadline)) return;
-    Finish(linger);
-  }
-
-  // The header with the first piece, then the rest piece by piece. A file
-  // that ends early breaks the connection: the client sees fewer bytes than
-  // Content-Length announced.
-  bool SendFile(const HttpResponse& response, std::FILE* file, std::uint64_t size,
-                Clock::time_point deadline) {
-    std::string header = ReplyHeader(response, size, options_.serverName);
-    std::vector<char> piece(kFileChunk);
-    for (std::uint64_t left = size; left > 0;) {
-      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, piece.size()));
-      const std::size_t got = std::fread(piece.data(), 1, want, file);
-      if (got == 0) return false;
-      if (!SendAll(header, {piece.data(), got}, deadline)) return false;
-      header.clear();
-      left -= got;
-    }
-    return true;
-  }
-
-  // Writes `first` then `second` in as few system calls as the socket allows.
-  bool SendAll(std::string_view first, std::string_view second, Clock::time_point deadline) {
-    for (;;) {
-      if (first.empty()) std::swap(first, second);
-      if (first.empty()) return true;
-      const socket_io::IoResult sent = socket_io::SendSome(socket_, first, second);
-      if (sent.status == Io::kDone) {
-        const std::size_t fromFirst = std::min(sent.bytes, first.size());
-        first.remove_prefix(fromFirst);
-        second.remove_prefix(sent.bytes - fromFirst);
-        continue;
-      }
-      if (sent.status != Io::kWouldBlock) return false;
-      if (!socket_io::WaitReady(socket_, true, server_.stop, deadline)) return false;
-    }
-  }
-
-  // The reply is out: end the sending side; after an error reply, read and
-  // drop what the client still sends (see kLingerTime). The caller closes.
-  void Finish(bool linger) {
-    socket_io::ShutdownSend(socket_);
-    if (!linger) return;
-    const Clock::time_point deadline = Clock::now() + kLingerTime;
-    for (;;) {
-      const auto [room, size] = input_.Room();
-      const socket_io::IoResult got = socket_io::ReceiveSome(socket_, room, size);
-      if (got.status == Io::kDone) continue;  // dropped: never committed
-      if (got.status != Io::kWouldBlock) return;
-      if (!socket_io::WaitReady(socket_, false, server_.stop, deadline)) return;
-    }
-  }
+  // An error the server answers itself: its own page for the status.
+  void SendError(int status) { reply_.Send(StatusReply(status, DefaultPage(status)), false, true); }
 
   const socket_io::Handle socket_;
   const ServerContext& server_;
   const HttpServerOptions& options_;
   InputBuffer& input_;
+  ReplyWriter reply_;
   const Clock::time_point deadline_;  // for the whole request
   http::request_parser<http::string_body> parser_;
 };

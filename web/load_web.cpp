@@ -29,8 +29,6 @@ constexpr std::array<TypeRule, 12> kTypeRules{{
     {".html", "text/html"},
 }};
 
-constexpr std::string_view kNotFound = "404 Not Found";
-
 bool ClimbsUp(std::string_view segment) {
   // "..", and what Windows reads as "..": trailing dots and blanks of a
   // segment are dropped there, so "...", ".. " and ". ." climb too.
@@ -79,13 +77,12 @@ void LoadWeb::Serve(HttpResponse& response, std::string path) const {
 
   FileStream file;
   if (StaysInsideRoot(path)) file = FileStream::OpenRegular(webRoot_ + path);
-  if (file) {
-    response.file = std::move(file);
-  } else {
-    response.status = 404;
-    response.text = std::string(kNotFound);
-    path = "404.html";  // only decides the content type below
+  if (!file) {
+    // Whatever the path's extension: "text/html".
+    response = StatusReply(404, "404 Not Found");
+    return;
   }
+  response.file = std::move(file);
   response.contentType = ContentTypeFor(path);
   response.charset = "utf-8";
 }

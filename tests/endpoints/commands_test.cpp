@@ -117,35 +117,6 @@ TEST_F(CommandsTest, RunConfigStartsTheConfiguration) {
   EXPECT_TRUE(TakeLog().empty());
 }
 
-TEST_F(CommandsTest, MissingPortWritesNothing) {
-  WriteSim(ktr::reg::kDisplay.start, {99});
-  MakeConfigStatusOne();
-  const ktr::SerialSettings good = device_->Settings();
-  const auto before = RegisterSnapshot(good);
-  PointAtMissingPort();
-
-  EXPECT_EQ(device_->SetDefault(), "");
-  EXPECT_EQ(TakeLog(), ktr::test::kMissingPortLog);
-  device_->RunConfig();
-  EXPECT_EQ(TakeLog(), ktr::test::kMissingPortLog);
-
-  EXPECT_TRUE(TakeAddressLists().empty());
-  EXPECT_EQ(device_->DataCopy().ConfigStatus, 1U);
-  EXPECT_EQ(RegisterSnapshot(good), before);
-}
-
-TEST_F(CommandsTest, AFailedWriteIsNotReported) {
-  // Nobody answers on address 9: the write times out.
-  ktr::SerialSettings s = device_->Settings();
-  s.slaveAddress = 9;
-  s.timeoutMs = 200;
-  device_->SetSettings(s);
-  EXPECT_EQ(device_->SetDefault(), kYes);
-  EXPECT_EQ(TakeAddressLists(), (Lists{{"1"}}));
-  device_->RunConfig();
-  EXPECT_TRUE(TakeLog().empty());
-}
-
 TEST_F(CommandsTest, LoginDoesNotWaitForTheDevice) {
   // A device that answers only after 1.5 s keeps SetDefault inside its
   // access cycle for at least the reply time-out (1 s).
@@ -170,8 +141,8 @@ TEST(CommandFrames, EachCommandIsOneSingleRegisterWrite) {
   EchoBus bus;
   EXPECT_EQ(bus.device().SetDefault(), kYes);
   bus.device().RunConfig();
-  EXPECT_EQ(bus.Frames(), (std::vector<std::string>{ToHex(WriteSingleFrame(10082, 0x5555)),
-                                                    ToHex(WriteSingleFrame(10080, 0x5555))}));
+  EXPECT_EQ(bus.Frames(), (std::vector<std::string>{ToHex(WriteSingleFrame(1, 10082, 0x5555)),
+                                                    ToHex(WriteSingleFrame(1, 10080, 0x5555))}));
   EXPECT_TRUE(bus.Log().empty());
 }
 

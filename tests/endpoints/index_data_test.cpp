@@ -145,12 +145,6 @@ TEST(IndexDataMapTest, FailedBlockLogsItsLineAndKeepsTheLastValues) {
   }
 }
 
-TEST_F(IndexDataTest, PortThatCannotBeOpenedGivesEmptyReplyAndOneLine) {
-  PointAtMissingPort();
-  EXPECT_EQ(device_->GetIndexData(), "");
-  EXPECT_THAT(TakeLog(), ::testing::ElementsAreArray(ktr::test::kMissingPortLog));
-}
-
 TEST(IndexDataMapTest, TwoRequestsAtOnceNeverShareTheLine) {
   RegisterMapDevice map;
   FillIndexMap(map);

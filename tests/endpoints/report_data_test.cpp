@@ -11,7 +11,6 @@
 namespace ktr::test {
 namespace {
 
-using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 using ReportDataTest = DeviceTest;
@@ -65,26 +64,6 @@ TEST_F(ReportDataTest, ConfigStatusFollowsRegister10080) {
   WriteSim(10080, {0x5555});  // runs the configuration: the register reads 1
   EXPECT_EQ(device_->GetConfigStatus(), R"({"value":1})");
   EXPECT_THAT(TakeLog(), IsEmpty());
-}
-
-TEST_F(ReportDataTest, ConfigStatusWithPortThatCannotBeOpened) {
-  PointAtMissingPort();
-  EXPECT_EQ(device_->GetConfigStatus(), "");
-  EXPECT_THAT(TakeLog(), ::testing::ElementsAreArray(ktr::test::kMissingPortLog));
-}
-
-TEST(ReportDataMapTest, FailedConfigStatusReadIsSilentAndKeepsTheValue) {
-  RegisterMapDevice map;
-  map.Set(10080, {1});
-  TModbus modbus;
-  std::vector<std::string> log;
-  TKtrDevice device(modbus, [&log](const std::string& line) { log.push_back(line); }, {});
-  device.SetSettings(map.Settings());
-  EXPECT_EQ(device.GetConfigStatus(), R"({"value":1})");
-  EXPECT_EQ(ToHex(map.Requests().at(0)), ToHex(WithCrc({1, 3, 0x27, 0x60, 0, 1})));
-  map.Remove(10080, 1);
-  EXPECT_EQ(device.GetConfigStatus(), R"({"value":1})");
-  EXPECT_THAT(log, IsEmpty());
 }
 
 TEST(ReportDataMapTest, FirmwareAndListAnswerWhileALongCycleHoldsTheDevice) {

@@ -10,7 +10,6 @@
 namespace ktr::test {
 namespace {
 
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
@@ -92,41 +91,6 @@ TEST(ScheduleReadMapTest, TimeWordsAndEntryOrder) {
   EXPECT_EQ(Count(reply, "\"len_bb\""), 5U);
 }
 
-TEST(ScheduleReadMapTest, EachDayReadsItsBlockAndNamesItInTheErrorLine) {
-  RegisterMapDevice map;
-  TModbus modbus;
-  std::vector<std::string> log;
-  TKtrDevice device(modbus, [&log](const std::string& line) { log.push_back(line); }, {});
-  device.SetSettings(map.Settings());
-
-  std::string zeros = R"({"ena":0,"plan":[)";
-  for (int i = 0; i < 20; ++i) zeros += std::string(i ? "," : "") + R"({"status":0,"time":"00:00","len":0})";
-  zeros += R"(],"cfg":[)";
-  for (int j = 0; j < 5; ++j) zeros += std::string(j ? "," : "") + R"({"len_bb":0,"len_eb":0,"len_ws":0})";
-  zeros += "]}";
-
-  for (int day = 0; day < 7; ++day) {
-    SCOPED_TRACE(day);
-    const auto start = static_cast<std::uint16_t>(14000 + 100 * day);
-    // Missing block: the log line, and the (still zero) image.
-    log.clear();
-    EXPECT_EQ(device.GetSchedData(day), zeros);
-    EXPECT_THAT(log, ElementsAre("Error read SET_" + std::to_string(start) + " registers !!!"));
-    EXPECT_EQ(ToHex(map.Requests().back()), ToHex(WithCrc({1, 3, static_cast<std::uint8_t>(start >> 8),
-                                                           static_cast<std::uint8_t>(start & 0xFF), 0, 76})));
-
-    // A good read, then a failed one repeats it.
-    std::vector<std::uint16_t> block(76, static_cast<std::uint16_t>(day + 1));
-    map.Set(start, block);
-    const std::string good = device.GetSchedData(day);
-    EXPECT_THAT(good, ::testing::StartsWith("{\"ena\":" + std::to_string(day + 1) + ","));
-    map.Remove(start, 76);
-    log.clear();
-    EXPECT_EQ(device.GetSchedData(day), good);
-    EXPECT_EQ(log.size(), 1U);
-  }
-}
-
 TEST_F(ScheduleReadTest, DayOutsideTheWeekIsRefusedWithoutDeviceTraffic) {
   const std::uint64_t before = modbus_.CommandsTaken();
   EXPECT_THROW(device_->GetSchedData(7), std::out_of_range);
@@ -135,12 +99,6 @@ TEST_F(ScheduleReadTest, DayOutsideTheWeekIsRefusedWithoutDeviceTraffic) {
   EXPECT_THAT(TakeLog(), IsEmpty());
   // The device is still usable afterwards (the mutex was never held).
   EXPECT_THAT(device_->GetSchedData(2), ::testing::StartsWith(R"({"ena":1,)"));
-}
-
-TEST_F(ScheduleReadTest, PortThatCannotBeOpenedGivesEmptyReplyAndOneLine) {
-  PointAtMissingPort();
-  EXPECT_EQ(device_->GetSchedData(4), "");
-  EXPECT_THAT(TakeLog(), ::testing::ElementsAreArray(ktr::test::kMissingPortLog));
 }
 
 }  // namespace

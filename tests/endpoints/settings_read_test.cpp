@@ -169,11 +169,5 @@ TEST(SettingsReadMapTest, FailedBlockLogsItsLineAndKeepsTheLastValues) {
   }
 }
 
-TEST_F(SettingsReadTest, PortThatCannotBeOpenedGivesEmptyReplyAndOneLine) {
-  PointAtMissingPort();
-  EXPECT_EQ(device_->GetSetData(), "");
-  EXPECT_THAT(TakeLog(), ::testing::ElementsAreArray(ktr::test::kMissingPortLog));
-}
-
 }  // namespace
 }  // namespace ktr::test

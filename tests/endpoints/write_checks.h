@@ -77,26 +77,6 @@ inline Registers Span(std::uint16_t start, const std::vector<std::uint16_t>& val
   return r;
 }
 
-// Request frames as the protocol defines them (slave 1), CRC appended.
-inline Bytes WriteSingleFrame(std::uint16_t address, std::uint16_t value) {
-  return WithCrc({1, 6, static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address & 0xFF),
-                  static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value & 0xFF)});
-}
-inline Bytes WriteMultipleFrame(std::uint16_t start, const std::vector<std::uint16_t>& values) {
-  Bytes b{1,
-          16,
-          static_cast<std::uint8_t>(start >> 8),
-          static_cast<std::uint8_t>(start & 0xFF),
-          static_cast<std::uint8_t>(values.size() >> 8),
-          static_cast<std::uint8_t>(values.size() & 0xFF),
-          static_cast<std::uint8_t>(2 * values.size())};
-  for (std::uint16_t v : values) {
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
-    b.push_back(static_cast<std::uint8_t>(v & 0xFF));
-  }
-  return WithCrc(b);
-}
-
 class EchoBus {
  public:
   EchoBus()
@@ -134,8 +114,7 @@ class EchoBus {
   // A write is answered with the echo that a device sends; anything else
   // gets no answer.
   static ScriptedReply Acknowledge(const Bytes& request) {
-    if (request[1] == 6) return {request, 0};
-    if (request[1] == 16) return {WithCrc(Bytes(request.begin(), request.begin() + 6)), 0};
+    if (request[1] == 6 || request[1] == 16) return {WriteEchoFrame(request), 0};
     return {};
   }
 

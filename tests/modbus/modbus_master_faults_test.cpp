@@ -85,7 +85,7 @@ TEST(ModbusMasterFaults, SilentDeviceGivesMinusFourAfterTheTimeout) {
 }
 
 TEST(ModbusMasterFaults, FlippedBitGivesMinusOneAndWritesNothing) {
-  const Bytes good = ReadReply(1, {0x1234, 0x5678});
+  const Bytes good = ReadReplyFrame(1, {0x1234, 0x5678});
   for (std::size_t bit = 0; bit < good.size() * 8; bit += 5) {
     SCOPED_TRACE(bit);
     PtyPair pty;
@@ -111,7 +111,7 @@ TEST(ModbusMasterFaults, FlippedBitGivesMinusOneAndWritesNothing) {
 TEST(ModbusMasterFaults, CorruptWriteEchoIsMinusOne) {
   PtyPair pty;
   ScriptedDevice device(pty, [](const Bytes& req) {
-    Bytes echo = WriteEcho(req);
+    Bytes echo = WriteEchoFrame(req);
     echo[7] ^= 0x01;
     return ScriptedReply{echo};
   });
@@ -125,7 +125,7 @@ TEST(ModbusMasterFaults, CorruptWriteEchoIsMinusOne) {
 TEST(ModbusMasterFaults, CutReplyIsMinusFour) {
   PtyPair pty;
   ScriptedDevice device(pty, [](const Bytes&) {
-    Bytes r = ReadReply(1, {1, 2, 3});
+    Bytes r = ReadReplyFrame(1, {1, 2, 3});
     r.resize(6);
     return ScriptedReply{r};
   });
@@ -140,7 +140,7 @@ TEST(ModbusMasterFaults, SurplusOfALongReplyDoesNotReachTheNextRequest) {
   PtyPair pty;
   std::atomic<std::uint16_t> counter{0};
   ScriptedDevice device(pty, [&counter](const Bytes&) {
-    Bytes r = ReadReply(1, {++counter});
+    Bytes r = ReadReplyFrame(1, {++counter});
     for (int i = 0; i < 9; ++i) r.push_back(0x5A);  // surplus after a complete reply
     return ScriptedReply{r};
   });
@@ -159,7 +159,7 @@ TEST(ModbusMasterFaults, LateReplyDoesNotReachTheNextRequest) {
   ScriptedDevice device(pty, [&n](const Bytes&) {
     const int i = ++n;
     // The first answer comes after the master has given up on it.
-    return i == 1 ? ScriptedReply{ReadReply(1, {111}), 250} : ScriptedReply{ReadReply(1, {222})};
+    return i == 1 ? ScriptedReply{ReadReplyFrame(1, {111}), 250} : ScriptedReply{ReadReplyFrame(1, {222})};
   });
   TModbus master;
   ASSERT_EQ(master.OpenPort(PtySettings(pty, 1, 100)), 0);
@@ -193,9 +193,9 @@ TEST_P(LateReplies, AreNotTakenByTheNextRequestToTheSameDevice) {
   std::atomic<int> n{0};
   ScriptedDevice device(pty, [&n, late = 400 + c.lateByMs](const Bytes& request) {
     if (++n == 1) {
-      return ScriptedReply{request[1] == 6 ? WriteEcho(request) : ReadReply(1, {111}), late};
+      return ScriptedReply{request[1] == 6 ? WriteEchoFrame(request) : ReadReplyFrame(1, {111}), late};
     }
-    return ScriptedReply{ReadReply(1, {222})};
+    return ScriptedReply{ReadReplyFrame(1, {222})};
   });
   TModbus master;
   // The line is known not to echo: no read ahead of the first write.
@@ -250,7 +250,7 @@ TEST_P(LineNoise, OnlyThisRequestsReplyCounts) {
   EXPECT_EQ(regs[0], c.result == 0 ? 42 : kUntouched);
 }
 
-const Bytes kGood = ReadReply(1, {42});
+const Bytes kGood = ReadReplyFrame(1, {42});
 
 INSTANTIATE_TEST_SUITE_P(
     Master, LineNoise,
@@ -262,12 +262,12 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"EchoNoiseThenReply", [](const Bytes& r) { return Cat({r, {0xFF}, kGood}); }, 0,
                  ktr::RequestFailure::None},
         LineCase{"LateReplyOfAnotherAddressThenReply",
-                 [](const Bytes&) { return Cat({ReadReply(2, {666}), kGood}); }, 0,
+                 [](const Bytes&) { return Cat({ReadReplyFrame(2, {666}), kGood}); }, 0,
                  ktr::RequestFailure::None},
         LineCase{"ReplyToAnotherReadThenReply",
-                 [](const Bytes&) { return Cat({ReadReply(1, {666, 667}), kGood}); }, 0,
+                 [](const Bytes&) { return Cat({ReadReplyFrame(1, {666, 667}), kGood}); }, 0,
                  ktr::RequestFailure::None},
-        LineCase{"OnlyAnotherAddress", [](const Bytes&) { return ReadReply(2, {666}); }, -4,
+        LineCase{"OnlyAnotherAddress", [](const Bytes&) { return ReadReplyFrame(2, {666}); }, -4,
                  ktr::RequestFailure::NoReply},
         LineCase{"OnlyTheEcho", [](const Bytes& r) { return r; }, -4, ktr::RequestFailure::NoReply},
         LineCase{"OnlyNoise", [](const Bytes&) { return FromHex("FF 00 FF 00 FF 00"); }, -4,
@@ -298,7 +298,7 @@ TEST_P(WriteEcho, IsNeverTakenForTheReply) {
   PtyPair pty;
   ScriptedDevice device(pty, [&c](const Bytes& request) {
     Bytes line = c.echoes ? request : Bytes{};
-    if (c.answers) line = Cat({line, request[1] == 6 ? request : ReadReply(1, {7})});
+    if (c.answers) line = Cat({line, request[1] == 6 ? request : ReadReplyFrame(1, {7})});
     return ScriptedReply{line};
   });
   TModbus master;
@@ -364,7 +364,7 @@ TEST(ModbusMasterFaults, NextRequestWaitsForAQuietLine) {
   ScriptedDevice device(pty, [&](const Bytes&) {
     std::lock_guard<std::mutex> lock(mutex);
     arrivals.push_back(std::chrono::steady_clock::now());
-    return ScriptedReply{ReadReply(1, {42})};
+    return ScriptedReply{ReadReplyFrame(1, {42})};
   });
   TModbus master;
   ktr::SerialSettings settings = PtySettings(pty, 1, 300);

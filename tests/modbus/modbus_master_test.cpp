@@ -59,7 +59,7 @@ TEST(ModbusMaster, ReadsAndWritesALibmodbusSlave) {
 TEST(ModbusMaster, RegisterBytesArriveHighByteFirst) {
   PtyPair pty;
   ScriptedDevice device(pty, [](const Bytes&) {
-    return ScriptedReply{ReadReply(1, {0x0001, 0x0002, 0x0003, 0x1234})};
+    return ScriptedReply{ReadReplyFrame(1, {0x0001, 0x0002, 0x0003, 0x1234})};
   });
   TModbus master;
   ASSERT_EQ(master.OpenPort(PtySettings(pty)), 0);
@@ -74,7 +74,7 @@ TEST(ModbusMaster, RegisterBytesArriveHighByteFirst) {
 
 TEST(ModbusMaster, WriteOfThreeRegistersSendsFifteenBytes) {
   PtyPair pty;
-  ScriptedDevice device(pty, [](const Bytes& req) { return ScriptedReply{WriteEcho(req)}; });
+  ScriptedDevice device(pty, [](const Bytes& req) { return ScriptedReply{WriteEchoFrame(req)}; });
   TModbus master;
   ASSERT_EQ(master.OpenPort(PtySettings(pty)), 0);
   const std::uint16_t v[] = {1, 2, 10};
@@ -85,7 +85,7 @@ TEST(ModbusMaster, WriteOfThreeRegistersSendsFifteenBytes) {
 
 TEST(ModbusMaster, ClosedPortSendsNothing) {
   PtyPair pty;
-  ScriptedDevice device(pty, [](const Bytes&) { return ScriptedReply{ReadReply(1, {5})}; });
+  ScriptedDevice device(pty, [](const Bytes&) { return ScriptedReply{ReadReplyFrame(1, {5})}; });
   TModbus master;
   std::array<std::uint16_t, 1> regs{0xBEEF};
   EXPECT_EQ(master.ReadHoldingRegisters(8000, 1, regs.data()), -1);
@@ -136,7 +136,7 @@ TEST(ModbusMaster, InvalidCommandReturnsToIdleAndKeepsResult) {
 TEST(ModbusMaster, ReopenAfterCloseUsesNewSettings) {
   PtyPair pty;
   ScriptedDevice device(pty, [](const Bytes& req) {
-    return ScriptedReply{ReadReply(req[0], {req[0]})};
+    return ScriptedReply{ReadReplyFrame(req[0], {req[0]})};
   });
   TModbus master;
   std::array<std::uint16_t, 1> regs{};
@@ -167,7 +167,7 @@ TEST(ModbusMaster, ReopenWithoutCloseReleasesTheOldPort) {
 
 TEST(ModbusMaster, RequestsThatDoNotFitAreRefusedUnsent) {
   PtyPair pty;
-  ScriptedDevice device(pty, [](const Bytes& req) { return ScriptedReply{WriteEcho(req)}; });
+  ScriptedDevice device(pty, [](const Bytes& req) { return ScriptedReply{WriteEchoFrame(req)}; });
   TModbus master;
   ASSERT_EQ(master.OpenPort(PtySettings(pty)), 0);
   std::array<std::uint16_t, 200> regs{};

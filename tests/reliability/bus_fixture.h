@@ -2,7 +2,7 @@
 // configurator's real TKtrDevice and master on the bus's line, and the real
 // web server (WebService on 127.0.0.1, a port the system picks) in front, so
 // every request goes the whole way: HTTP, route table, access cycle, master,
-// serial port, pty, simulator. Log lines are captured per request.
+// serial port, pty, simulator. Log lines and address lists are captured.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,6 +21,7 @@
 #include "http_client.h"
 #include "ktr_device.h"
 #include "modbus_master.h"
+#include "port_messages.h"
 #include "pty_pair.h"
 #include "sim_process.h"
 #include "web_service.h"
@@ -99,7 +100,10 @@ class BusTest : public ::testing::Test {
           std::lock_guard<std::mutex> lock(mutex_);
           log_.push_back(line);
         },
-        nullptr);
+        [this](const std::vector<std::string>& list) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          addressLists_.push_back(list);
+        });
     SerialSettings s;
     s.portName = portName.empty() ? bus_.link() : portName;
     s.slaveAddress = 1;
@@ -135,6 +139,18 @@ class BusTest : public ::testing::Test {
     std::lock_guard<std::mutex> lock(mutex_);
     return std::exchange(log_, {});
   }
+  // The address lists the configurator reported since the last call.
+  std::vector<std::vector<std::string>> TakeAddressLists() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(addressLists_, {});
+  }
+
+  // Points the configurator at a port that does not exist (port_messages.h).
+  void PointAtMissingPort() {
+    SerialSettings s = device_->Settings();
+    s.portName = ktr::test::kMissingPort;
+    device_->SetSettings(s);
+  }
 
   FaultBus bus_;
   std::vector<std::unique_ptr<ktr_test::SimProcess>> sims_;
@@ -146,6 +162,7 @@ class BusTest : public ::testing::Test {
  private:
   std::mutex mutex_;
   std::vector<std::string> log_;
+  std::vector<std::vector<std::string>> addressLists_;
 };
 
 // --- replies -----------------------------------------------------------------

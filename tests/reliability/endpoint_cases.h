@@ -1,9 +1,10 @@
 // The device endpoints as the fault tests call them: how to request each one
 // over HTTP, how many Modbus requests its cycle makes at most (for the time
-// bound), the log lines it writes when every read fails, and, for the write
-// endpoints, the one request frame it must put on the line.
+// bound), the log lines it writes when every read fails, and the request
+// frames it must put on the line.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,12 @@ struct EndpointCase {
   std::vector<std::string> readErrorLines;
   // The write frame (slave 1) a write endpoint sends; empty for reads.
   Bytes writeFrame;
+  // The read frames (slave 1) of one cycle of a read endpoint, in order,
+  // once the image holds the default device's values (the list count 3).
+  std::vector<Bytes> readFrames;
 };
+
+inline void PrintTo(const EndpointCase& endpoint, std::ostream* out) { *out << endpoint.name; }
 
 // The schedule day routes in day order, Sunday first.
 inline constexpr const char* kDayNames[] = {"sun", "mon", "tue", "wed", "thu", "fri", "sat"};

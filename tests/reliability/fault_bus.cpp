@@ -56,20 +56,6 @@ void WriteSome(int fd, const std::uint8_t* data, std::size_t length) {
 
 }  // namespace
 
-std::vector<Bytes> SplitRequests(const Bytes& stream) {
-  std::vector<Bytes> frames;
-  std::size_t at = 0;
-  while (stream.size() - at >= 8) {
-    std::size_t length = 8;
-    if (stream[at + 1] == 15 || stream[at + 1] == 16) length = 9U + stream[at + 6];
-    if (stream.size() - at < length) break;
-    frames.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(at),
-                        stream.begin() + static_cast<std::ptrdiff_t>(at + length));
-    at += length;
-  }
-  return frames;
-}
-
 FaultBus::FaultBus() {
   std::string pattern = (std::filesystem::temp_directory_path() / "ktr-bus-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) Throw("mkdtemp");
@@ -190,7 +176,7 @@ void FaultBus::Reconnect() {
 
 std::vector<Bytes> FaultBus::Requests(int device) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return SplitRequests(devices_.at(static_cast<std::size_t>(device)).received);
+  return ktr::test::SplitRequests(devices_.at(static_cast<std::size_t>(device)).received);
 }
 
 bool FaultBus::WaitQuiet(int device, std::chrono::milliseconds quiet,

@@ -24,9 +24,11 @@
 #include <thread>
 #include <vector>
 
+#include "frame_hex.h"
+
 namespace ktr::reliability {
 
-using Bytes = std::vector<std::uint8_t>;
+using ktr::test::Bytes;
 
 class FaultBus {
  public:
@@ -94,9 +96,5 @@ class FaultBus {
   bool stop_ = false;
   std::thread relay_;
 };
-
-// Splits a master's request bytes into frames by the Modbus RTU request
-// lengths (8 bytes; 9 + byte count for functions 15 and 16).
-std::vector<Bytes> SplitRequests(const Bytes& stream);
 
 }  // namespace ktr::reliability

@@ -13,11 +13,12 @@
 #include <gtest/gtest.h>
 #include <modbus.h>
 
+#include "frame_hex.h"
 #include "ktr_register_map.h"
 
 namespace ktr_test {
 
-using Bytes = std::vector<std::uint8_t>;
+using ktr::test::Bytes;
 using Words = std::vector<std::uint16_t>;
 
 // Names parameterised tests after their case's `name` member.

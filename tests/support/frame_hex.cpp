@@ -35,4 +35,64 @@ Bytes WithCrc(Bytes frame) {
   return frame;
 }
 
+namespace {
+
+void PutWords(Bytes& frame, const std::vector<std::uint16_t>& values) {
+  for (const std::uint16_t v : values) {
+    frame.push_back(High(v));
+    frame.push_back(Low(v));
+  }
+}
+
+}  // namespace
+
+Bytes ReadRequestFrame(std::uint8_t slave, std::uint8_t function, std::uint16_t start, std::uint16_t count) {
+  return WithCrc({slave, function, High(start), Low(start), High(count), Low(count)});
+}
+
+Bytes WriteSingleFrame(std::uint8_t slave, std::uint16_t reg, std::uint16_t value, std::uint8_t function) {
+  return WithCrc({slave, function, High(reg), Low(reg), High(value), Low(value)});
+}
+
+Bytes WriteMultipleFrame(std::uint8_t slave, std::uint16_t start, const std::vector<std::uint16_t>& values) {
+  const auto count = static_cast<unsigned>(values.size());
+  Bytes b{slave, 16, High(start), Low(start), High(count), Low(count), Low(2 * count)};
+  PutWords(b, values);
+  return WithCrc(b);
+}
+
+Bytes WriteCoilsFrame(std::uint8_t slave, std::uint16_t start, std::uint16_t count,
+                      const std::uint8_t* bits) {
+  const unsigned bytes = (count + 7U) / 8U;
+  Bytes b{slave, 15, High(start), Low(start), High(count), Low(count), Low(bytes)};
+  b.insert(b.end(), bits, bits + bytes);
+  return WithCrc(b);
+}
+
+Bytes ReadReplyFrame(std::uint8_t slave, const std::vector<std::uint16_t>& values) {
+  Bytes b{slave, 3, Low(2 * static_cast<unsigned>(values.size()))};
+  PutWords(b, values);
+  return WithCrc(b);
+}
+
+Bytes WriteEchoFrame(const Bytes& request) { return WithCrc(Bytes(request.begin(), request.begin() + 6)); }
+
+std::size_t RequestFrameLength(const std::uint8_t* data, std::size_t available) {
+  if (available < 8) return 0;
+  if (data[1] == 15 || data[1] == 16) return 9U + data[6];
+  return 8;
+}
+
+std::vector<Bytes> SplitRequests(const Bytes& stream) {
+  std::vector<Bytes> frames;
+  std::size_t at = 0;
+  for (;;) {
+    const std::size_t length = RequestFrameLength(stream.data() + at, stream.size() - at);
+    if (length == 0 || stream.size() - at < length) return frames;
+    frames.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(at),
+                        stream.begin() + static_cast<std::ptrdiff_t>(at + length));
+    at += length;
+  }
+}
+
 }  // namespace ktr::test
