@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "device_commands.h"
+#include "fleet_commands.h"
 #include "port_commands.h"
 #include "register_commands.h"
 #include "trace.h"
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
   std::function<int()> run;
   ktr::cli::AddRegisterCommands(app, run);
   ktr::cli::AddDeviceCommands(app, run);
+  ktr::cli::AddFleetCommands(app, run);
   ktr::cli::AddPortCommands(app, run);
 
   try {

@@ -36,6 +36,8 @@ void SetTimeTexts(KTR_DATA& d, unsigned hour, unsigned minute, unsigned second) 
 TKtrDevice::TKtrDevice(TModbus& modbus, LogFn log, AddressListFn addressList)
     : modbus_(modbus), log_(std::move(log)), addressList_(std::move(addressList)) {}
 
+TKtrDevice::~TKtrDevice() = default;
+
 SerialSettings TKtrDevice::Settings() const {
   std::lock_guard<std::mutex> lock(settingsMutex_);
   return SerialSettings_;
