@@ -3,7 +3,9 @@
 // text and version.
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "access_cycle.h"
 #include "json_reply.h"
@@ -114,7 +116,7 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
   int found = 0;
   bool stopped = false;
   {
-    std::lock_guard<std::mutex> device(DeviceMutex);
+    const auto device = LockDevice();
     for (int address = kFirstAddress; address <= kLastAddress && found == 0; ++address) {
       if (progress.stopRequested && progress.stopRequested()) {
         stopped = true;
@@ -158,7 +160,7 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
 }
 
 std::int32_t TKtrDevice::ReadDeviceVersion(std::string& text) {
-  std::lock_guard<std::mutex> device(DeviceMutex);
+  const auto device = LockDevice();
   std::int32_t result = modbus_.OpenPort(Settings());
   if (result != 0) return result;
   PortCloser closer(modbus_);
@@ -177,7 +179,19 @@ void TKtrDevice::SetFirmware(const std::string& text, std::uint32_t version) {
   FirmwareVersion = version;
 }
 
+std::unique_lock<std::mutex> TKtrDevice::LockDevice() {
+  cyclesWaiting_.fetch_add(1);
+  std::unique_lock<std::mutex> lock(DeviceMutex);
+  cyclesWaiting_.fetch_sub(1);
+  return lock;
+}
+
+void TKtrDevice::LetWaitingCyclesGoFirst() const {
+  while (cyclesWaiting_.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 TKtrDevice::Probe TKtrDevice::ProbeAddress(std::uint8_t address, std::int32_t timeoutMs) {
+  LetWaitingCyclesGoFirst();
   std::lock_guard<std::mutex> device(DeviceMutex);
   SerialSettings s = Settings();
   s.slaveAddress = address;
@@ -200,6 +214,7 @@ TKtrDevice::Probe TKtrDevice::ProbeAddress(std::uint8_t address, std::int32_t ti
 
 std::int32_t TKtrDevice::ReadFirmwareAt(std::uint8_t address, std::int32_t timeoutMs, std::string& text,
                                         std::uint32_t& version, RequestFailure* failure) {
+  LetWaitingCyclesGoFirst();
   std::lock_guard<std::mutex> device(DeviceMutex);
   SerialSettings s = Settings();
   s.slaveAddress = address;

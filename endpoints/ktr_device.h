@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -201,6 +202,13 @@ class TKtrDevice {
   // The one lock of the device: held for a whole access cycle, by every
   // handler that talks to the device and by the search.
   std::mutex DeviceMutex;
+  // Access cycles waiting for DeviceMutex; the probes of a search of every
+  // address wait until there are none, so that the pages are not starved.
+  std::atomic<int> cyclesWaiting_{0};
+  void LetWaitingCyclesGoFirst() const;
+  // DeviceMutex, counted in cyclesWaiting_ while waiting (std::mutex is not
+  // fair: a thread that unlocks and locks again at once would keep it).
+  std::unique_lock<std::mutex> LockDevice();
 
   std::array<std::uint16_t, kRegisterImageSize> RegisterImage{};
   KTR_DATA KtrData{};
