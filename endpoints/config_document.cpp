@@ -308,10 +308,11 @@ DeviceConfiguration ParseConfiguration(std::string_view text) {
   if (!doc.IsObject()) throw ConfigFileError("not a configuration file: the document is no JSON object");
 
   // A file of another kind is told as such before anything else.
-  const auto format = doc.FindMember("format");
-  if (format == doc.MemberEnd()) Fail("format", "missing (not a configuration file)");
-  if (!format->value.IsString() || std::string_view(format->value.GetString()) != kConfigFormat) {
-    Fail("format", Shown(format->value) + " is not \"" + std::string(kConfigFormat) + "\" (a file of another kind)");
+  const Value& root = doc;
+  if (!root.HasMember("format")) Fail("format", "missing (not a configuration file)");
+  const Value& format = root["format"];
+  if (!format.IsString() || std::string_view(format.GetString(), format.GetStringLength()) != kConfigFormat) {
+    Fail("format", Shown(format) + " is not \"" + std::string(kConfigFormat) + "\" (a file of another kind)");
   }
   const Value& version = Member(doc, "", "format_version");
   if (!version.IsInt() || version.GetInt() != kConfigFormatVersion) {
