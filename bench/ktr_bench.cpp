@@ -8,6 +8,7 @@
 //   ktr_bench [--quick]      (--quick: fewer requests, no search at 126)
 //   ktr_bench --line         (only the rows of the real-line section)
 //   ktr_bench --tcp          (only the rows of the gateway section, tcp_bench.cpp)
+//   ktr_bench --fleet        (only scan --all, backup and restore)
 #include <dirent.h>
 #include <modbus.h>
 #include <signal.h>
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "fleet_bench.h"
 #include "http_client.h"
 #include "ktr_device.h"
 #include "modbus_master.h"
@@ -534,6 +536,11 @@ int main(int argc, char** argv) {
     TcpSection(false);
     return 0;
   }
+  if (argc > 1 && std::string(argv[1]) == "--fleet") {
+    std::printf("| metric | ours | peer / floor | ratio | goal |\n|---|---|---|---|---|\n");
+    ktr::bench::FleetSection(false);
+    return 0;
+  }
   const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
   const int n = quick ? 200 : 2000;
   std::printf("| metric | ours | peer / floor | ratio | goal |\n|---|---|---|---|---|\n");
@@ -555,5 +562,6 @@ int main(int argc, char** argv) {
   if (!quick) Search(126);
   LineSection(quick);
   TcpSection(quick);
+  ktr::bench::FleetSection(quick);
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "fleet_commands.h"
 #include "ktr_device.h"
 #include "line_options.h"
 #include "modbus_master.h"
@@ -21,6 +22,7 @@ namespace {
 
 struct ScanArgs {
   LineOptions line;
+  bool all = false;
 };
 
 struct ServeArgs {
@@ -140,7 +142,10 @@ void AddDeviceCommands(CLI::App& app, std::function<int()>& run) {
   auto scanArgs = std::make_shared<ScanArgs>();
   CLI::App* scan = app.add_subcommand("scan", "Search the bus for the first device (addresses 1-126)");
   AddLineOptions(*scan, scanArgs->line, /*needAddress=*/false);
-  scan->callback([scanArgs, &run] { run = [scanArgs] { return RunScan(*scanArgs); }; });
+  scan->add_flag("--all", scanArgs->all, "Every device that answers, one line each");
+  scan->callback([scanArgs, &run] {
+    run = [scanArgs] { return scanArgs->all ? RunScanAll(scanArgs->line) : RunScan(*scanArgs); };
+  });
 
   auto serveArgs = std::make_shared<ServeArgs>();
   CLI::App* serve = app.add_subcommand(

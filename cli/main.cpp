@@ -5,6 +5,7 @@
 
 #include "device_commands.h"
 #include "ktr_version.h"
+#include "fleet_commands.h"
 #include "port_commands.h"
 #include "register_commands.h"
 #include "trace.h"
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
   std::function<int()> run;
   ktr::cli::AddRegisterCommands(app, run);
   ktr::cli::AddDeviceCommands(app, run);
+  ktr::cli::AddFleetCommands(app, run);
   ktr::cli::AddPortCommands(app, run);
 
   try {

@@ -23,4 +23,7 @@ std::string ExecutableFolder();
 // `t` broken down in the local time zone.
 std::tm LocalTime(std::time_t t);
 
+// True when stderr is a terminal (progress lines are shown there only).
+bool StderrIsTerminal();
+
 }  // namespace ktr::cli

@@ -2,6 +2,7 @@
 // sigwait(3); the executable's folder from /proc/self/exe (Linux).
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <system_error>
@@ -46,5 +47,7 @@ std::tm LocalTime(std::time_t t) {
   localtime_r(&t, &tm);
   return tm;
 }
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 }  // namespace ktr::cli

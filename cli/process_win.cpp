@@ -1,7 +1,10 @@
 // Windows: console control events (Ctrl+C, Ctrl+Break, closing the console
 // window, logoff, shutdown) taken by a handler that wakes the waiting main
 // thread; the executable's folder from GetModuleFileNameW.
+#include <io.h>
 #include <windows.h>
+
+#include <cstdio>
 
 #include <atomic>
 #include <string>
@@ -72,5 +75,7 @@ std::tm LocalTime(std::time_t t) {
   localtime_s(&tm, &t);
   return tm;
 }
+
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 }  // namespace ktr::cli

@@ -45,7 +45,7 @@ void NoteDeviceFailure(RequestFailure failure, const std::string& block) {
   if (!block.empty()) replyStatus.failure += " " + block;
 }
 
-AccessCycle::AccessCycle(TKtrDevice& device) : device_(device), lock_(device.DeviceMutex) {
+AccessCycle::AccessCycle(TKtrDevice& device) : device_(device), lock_(device.LockDevice()) {
   replyStatus.touched = true;
   if (device_.modbus_.OpenPort(device_.Settings()) != 0) {
     NoteDeviceFailure(RequestFailure::Port, {});

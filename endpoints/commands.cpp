@@ -7,6 +7,7 @@
 #include "access_cycle.h"
 #include "json_reply.h"
 #include "ktr_device.h"
+#include "register_table.h"
 
 namespace ktr {
 namespace {
@@ -16,9 +17,7 @@ namespace {
 constexpr std::string_view kLoginText = "login_pssw:pelko";
 
 // Both commands are this value written to their command register.
-constexpr std::uint16_t kCommandWord = 0x5555;  // 21845
-constexpr std::uint16_t kFactoryDefaultsRegister = 10082;
-constexpr std::uint16_t kRunConfigRegister = 10080;
+constexpr std::uint16_t kCommandWord = table::kCommandWord;
 
 }  // namespace
 
@@ -39,7 +38,7 @@ std::string TKtrDevice::SetDefault() {
   ReplaceAddressList({"1"});
   KtrData.ConfigStatus = 0;
   // The command's result is not reported: the page shows "yes" either way.
-  cycle.Write(kFactoryDefaultsRegister, &kCommandWord, 1);
+  cycle.Write(table::kFactoryDefaultsRegister, &kCommandWord, 1);
   cycle.Close();
   return AnswerReply("yes");
 }
@@ -48,7 +47,7 @@ void TKtrDevice::RunConfig() {
   AccessCycle cycle(*this);
   if (!cycle.opened()) return;
   KtrData.ConfigStatus = 0;
-  cycle.Write(kRunConfigRegister, &kCommandWord, 1);
+  cycle.Write(table::kRunConfigRegister, &kCommandWord, 1);
   cycle.Close();
 }
 

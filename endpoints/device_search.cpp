@@ -3,7 +3,9 @@
 // text and version.
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "access_cycle.h"
 #include "json_reply.h"
@@ -65,6 +67,34 @@ std::uint8_t VersionPart(std::uint16_t word) {
   return static_cast<std::uint8_t>(tens + static_cast<std::uint8_t>(low - '0'));
 }
 
+// Registers 8000, 8001.. and 5000-5002 of the device the open port
+// addresses: the firmware text as read (8-bit) and the packed version (0
+// when the version registers cannot be read, which does not fail the read).
+std::int32_t ReadFirmware(TModbus& modbus, std::string& text, std::uint32_t& version) {
+  std::uint16_t length = 0;
+  std::int32_t result = modbus.ReadHoldingRegisters(kFirmwareTextLength, 1, &length);
+  if (result != 0) return result;
+  const std::uint16_t count = std::min(length, kFirmwareTextMax);
+  std::array<std::uint16_t, kFirmwareTextMax> words{};
+  // A count of 0 is an empty text, not a request for no registers (which no
+  // Modbus device answers).
+  if (count > 0) {
+    result = modbus.ReadHoldingRegisters(kFirmwareText, count, words.data());
+    if (result != 0) return result;
+  }
+  text = FirmwareTextOf(words, count);
+
+  // Firmware without version registers answers with an exception: the
+  // version stays 0 and the text read still counts as a success.
+  version = 0;
+  std::array<std::uint16_t, 3> parts{};
+  if (modbus.ReadHoldingRegisters(kVersion, 3, parts.data()) == 0) {
+    version = (std::uint32_t{VersionPart(parts[0])} << 16U) | (std::uint32_t{VersionPart(parts[1])} << 8U) |
+              VersionPart(parts[2]);
+  }
+  return 0;
+}
+
 }  // namespace
 
 bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress& progress) {
@@ -87,7 +117,7 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
   int found = 0;
   bool stopped = false;
   {
-    std::lock_guard<std::mutex> device(DeviceMutex);
+    const auto device = LockDevice();
     for (int address = kFirstAddress; address <= kLastAddress && found == 0; ++address) {
       if (progress.stopRequested && progress.stopRequested()) {
         stopped = true;
@@ -135,35 +165,78 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
 }
 
 std::int32_t TKtrDevice::ReadDeviceVersion(std::string& text) {
-  std::lock_guard<std::mutex> device(DeviceMutex);
+  const auto device = LockDevice();
   std::int32_t result = modbus_.OpenPort(Settings());
   if (result != 0) return result;
   PortCloser closer(modbus_);
-
-  std::uint16_t length = 0;
-  result = modbus_.ReadHoldingRegisters(kFirmwareTextLength, 1, &length);
-  if (result != 0) return result;
-  const std::uint16_t count = std::min(length, kFirmwareTextMax);
-  std::array<std::uint16_t, kFirmwareTextMax> words{};
-  // A count of 0 is an empty text, not a request for no registers (which no
-  // Modbus device answers).
-  if (count > 0) {
-    result = modbus_.ReadHoldingRegisters(kFirmwareText, count, words.data());
-    if (result != 0) return result;
-  }
-  text = FirmwareTextOf(words, count);
-
-  // Firmware without version registers answers with an exception: the
-  // version stays 0 and the text read still counts as a success.
   std::uint32_t version = 0;
-  std::array<std::uint16_t, 3> parts{};
-  if (modbus_.ReadHoldingRegisters(kVersion, 3, parts.data()) == 0) {
-    version = (std::uint32_t{VersionPart(parts[0])} << 16U) | (std::uint32_t{VersionPart(parts[1])} << 8U) |
-              VersionPart(parts[2]);
-  }
+  result = ReadFirmware(modbus_, text, version);
+  if (result != 0) return result;
   std::lock_guard<std::mutex> report(reportMutex_);
   FirmwareVersion = version;
   return 0;
+}
+
+void TKtrDevice::SetFirmware(const std::string& text, std::uint32_t version) {
+  std::lock_guard<std::mutex> device(DeviceMutex);
+  std::lock_guard<std::mutex> report(reportMutex_);
+  FirmwareText = text;
+  FirmwareVersion = version;
+}
+
+std::unique_lock<std::mutex> TKtrDevice::LockDevice() {
+  cyclesWaiting_.fetch_add(1);
+  std::unique_lock<std::mutex> lock(DeviceMutex);
+  cyclesWaiting_.fetch_sub(1);
+  return lock;
+}
+
+void TKtrDevice::LetWaitingCyclesGoFirst() const {
+  while (cyclesWaiting_.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+TKtrDevice::Probe TKtrDevice::ProbeAddress(std::uint8_t address, std::int32_t timeoutMs) {
+  LetWaitingCyclesGoFirst();
+  std::lock_guard<std::mutex> device(DeviceMutex);
+  SerialSettings s = Settings();
+  s.slaveAddress = address;
+  s.timeoutMs = timeoutMs;
+  Probe probe;
+  probe.code = modbus_.OpenPort(s);
+  if (probe.code != 0) {
+    Log("Error open port !!!");
+    AccessCycle::LogOpenFailure(*this);
+    probe.failure = RequestFailure::Port;
+    return probe;
+  }
+  PortCloser closer(modbus_);
+  std::uint16_t length = 0;  // not the image: it belongs to this object's device
+  probe.code = modbus_.ReadHoldingRegisters(kFirmwareTextLength, 1, &length);
+  probe.failure = modbus_.LastFailure();
+  probe.replyBytes = modbus_.LastReplyBytes();
+  return probe;
+}
+
+std::int32_t TKtrDevice::ReadFirmwareAt(std::uint8_t address, std::int32_t timeoutMs, std::string& text,
+                                        std::uint32_t& version, RequestFailure* failure) {
+  LetWaitingCyclesGoFirst();
+  std::lock_guard<std::mutex> device(DeviceMutex);
+  SerialSettings s = Settings();
+  s.slaveAddress = address;
+  s.timeoutMs = timeoutMs;
+  std::int32_t result = modbus_.OpenPort(s);
+  if (result != 0) {
+    Log("Error open port !!!");
+    AccessCycle::LogOpenFailure(*this);
+    if (failure != nullptr) *failure = RequestFailure::Port;
+    return result;
+  }
+  PortCloser closer(modbus_);
+  std::string latin1;
+  result = ReadFirmware(modbus_, latin1, version);
+  if (failure != nullptr) *failure = modbus_.LastFailure();
+  if (result == 0) text = Latin1ToUtf8(latin1);
+  return result;
 }
 
 }  // namespace ktr

@@ -1,30 +1,26 @@
 // "/get_display_data.cgi": the six display settings, registers 10000-10005.
-#include <array>
-#include <string_view>
+#include <string>
 
 #include "access_cycle.h"
 #include "json_reply.h"
 #include "ktr_device.h"
+#include "register_table.h"
 
 namespace ktr {
-namespace {
-
-// Reply keys in register order, 10000 first.
-constexpr std::array<std::string_view, 6> kDisplayKeys{"tmpe", "dtpe", "cdpe", "s1pe", "s2pe", "stpe"};
-
-}  // namespace
 
 std::string TKtrDevice::GetDisplayData() {
   AccessCycle cycle(*this);
   if (!cycle.opened()) return {};
-  cycle.Read(10000, 6, place::kDisplay, "Error read SET_10000_10005 registers !!!");
+  const table::BlockRead& block = table::kDisplayBlock;
+  cycle.Read(block.start, block.count, block.place, std::string(block.errorLine));
   cycle.Close();
 
   ConvertDisplayData();
 
+  // Reply keys in register order, 10000 first.
   JsonReply json;
   json.StartObject();
-  for (std::size_t i = 0; i < kDisplayKeys.size(); ++i) json.Member(kDisplayKeys[i], KtrData.display[i]);
+  for (std::size_t i = 0; i < table::kDisplay.size(); ++i) json.Member(table::kDisplay[i].key, KtrData.display[i]);
   json.EndObject();
   return json.Text();
 }

@@ -8,6 +8,7 @@
 #include "access_cycle.h"
 #include "json_reply.h"
 #include "ktr_device.h"
+#include "register_table.h"
 
 namespace ktr {
 namespace {
@@ -69,28 +70,15 @@ void TKtrDevice::ReadIndexBlocks() {
   AccessCycle::Pause();
   ReadBlock(160, 10, place::kAbsoluteHumidity, "Error read SET_160_169 registers !!!");
   AccessCycle::Pause();
-  ReadBlock(10020, 8, place::kClock, "Error read SET_10020_10027 registers !!!");
+  const table::BlockRead& clock = table::kClockBlock;
+  ReadBlock(clock.start, clock.count, clock.place, std::string(clock.errorLine));
 }
 
 void TKtrDevice::ConvertSettings() {
-  const auto setting = [this](std::uint16_t reg) -> std::uint32_t {
-    return RegisterImage[place::Setting(reg)];
-  };
-  KtrData.diad = setting(10060);
-  KtrData.s1ad = setting(10061);
-  KtrData.s1un = setting(10062);
-  KtrData.s1mo = setting(10063);
-  KtrData.s2ad = setting(10068);
-  KtrData.s2un = setting(10069);
-  KtrData.s2mo = setting(10070);
-  KtrData.sype = setting(10075);
-  KtrData.stmo = setting(10076);
-  KtrData.s1rf = setting(10077);
-  KtrData.s2rf = setting(10078);
-  KtrData.bmod = RegisterImage[place::kBrightness];
-  KtrData.blvl = RegisterImage[place::kBrightness + 1];
-  KtrData.bloc = RegisterImage[place::kBrightness + 2];
-  KtrData.bgra = RegisterImage[place::kBrightness + 3];
+  for (const table::DeviceSetting& setting : table::kDeviceSettings) {
+    if (setting.reg == table::kPollRegister) continue;  // below
+    KtrData.*setting.field = RegisterImage[table::SettingPlace(setting.reg)];
+  }
   KtrData.ConfigStatus = RegisterImage[place::kConfigStatus];
 
   // Poll and the device list belong to the device at bus address setting 1.

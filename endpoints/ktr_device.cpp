@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "access_cycle.h"
+#include "register_table.h"
 
 namespace ktr {
 namespace {
@@ -34,6 +35,8 @@ void SetTimeTexts(KTR_DATA& d, unsigned hour, unsigned minute, unsigned second) 
 
 TKtrDevice::TKtrDevice(TModbus& modbus, LogFn log, AddressListFn addressList)
     : modbus_(modbus), log_(std::move(log)), addressList_(std::move(addressList)) {}
+
+TKtrDevice::~TKtrDevice() = default;
 
 SerialSettings TKtrDevice::Settings() const {
   std::lock_guard<std::mutex> lock(settingsMutex_);
@@ -70,7 +73,7 @@ void TKtrDevice::NoteResult(std::int32_t r, const std::string& block) const {
 
 void TKtrDevice::ReadSettingsBlock() {
   // Firmware 0.35.4 (0x2304) added 10077 and 10078 to the block.
-  const std::uint16_t count = FirmwareVersion > 0x2303 ? 19 : 17;
+  const std::uint16_t count = FirmwareVersion >= table::kLongSettingsFirmware ? 19 : 17;
   RegisterImage[place::Setting(10077)] = 1;
   RegisterImage[place::Setting(10078)] = 1;
   ReadBlock(10060, count, place::kSettings, "Error read SET_10060_10078 registers !!!");

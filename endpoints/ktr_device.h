@@ -6,9 +6,12 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,6 +21,14 @@
 #include "serial_settings.h"
 
 namespace ktr {
+
+struct DeviceConfiguration;
+class FindAllScan;
+
+// Calendar fields of the device clock; the year in full (2000-2099).
+struct ClockTime {
+  int year = 2000, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+};
 
 class TKtrDevice {
  public:
@@ -35,6 +46,10 @@ class TKtrDevice {
   // The worker must outlive this object. Callbacks may be called from any
   // thread (connection threads, the search thread); they may be empty.
   TKtrDevice(TModbus& modbus, LogFn log, AddressListFn addressList);
+  // Stops a running search of /find_all.cgi.
+  ~TKtrDevice();
+  TKtrDevice(const TKtrDevice&) = delete;
+  TKtrDevice& operator=(const TKtrDevice&) = delete;
 
   // --- serial settings (copied under a short lock of their own) ---
   SerialSettings Settings() const;
@@ -66,6 +81,67 @@ class TKtrDevice {
   // These two throw FieldConversionError for a value that is no integer.
   std::string SetSchedData(const std::string& parameters);
   std::string SetData(const std::string& parameters);
+  // "/find_all.cgi": "start=1" starts a search of every address in the
+  // background; anything else answers its state (docs/config-file.md).
+  std::string FindAll(const std::string& parameters);
+
+  // --- many devices on the bus (bus_inventory.cpp, config_access.cpp,
+  // clock_setting.cpp). None of these changes the device's own settings:
+  // another address is reached with a copy of them.
+
+  // One probe of register 8000 at `address` with the reply time-out
+  // `timeoutMs`, in an access cycle of its own (DeviceMutex for this probe
+  // only).
+  struct Probe {
+    std::int32_t code = 0;
+    RequestFailure failure = RequestFailure::None;
+    std::size_t replyBytes = 0;  // bytes that came, the echo not counted
+  };
+  Probe ProbeAddress(std::uint8_t address, std::int32_t timeoutMs);
+  // The firmware text (UTF-8) and version of the device at `address`, read
+  // as ReadDeviceVersion reads them. 0 on success; a port that cannot be
+  // opened is logged as the search logs it.
+  // `failure`, when given, receives the kind of the failure.
+  std::int32_t ReadFirmwareAt(std::uint8_t address, std::int32_t timeoutMs, std::string& text,
+                              std::uint32_t& version, RequestFailure* failure = nullptr);
+
+  // The blocks of a configuration file.
+  struct ConfigBlocks {
+    bool display = false, counter = false, settings = false, configStatus = false;
+    std::array<bool, 7> days{};
+    static ConfigBlocks All();
+  };
+  // Reads the blocks into the image with the endpoints' block reads (their
+  // log lines, 50 ms apart, one access cycle), converts them as the read
+  // endpoints do and copies the values into `into`. The settings block is
+  // the settings endpoint's whole read (10060.., 10300-10303, 10080, and
+  // 10084 and the device list at bus address 1), which brings the
+  // configuration status too. Returns "" or what failed first, as the
+  // device status header gives it ("no-reply SET_14000_14075"). Not for
+  // use while a reply is being built on this thread.
+  std::string ReadConfigurationBlocks(const ConfigBlocks& blocks, DeviceConfiguration& into);
+  // One register write as the write endpoints make it: function 6 for one
+  // word, 16 for several.
+  struct RegisterWrite {
+    std::uint16_t start = 0;
+    std::vector<std::uint16_t> words;
+  };
+  // The writes in order, 50 ms apart, in one access cycle. After each,
+  // `after(index, result)` is called; false stops the writes. Returns false
+  // when the port could not be opened (nothing written).
+  bool WriteRegisters(const std::vector<RegisterWrite>& writes,
+                      const std::function<bool(std::size_t index, std::int32_t result)>& after);
+
+  // Sets the clock as the time page does ("tm", then "dt": two function-16
+  // writes) and reads it back. `timeAt(ahead)` gives the time to write for
+  // the moment `ahead` from now (when the write will have arrived).
+  struct ClockReport {
+    std::string failure;  // "" or what failed ("port-error", "no-reply SET_10023_10025", ...)
+    ClockTime written;
+    ClockTime read;       // as read back (valid only without a failure)
+    bool verified = false;  // the clock read back runs within 2 s of the written time
+  };
+  ClockReport SetClock(const std::function<ClockTime(std::chrono::milliseconds ahead)>& timeAt);
 
   // --- state, for the window and for tests ---
   std::string FirmwareTextCopy() const;  // UTF-8
@@ -74,6 +150,9 @@ class TKtrDevice {
   std::array<std::uint16_t, kRegisterImageSize> ImageCopy();
   KTR_DATA DataCopy();
   SCHEDULER_DATA ScheduleCopy(int dayIndex);
+  // Makes them this object's device's firmware text (UTF-8) and version,
+  // as a search does.
+  void SetFirmware(const std::string& text, std::uint32_t version);
   // Sets the version as a search would (tests of the 17/19-register rule).
   void SetFirmwareVersionForTest(std::uint32_t version);
 
@@ -123,6 +202,13 @@ class TKtrDevice {
   // The one lock of the device: held for a whole access cycle, by every
   // handler that talks to the device and by the search.
   std::mutex DeviceMutex;
+  // Access cycles waiting for DeviceMutex; the probes of a search of every
+  // address wait until there are none, so that the pages are not starved.
+  std::atomic<int> cyclesWaiting_{0};
+  void LetWaitingCyclesGoFirst() const;
+  // DeviceMutex, counted in cyclesWaiting_ while waiting (std::mutex is not
+  // fair: a thread that unlocks and locks again at once would keep it).
+  std::unique_lock<std::mutex> LockDevice();
 
   std::array<std::uint16_t, kRegisterImageSize> RegisterImage{};
   KTR_DATA KtrData{};
@@ -134,6 +220,14 @@ class TKtrDevice {
   // this short lock, readers take a consistent copy under it.
   mutable std::mutex reportMutex_;
   std::string FirmwareText;  // UTF-8
+
+  // The background search of /find_all.cgi, once started. Declared last:
+  // destroyed first, it stops its thread while everything it uses is there.
+  struct FindAllStop {
+    void operator()(FindAllScan* scan) const;  // stops, joins, frees
+  };
+  std::mutex findAllMutex_;
+  std::unique_ptr<FindAllScan, FindAllStop> findAll_;
 };
 
 }  // namespace ktr

@@ -7,39 +7,22 @@
 #include "access_cycle.h"
 #include "json_reply.h"
 #include "ktr_device.h"
+#include "register_table.h"
 
 namespace ktr {
 namespace {
 
-constexpr int kDays = 7;
-constexpr std::uint16_t kScheduleBase = 14000;
-constexpr std::uint16_t kDayStride = 100;
-constexpr std::uint16_t kDayLength = 76;
-// Offsets in a day block: the enable word, then 20 plan entries (status,
-// time, length), then 5 length entries (ws, bb, eb).
-constexpr std::size_t kPlanEntries = 20;
-constexpr std::size_t kLengthEntries = 5;
-constexpr std::size_t kPlanOffset = 1;
-constexpr std::size_t kLengthOffset = 61;
+using table::kDays;
+using table::kLengthEntries;
+using table::kLengthOffset;
+using table::kPlanEntries;
+using table::kPlanOffset;
+using table::ScheduleDayStart;
 
 void CheckDay(int dayIndex) {
   if (dayIndex < 0 || dayIndex >= kDays) {
     throw std::out_of_range("schedule day " + std::to_string(dayIndex) + " is not 0 (Sunday) to 6");
   }
-}
-
-std::uint16_t DayStart(int dayIndex) {
-  return static_cast<std::uint16_t>(kScheduleBase + kDayStride * dayIndex);
-}
-
-// Hour in the high byte, minute in the low byte, each "%02u" with no upper
-// limit: 0x081E -> "08:30", 60 (the value written for an entry without a
-// time) -> "00:60", 0x6400 -> "100:00".
-std::string TimeText(std::uint16_t word) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%02u:%02u", static_cast<unsigned>(word >> 8U),
-                static_cast<unsigned>(word & 0xFFU));
-  return text;
 }
 
 }  // namespace
@@ -83,11 +66,11 @@ std::string TKtrDevice::GetSchedData(int dayIndex) {
 
 void TKtrDevice::ReadScheduleDay(int dayIndex) {
   CheckDay(dayIndex);
-  const std::uint16_t start = DayStart(dayIndex);
+  const std::uint16_t start = ScheduleDayStart(dayIndex);
   const std::int32_t r =
-      modbus_.ReadHoldingRegisters(start, kDayLength, RegisterImage.data() + place::ScheduleDay(dayIndex));
+      modbus_.ReadHoldingRegisters(start, table::kScheduleDayLength, RegisterImage.data() + place::ScheduleDay(dayIndex));
   if (r != 0) Log("Error read SET_" + std::to_string(start) + " registers !!!");
-  NoteResult(r, BlockName(start, kDayLength));
+  NoteResult(r, BlockName(start, table::kScheduleDayLength));
 }
 
 void TKtrDevice::ConvertScheduleDay(int dayIndex) {
@@ -98,7 +81,7 @@ void TKtrDevice::ConvertScheduleDay(int dayIndex) {
   for (std::size_t i = 0; i < kPlanEntries; ++i) {
     const std::uint16_t* entry = b + kPlanOffset + 3 * i;
     day.status[i] = entry[0];
-    day.time[i] = TimeText(entry[1]);
+    day.time[i] = table::ScheduleTimeText(entry[1]);
     day.len[i] = entry[2];
   }
   // On the device a length entry runs ws, bb, eb.

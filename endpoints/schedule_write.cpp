@@ -10,23 +10,22 @@
 #include "access_cycle.h"
 #include "json_reply.h"
 #include "ktr_device.h"
+#include "register_table.h"
 #include "request_fields.h"
 
 namespace ktr {
 namespace {
 
-constexpr std::int32_t kScheduleBase = 14000;  // Sunday's block
-constexpr std::int32_t kDayStride = 100;
+constexpr std::int32_t kScheduleBase = table::kScheduleBase;  // Sunday's block
+constexpr std::int32_t kDayStride = table::kScheduleDayStride;
 constexpr std::int32_t kLastDayBlock = kScheduleBase + 6 * kDayStride;  // Saturday
-constexpr std::int32_t kPlanEntries = 20;
-constexpr std::int32_t kLengthEntries = 5;
-constexpr std::int32_t kPlanOffset = 1;     // + 3 * entry: status, time, length
-constexpr std::int32_t kLengthOffset = 61;  // + 3 * entry: ws, bb, eb
-// The time stored for an entry whose time field came empty: hour 0, minute
-// 60, which the schedule page reads back as "00:60".
-constexpr std::uint16_t kNoTime = 60;
-
-constexpr std::array<std::string_view, 7> kDayNames{"sun", "mon", "tue", "wed", "thu", "fri", "sat"};
+constexpr auto kPlanEntries = static_cast<std::int32_t>(table::kPlanEntries);
+constexpr auto kLengthEntries = static_cast<std::int32_t>(table::kLengthEntries);
+constexpr auto kPlanOffset = static_cast<std::int32_t>(table::kPlanOffset);      // + 3 * entry: status, time, length
+constexpr auto kLengthOffset = static_cast<std::int32_t>(table::kLengthOffset);  // + 3 * entry: ws, bb, eb
+using table::kDayNames;
+// The time stored for an entry whose time field came empty.
+constexpr std::uint16_t kNoTime = table::kNoTime;
 
 // The register receives the low 16 bits of the converted value.
 std::uint16_t Word(std::string_view value) { return static_cast<std::uint16_t>(FieldInteger(value)); }

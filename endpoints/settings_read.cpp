@@ -7,6 +7,7 @@
 #include "access_cycle.h"
 #include "json_reply.h"
 #include "ktr_device.h"
+#include "register_table.h"
 
 namespace ktr {
 namespace {
@@ -31,25 +32,10 @@ std::string TKtrDevice::GetSetData() {
 
   ConvertSettings();
 
-  const KTR_DATA& d = KtrData;
+  // The sixteen settings in the order of the table, "poll" last.
   JsonReply json;
   json.StartObject();
-  json.Member("bmod", d.bmod);
-  json.Member("blvl", d.blvl);
-  json.Member("bloc", d.bloc);
-  json.Member("bgra", d.bgra);
-  json.Member("diad", d.diad);
-  json.Member("s1ad", d.s1ad);
-  json.Member("s1un", d.s1un);
-  json.Member("s1mo", d.s1mo);
-  json.Member("s1rf", d.s1rf);
-  json.Member("s2ad", d.s2ad);
-  json.Member("s2un", d.s2un);
-  json.Member("s2mo", d.s2mo);
-  json.Member("s2rf", d.s2rf);
-  json.Member("sype", d.sype);
-  json.Member("stmo", d.stmo);
-  json.Member("poll", d.poll);
+  for (const table::DeviceSetting& setting : table::kDeviceSettings) json.Member(setting.key, KtrData.*setting.field);
   json.EndObject();
   return json.Text();
 }

@@ -14,6 +14,7 @@
 #include "access_cycle.h"
 #include "json_reply.h"
 #include "ktr_device.h"
+#include "register_table.h"
 #include "request_fields.h"
 
 namespace ktr {
@@ -31,50 +32,10 @@ struct SettingWrite {
 
 std::uint16_t Word(std::string_view value) { return static_cast<std::uint16_t>(FieldInteger(value)); }
 
-// A setting held in one register whose value is kept in a number field.
-struct NumberKey {
-  std::string_view key;
-  std::uint16_t reg;
-};
-
-// Group 1: display settings, kept in KTR_DATA::display in register order.
-constexpr std::array<NumberKey, 6> kDisplayKeys{{
-    {"tmpe", 10000}, {"dtpe", 10001}, {"cdpe", 10002}, {"s1pe", 10003}, {"s2pe", 10004}, {"stpe", 10005},
-}};
-
-// Group 3: counter settings, kept in KTR_DATA::counter in register order.
-constexpr std::array<NumberKey, 7> kCounterKeys{{
-    {"cdir", 10040}, {"lm_d", 10041}, {"lm_h", 10042}, {"lm_m", 10043},
-    {"lm_s", 10044}, {"rlpe", 10045}, {"crpt", 10046},
-}};
-
-// Group 4: device settings, in the order in which they are asked.
-struct DeviceKey {
-  std::string_view key;
-  std::uint16_t reg;
-  std::uint32_t KTR_DATA::*field;
-};
-constexpr std::array<DeviceKey, 16> kDeviceKeys{{
-    {"bmod", 10300, &KTR_DATA::bmod},
-    {"blvl", 10301, &KTR_DATA::blvl},
-    {"bloc", 10302, &KTR_DATA::bloc},
-    {"bgra", 10303, &KTR_DATA::bgra},
-    {"diad", 10060, &KTR_DATA::diad},
-    {"poll", 10084, &KTR_DATA::poll},
-    {"s1ad", 10061, &KTR_DATA::s1ad},
-    {"s1un", 10062, &KTR_DATA::s1un},
-    {"s1mo", 10063, &KTR_DATA::s1mo},
-    {"s1rf", 10077, &KTR_DATA::s1rf},
-    {"s2ad", 10068, &KTR_DATA::s2ad},
-    {"s2un", 10069, &KTR_DATA::s2un},
-    {"s2mo", 10070, &KTR_DATA::s2mo},
-    {"s2rf", 10078, &KTR_DATA::s2rf},
-    {"sype", 10075, &KTR_DATA::sype},
-    {"stmo", 10076, &KTR_DATA::stmo},
-}};
+using table::KeyedRegister;
 
 template <std::size_t N>
-std::optional<SettingWrite> ArrayGroup(const std::array<NumberKey, N>& keys,
+std::optional<SettingWrite> ArrayGroup(const std::array<KeyedRegister, N>& keys,
                                        std::uint32_t* (*slot)(KTR_DATA&, std::size_t),
                                        const std::string& key, const std::string& value) {
   for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -90,14 +51,16 @@ std::optional<SettingWrite> ArrayGroup(const std::array<NumberKey, N>& keys,
   return std::nullopt;
 }
 
+// Group 1: display settings, kept in KTR_DATA::display in register order.
 std::optional<SettingWrite> DisplayGroup(const std::string& key, const std::string& value) {
   return ArrayGroup(
-      kDisplayKeys, [](KTR_DATA& d, std::size_t i) { return &d.display[i]; }, key, value);
+      table::kDisplay, [](KTR_DATA& d, std::size_t i) { return &d.display[i]; }, key, value);
 }
 
+// Group 3: counter settings, kept in KTR_DATA::counter in register order.
 std::optional<SettingWrite> CounterGroup(const std::string& key, const std::string& value) {
   return ArrayGroup(
-      kCounterKeys, [](KTR_DATA& d, std::size_t i) { return &d.counter[i]; }, key, value);
+      table::kCounter, [](KTR_DATA& d, std::size_t i) { return &d.counter[i]; }, key, value);
 }
 
 // Group 2: date, time, time zone and daylight saving. The date and the time
@@ -105,7 +68,7 @@ std::optional<SettingWrite> CounterGroup(const std::string& key, const std::stri
 std::optional<SettingWrite> DateTimeGroup(const std::string& key, const std::string& value) {
   SettingWrite w;
   if (key == "dt") {  // YYYY-MM-DD: the last two digits of the year, month, day
-    w.start = 10020;
+    w.start = table::kDateRegister;
     w.words = {static_cast<std::uint16_t>(TwoDigitPiece(value, 3)),
                static_cast<std::uint16_t>(TwoDigitPiece(value, 6)),
                static_cast<std::uint16_t>(TwoDigitPiece(value, 9))};
@@ -113,7 +76,7 @@ std::optional<SettingWrite> DateTimeGroup(const std::string& key, const std::str
       SetDateTexts(d, words[0], words[1], words[2]);
     };
   } else if (key == "tm") {  // HH:MM:SS
-    w.start = 10023;
+    w.start = table::kTimeRegister;
     w.words = {static_cast<std::uint16_t>(TwoDigitPiece(value, 1)),
                static_cast<std::uint16_t>(TwoDigitPiece(value, 4)),
                static_cast<std::uint16_t>(TwoDigitPiece(value, 7))};
@@ -134,8 +97,10 @@ std::optional<SettingWrite> DateTimeGroup(const std::string& key, const std::str
   return w;
 }
 
+// Group 4: device settings. The keys are distinct, so the order in which
+// they are asked does not matter.
 std::optional<SettingWrite> DeviceGroup(const std::string& key, const std::string& value) {
-  for (const DeviceKey& k : kDeviceKeys) {
+  for (const table::DeviceSetting& k : table::kDeviceSettings) {
     if (key != k.key) continue;
     SettingWrite w;
     w.start = k.reg;
@@ -143,7 +108,7 @@ std::optional<SettingWrite> DeviceGroup(const std::string& key, const std::strin
     w.store = [field = k.field](KTR_DATA& d, const std::vector<std::uint16_t>& words) {
       d.*field = words[0];
     };
-    w.addressList = key == "diad";
+    w.addressList = k.reg == table::kDiadRegister;
     return w;
   }
   return std::nullopt;

@@ -3,13 +3,15 @@
 #include "access_cycle.h"
 #include "json_reply.h"
 #include "ktr_device.h"
+#include "register_table.h"
 
 namespace ktr {
 
 std::string TKtrDevice::GetTimeData() {
   AccessCycle cycle(*this);
   if (!cycle.opened()) return {};
-  cycle.Read(10020, 8, place::kClock, "Error read SET_10020_10027 registers !!!");
+  const table::BlockRead& clock = table::kClockBlock;
+  cycle.Read(clock.start, clock.count, clock.place, std::string(clock.errorLine));
   cycle.Close();
 
   ConvertDateTime();

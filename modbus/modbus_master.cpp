@@ -105,6 +105,7 @@ void TModbus::Execute() {
       case CommandClose:
         pendingFailure_ = RequestFailure::Port;
         noReplyFailure_ = RequestFailure::NoReply;
+        replyBytes_ = 0;
         result = Run(current);
         failure_ = ClassifyFailure(result, pendingFailure_, noReplyFailure_);
         break;
@@ -367,6 +368,7 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
     }
   }
   link_->TraceReceived(lineBuffer_.data(), size);
+  replyBytes_ = scan.echoSeen && size >= txLength_ ? size - txLength_ : size;
 
   if (settings.echo == EchoMode::Auto && SerialLine()) {
     // An echoing line returns every request, answered or not; a line that

@@ -105,6 +105,10 @@ class TModbus {
   // What went wrong with the last request (None after a success). Read it
   // right after the request, under the same serialisation as the request.
   RequestFailure LastFailure() const { return failure_; }
+  // Bytes the line delivered while the last request waited for its reply,
+  // the echo of the request not counted: 0 when nothing came, more when a
+  // reply, a cut one or noise came. Read it like LastFailure.
+  std::size_t LastReplyBytes() const { return replyBytes_; }
 
   // Number of commands the worker has taken (for tests and benchmarks).
   std::uint64_t CommandsTaken() const { return commandsTaken_.load(std::memory_order_relaxed); }
@@ -154,6 +158,7 @@ class TModbus {
   std::uint8_t* bits = nullptr;
   std::int32_t result = 0;
   RequestFailure failure_ = RequestFailure::None;
+  std::size_t replyBytes_ = 0;
   RequestFailure pendingFailure_ = RequestFailure::None;  // set on the -1 paths of a request
   RequestFailure noReplyFailure_ = RequestFailure::NoReply;  // set on the -4 paths
 

@@ -42,26 +42,38 @@ constexpr std::array<Route, CgiHandler::kRouteCount> kRoutes{{
     {"/setdata.cgi", [](TKtrDevice& d, const std::string& p) { return d.SetData(p); }},
 }};
 
+// Beside the pages' 21: the Bus page's search of every address.
+constexpr std::array<Route, 1> kBusRoutes{{
+    {"/find_all.cgi", [](TKtrDevice& d, const std::string& p) { return d.FindAll(p); }},
+}};
+
 }  // namespace
 
 CgiHandler::CgiHandler(TKtrDevice& device) : device_(device) {}
 
 void CgiHandler::Dispatch(HttpResponse& response, const std::string& path,
                           const std::string& parameters) const {
-  for (const Route& route : kRoutes) {
-    if (path == route.path) {
-      response.status = 200;
-      BeginDeviceStatus();
-      // A handler that throws leaves no status behind for the next reply.
-      try {
-        response.text = route.call(device_, parameters);
-      } catch (...) {
-        TakeDeviceStatus();
-        throw;
-      }
-      response.deviceStatus = TakeDeviceStatus();
-      return;
+  const auto find = [&path]() -> const Route* {
+    for (const Route& route : kRoutes) {
+      if (path == route.path) return &route;
     }
+    for (const Route& route : kBusRoutes) {
+      if (path == route.path) return &route;
+    }
+    return nullptr;
+  };
+  if (const Route* route = find()) {
+    response.status = 200;
+    BeginDeviceStatus();
+    // A handler that throws leaves no status behind for the next reply.
+    try {
+      response.text = route->call(device_, parameters);
+    } catch (...) {
+      TakeDeviceStatus();
+      throw;
+    }
+    response.deviceStatus = TakeDeviceStatus();
+    return;
   }
   response = StatusReply(404, "404 Not Found", "");
 }

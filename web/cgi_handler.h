@@ -23,7 +23,8 @@ class CgiHandler {
   // table order and calls the first match: status 200 with the handler's
   // text as the body and no content type of its own ("text/html;
   // charset=utf-8" on the wire); an empty text is an empty body. A reply
-  // that touched the device carries its device status (deviceStatus). No match:
+  // that touched the device carries its device status (deviceStatus). The
+  // Bus page's "/find_all.cgi" follows the 21 routes. No match:
   // 404, "text/html", "404 Not Found". `parameters` reaches Login,
   // SetSchedData and SetData; the FieldConversionError that the last two
   // throw for a value that is no integer passes through to the server.

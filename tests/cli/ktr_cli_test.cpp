@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -149,6 +151,17 @@ TEST(KtrCliArguments, BadArgumentsExitTwoWithUsage) {
       {"write", "--port", "x", "14000"},                          // no value
       {"write", "--port", "x", "14000", "65536"},
       {"frobnicate"},
+      {"backup", "--port", "x", "--address", "248"},
+      {"restore", "--port", "x", "f.json"},                       // no --address
+      {"restore", "--port", "x", "--address", "0", "f.json"},
+      {"restore", "--port", "x", "--address", "3,3", "f.json"},
+      {"restore", "--port", "x", "--address", "3,", "f.json"},
+      {"restore", "--port", "x", "--address", "3"},               // no file
+      {"set-time", "--port", "x"},                                // neither --address nor --all
+      {"set-time", "--port", "x", "--all", "--address", "3"},
+      {"set-time", "--port", "x", "--all", "--time", "2024-02-30 00:00:00"},
+      {"set-time", "--port", "x", "--all", "--time", "2100-01-01 00:00:00"},
+      {"set-time", "--port", "x", "--all", "--time", "12:00:00"},
   };
   for (const auto& args : cases) {
     const ProcessResult r = Cli(args);
@@ -254,6 +267,75 @@ TEST_F(KtrCli, DiagReportsThePortAndProbes) {
   EXPECT_NE(missing.out.find("\nopen:        failed: open /dev/ktr-no-such-port: No such file or directory: "),
             std::string::npos)
       << missing.out;
+}
+
+// scan --all, backup, restore and set-time on a bus of two devices.
+class KtrCliBus : public ::testing::Test {
+ protected:
+  SimProcess sim{{"--address", "3", "--address", "7"}};
+  std::vector<std::string> Port() const { return {"--port", sim.link()}; }
+  std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                 ("ktr-cli-bus-" + std::to_string(sim.pid()));
+  void SetUp() override { std::filesystem::create_directories(folder); }
+  void TearDown() override { std::filesystem::remove_all(folder); }
+};
+
+TEST_F(KtrCliBus, ScanAllListsEveryDevice) {
+  const ProcessResult r = Cli(With({"scan", "--all"}, Port()));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  const std::string fw = " firmware " + std::string(ktr::defaults::kFirmwareTextNew) + " version 0.35.4\n";
+  EXPECT_EQ(r.out, "address 3" + fw + "address 7" + fw);
+  // No terminal: no progress line, only the summary.
+  EXPECT_TRUE(std::regex_match(r.err, std::regex("2 devices answer on addresses 1-126 \\(\\d+\\.\\d s\\)\n"))) << r.err;
+}
+
+TEST_F(KtrCliBus, BackupRestoreAndAHandEditedFile) {
+  const std::string file = (folder / "clock3.json").string();
+  const ProcessResult backup = Cli(With({"backup", "--address", "3", "-o", file}, Port()));
+  ASSERT_EQ(backup.exitCode, 0) << backup.err;
+  EXPECT_EQ(backup.out, "");
+  std::ifstream in(file);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_NE(text.find("\"tmpe\": 10,"), std::string::npos) << text;
+
+  // A bad value: an error naming the key, and not one frame on the line.
+  const std::string bad = (folder / "bad.json").string();
+  std::ofstream(bad) << std::regex_replace(text, std::regex("\"tmpe\": 10,"), "\"tmpe\": 70000,");
+  const ProcessResult refused = Cli(With({"--trace", "restore", "--address", "7", bad}, Port()));
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.err, "error: " + bad + ": display.tmpe: 70000 is out of range (0 to 65535); nothing written\n");
+  EXPECT_EQ(refused.out, "");
+
+  // A good edit: shown by the dry run, written and read back by the restore.
+  const std::string edited = (folder / "edited.json").string();
+  std::ofstream(edited) << std::regex_replace(text, std::regex("\"tmpe\": 10,"), "\"tmpe\": 12,");
+  const std::string header = "address 7: firmware " + std::string(ktr::defaults::kFirmwareTextNew) +
+                             " version 0.35.4\n  display.tmpe: 10 -> 12\n";
+  const ProcessResult dry = Cli(With({"restore", "--address", "7", edited, "--dry-run"}, Port()));
+  EXPECT_EQ(dry.exitCode, 0) << dry.err;
+  EXPECT_EQ(dry.out, header + "address 7: 1 difference (dry run: nothing written)\n");
+  const ProcessResult restore = Cli(With({"restore", "--address", "7,3", edited}, Port()));
+  EXPECT_EQ(restore.exitCode, 0) << restore.err;
+  EXPECT_EQ(restore.out, header + "address 7: 1 difference, 1 written, 1 verified, 0 refused\n" +
+                             "address 3: firmware " + std::string(ktr::defaults::kFirmwareTextNew) +
+                             " version 0.35.4\n  display.tmpe: 10 -> 12\n"
+                             "address 3: 1 difference, 1 written, 1 verified, 0 refused\n");
+  EXPECT_EQ(Cli(With({"read", "--address", "7", "10000", "1"}, Port())).out, "10000 12\n");
+}
+
+TEST_F(KtrCliBus, SetTimeOfOneOrEveryDevice) {
+  const ProcessResult one = Cli(With({"set-time", "--address", "7", "--time", "2024-02-29 12:00:00"}, Port()));
+  EXPECT_EQ(one.exitCode, 0) << one.err;
+  EXPECT_TRUE(std::regex_match(one.out, std::regex("address 7: clock set to 2024-02-29 12:00:00, "
+                                                   "reads 2024-02-29 12:00:0[0-2]\n")))
+      << one.out;
+  EXPECT_EQ(Cli(With({"read", "--address", "7", "10020", "3"}, Port())).out, "10020 24\n10021 2\n10022 29\n");
+
+  const ProcessResult all = Cli(With({"set-time", "--all", "--from-pc"}, Port()));
+  EXPECT_EQ(all.exitCode, 0) << all.err;
+  EXPECT_TRUE(std::regex_match(all.out, std::regex("address 3: clock set to (\\S+ \\S+), reads \\S+ \\S+\n"
+                                                   "address 7: clock set to \\S+ \\S+, reads \\S+ \\S+\n")))
+      << all.out;
 }
 
 TEST(KtrCliPorts, ListsStableNamesWithTheAdaptersDescription) {

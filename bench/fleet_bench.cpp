@@ -1,0 +1,171 @@
+#include "fleet_bench.h"
+
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "bus_inventory.h"
+#include "config_restore.h"
+#include "ktr_device.h"
+#include "ktr_register_map.h"
+#include "modbus_master.h"
+#include "rtu_frame.h"
+#include "sim_process.h"
+
+namespace ktr::bench {
+namespace {
+
+constexpr unsigned kBaud = 19200;
+constexpr double kTurnaroundMs = 2.0;  // ktr-sim's
+constexpr double kPauseMs = 50.0;
+
+double CharMs() { return static_cast<double>(rtu::CharacterTimeNs(kBaud, 8, 2, 0)) / 1e6; }
+double QuietMs() { return static_cast<double>(rtu::QuietTimeNs(kBaud, 8, 2, 0)) / 1e6; }
+double MsSince(Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); }
+
+// Bytes and requests on the wire, from the master's trace.
+struct WireCount {
+  std::mutex mutex;
+  std::size_t bytes = 0;
+  std::size_t requests = 0;
+  void Attach(TModbus& modbus) {
+    modbus.SetTrace([this](bool sent, const std::uint8_t*, std::size_t length) {
+      std::lock_guard<std::mutex> lock(mutex);
+      bytes += length;
+      if (sent) ++requests;
+    });
+  }
+  void Reset() {
+    std::lock_guard<std::mutex> lock(mutex);
+    bytes = requests = 0;
+  }
+  // The bits of every request and reply, each device's turnaround, and the
+  // quiet time before the requests that follow a reply at once.
+  double LimitMs(std::size_t pauses, std::size_t quiet) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return static_cast<double>(bytes) * CharMs() + static_cast<double>(requests) * kTurnaroundMs +
+           static_cast<double>(pauses) * kPauseMs + static_cast<double>(quiet) * QuietMs();
+  }
+};
+
+SerialSettings LineTo(const std::string& port, std::uint8_t address) {
+  SerialSettings s;
+  s.portName = port;
+  s.baudRate = kBaud;
+  s.slaveAddress = address;
+  return s;
+}
+
+void ScanAll() {
+  double ours = 0, peer = 0;
+  std::size_t found = 0;
+  {
+    ktr_test::SimProcess sim({"--address", "5", "--address", "64", "--address", "126", "--wire",
+                              std::to_string(kBaud)});
+    TModbus modbus;
+    TKtrDevice device(modbus, nullptr, nullptr);
+    device.SetSettings(LineTo(sim.link(), 1));
+    const auto t0 = Clock::now();
+    const InventoryResult r = RunInventory(device, 1000, {});
+    ours = MsSince(t0);
+    for (const InventoryEntry& e : r.devices) found += e.note.empty() ? 1U : 0U;
+  }
+  {
+    // The first-device search covers the whole bus only when the one
+    // device is at the last address.
+    ktr_test::SimProcess sim({"--address", "126", "--wire", std::to_string(kBaud)});
+    TModbus modbus;
+    TKtrDevice device(modbus, nullptr, nullptr);
+    device.SetSettings(LineTo(sim.link(), 1));
+    const auto t0 = Clock::now();
+    device.SearchDevice(sim.link(), {});
+    peer = MsSince(t0);
+  }
+  Row("scan --all, devices at 5, 64, 126 (19200 baud wire) vs the first-device search of the whole bus", ours,
+      peer, "ms", "<= 5000 ms", found == 3 ? 0 : 1);
+  // Its own limit: every probe's time-out (turnaround allowance plus the
+  // probe's and its reply's wire time), then the three checks (8000, text,
+  // version) on the wire, each after the quiet time.
+  const double probeMs = kProbeTurnaroundMs + (8 + 7) * CharMs();
+  const double checksMs =
+      3 * ((8 + 7) + (8 + 5 + 2 * defaults::FirmwareTextRegisters(Firmware::kNew)) + (8 + 11)) * CharMs() +
+      3 * 3 * (kTurnaroundMs + QuietMs());
+  Row("scan --all (19200 baud wire) vs its limit (123 probe time-outs, 3 answers and checks)", ours,
+      123 * probeMs + 3 * (8 + 7) * CharMs() + checksMs, "ms", "<= 1.1x");
+}
+
+// Every value of device 3 unlike the factory state (device 5 keeps it).
+void ChangeEverything(const std::string& port) {
+  TModbus m;
+  m.OpenPort(LineTo(port, 3));
+  const auto write = [&m](std::uint16_t start, std::vector<std::uint16_t> words) {
+    m.WriteMultipleRegisters(start, static_cast<std::uint16_t>(words.size()), words.data());
+  };
+  write(reg::kDisplay.start, {11, 4, 1, 4, 4, 1});
+  write(reg::kCounter.start, {1, 1, 2, 31, 1, 1, 2});
+  write(reg::kS1ad, {3, 1, 2, 0, 0, 0, 0, 4, 3, 2, 0, 0, 0, 0, 2, 1, 6, 6});  // 10061-10078
+  write(reg::kBrightness.start, {2, 9, 1, 3});
+  for (int day = 0; day < 7; ++day) {
+    std::vector<std::uint16_t> block(reg::kScheduleDayLength);
+    block[0] = day % 2 == 0 ? 1 : 0;
+    for (int i = 0; i < reg::kPlanEntries; ++i) {
+      block[reg::PlanOffset(i)] = 1;
+      block[reg::PlanOffset(i) + 1U] = static_cast<std::uint16_t>(((6 + i / 2) << 8) | ((i % 2) * 30 + day));
+      block[reg::PlanOffset(i) + 2U] = static_cast<std::uint16_t>(4 + day);
+    }
+    for (int j = 0; j < reg::kLengthEntries; ++j) {
+      for (int k = 0; k < 3; ++k) block[reg::LengthOffset(j) + static_cast<std::size_t>(k)] = static_cast<std::uint16_t>(20 + j + k);
+    }
+    write(reg::ScheduleDay(day).start, std::vector<std::uint16_t>(block.begin(), block.begin() + 38));
+    write(static_cast<std::uint16_t>(reg::ScheduleDay(day).start + 38),
+          std::vector<std::uint16_t>(block.begin() + 38, block.end()));
+  }
+  write(reg::kConfigStatus, {kCommandValue});
+  m.ClosePort();
+}
+
+void BackupAndRestore() {
+  ktr_test::SimProcess sim({"--address", "3", "--address", "5", "--wire", std::to_string(kBaud)});
+  ChangeEverything(sim.link());
+  TModbus modbus;
+  WireCount wire;
+  wire.Attach(modbus);
+
+  TKtrDevice source(modbus, nullptr, nullptr);
+  source.SetSettings(LineTo(sim.link(), 3));
+  auto t0 = Clock::now();
+  const BackupResult backup = BackupDevice(source);
+  const double backupMs = MsSince(t0);
+  // Firmware: three reads back to back; then one access cycle with a pause
+  // between its reads.
+  std::size_t requests = wire.requests;
+  Row("backup of a whole device (19200 baud wire) vs wire time + pauses", backupMs,
+      wire.LimitMs(requests - 4, 3), "ms", "<= 1.1x", backup.error.empty() ? 0 : 1);
+
+  TKtrDevice target(modbus, nullptr, nullptr);
+  target.SetSettings(LineTo(sim.link(), 5));
+  wire.Reset();
+  t0 = Clock::now();
+  const RestoreReport report = RestoreDevice(target, backup.configuration, {});
+  const double restoreMs = MsSince(t0);
+  requests = wire.requests;
+  // Four access cycles (firmware, read, writes, read-back), each opened by a
+  // request that follows the last reply at once; within the firmware read
+  // two more, within the others a pause between requests.
+  const std::size_t pauses = requests - 3 - 3;
+  std::printf("| restore: %zu differences written, %zu verified, %zu requests |  |  |  |  |\n",
+              report.Count(ChangeOutcome::kWritten), report.Verified(), requests);
+  Row("restore of a whole device, every value different (19200 baud wire) vs wire time + pauses", restoreMs,
+      wire.LimitMs(pauses, 5), "ms", "<= 1.1x", report.Ok() ? 0 : 1);
+}
+
+}  // namespace
+
+void FleetSection(bool quick) {
+  ScanAll();
+  if (!quick) BackupAndRestore();
+}
+
+}  // namespace ktr::bench

@@ -1,0 +1,408 @@
+#include "fleet_commands.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "bus_inventory.h"
+#include "config_document.h"
+#include "config_restore.h"
+#include "ktr_device.h"
+#include "modbus_master.h"
+#include "process.h"
+#include "trace.h"
+
+namespace ktr::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct BackupArgs {
+  LineOptions line;
+  int address = 1;
+  std::string output;
+};
+
+struct RestoreArgs {
+  LineOptions line;
+  std::vector<int> addresses;
+  std::string file;
+  bool dryRun = false;
+  bool force = false;
+};
+
+struct SetTimeArgs {
+  LineOptions line;
+  std::vector<int> addresses;
+  bool all = false;
+  bool fromPc = false;
+  std::string time;
+};
+
+void LogLine(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+
+// One line on stderr that is rewritten in place, on a terminal only.
+class ProgressLine {
+ public:
+  ProgressLine() : shown_(StderrIsTerminal()) {}
+  ~ProgressLine() { Clear(); }
+  void Show(const std::string& text) {
+    if (!shown_) return;
+    std::fprintf(stderr, "\r%s\x1b[K", text.c_str());
+    std::fflush(stderr);
+    dirty_ = true;
+  }
+  void Clear() {
+    if (!dirty_) return;
+    std::fprintf(stderr, "\r\x1b[K");
+    std::fflush(stderr);
+    dirty_ = false;
+  }
+
+ private:
+  bool shown_;
+  bool dirty_ = false;
+};
+
+double SecondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+// A device object for `address` on the line of the options.
+std::unique_ptr<TKtrDevice> DeviceAt(TModbus& modbus, const LineOptions& line, int address) {
+  auto device = std::make_unique<TKtrDevice>(modbus, LogLine, nullptr);
+  SerialSettings s = ToSerialSettings(line);
+  s.slaveAddress = static_cast<std::uint8_t>(address);
+  device->SetSettings(s);
+  return device;
+}
+
+std::string EntryLine(const InventoryEntry& e) {
+  const std::string head = "address " + std::to_string(e.address);
+  if (e.note.empty()) return head + " firmware " + e.firmware + " version " + VersionText(e.version);
+  if (e.note.rfind("error: ", 0) == 0) return head + " answers but is no KTR device (" + e.note + ")";
+  return head + " " + e.note;
+}
+
+// The inventory with a progress line; prints each device as its check ends.
+InventoryResult Inventory(TKtrDevice& device, std::int32_t timeoutMs, bool print) {
+  ProgressLine progress;
+  InventoryCallbacks cb;
+  cb.progress = [&progress](const InventoryProgress& p) {
+    if (p.checking) {
+      progress.Show("checking " + std::to_string(p.checked) + " of " + std::to_string(p.candidates.size()));
+    } else {
+      progress.Show("address " + std::to_string(p.position) + " of " + std::to_string(p.total) + ", " +
+                    std::to_string(p.candidates.size()) + " answered");
+    }
+  };
+  cb.found = [&progress, print](const InventoryEntry& e) {
+    if (!print) return;
+    progress.Clear();
+    std::printf("%s\n", EntryLine(e).c_str());
+    std::fflush(stdout);
+  };
+  InventoryResult result = RunInventory(device, timeoutMs, cb);
+  progress.Clear();
+  return result;
+}
+
+int RunBackup(const BackupArgs& a) {
+  TModbus modbus;
+  AttachTrace(modbus);
+  const auto device = DeviceAt(modbus, a.line, a.address);
+  const auto t0 = Clock::now();
+  const BackupResult backup = BackupDevice(*device);
+  if (!backup.error.empty()) {
+    std::fprintf(stderr, "error: address %d: %s; nothing written\n", a.address, backup.error.c_str());
+    return 1;
+  }
+  const std::string text = ConfigurationJson(backup.configuration);
+  if (a.output.empty()) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+  } else {
+    // Into a file beside it first, so that FILE is either the old file or
+    // the whole new one.
+    const std::string partial = a.output + ".partial";
+    {
+      std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+      out << text;
+      out.close();
+      if (!out) {
+        std::error_code ignored;
+        std::filesystem::remove(partial, ignored);
+        std::fprintf(stderr, "error: cannot write %s\n", partial.c_str());
+        return 1;
+      }
+    }
+    std::error_code ec;
+    std::filesystem::rename(partial, a.output, ec);
+    if (ec) {
+      std::filesystem::remove(partial, ec);
+      std::fprintf(stderr, "error: cannot write %s: %s\n", a.output.c_str(), ec.message().c_str());
+      return 1;
+    }
+  }
+  std::fprintf(stderr, "address %d: configuration read in %.2f s\n", a.address, SecondsSince(t0));
+  return 0;
+}
+
+std::string Outcome(const ChangeResult& r) {
+  switch (r.outcome) {
+    case ChangeOutcome::kNotWritten: return "not written";
+    case ChangeOutcome::kWritten: return r.verified ? "" : "written, not verified";
+    case ChangeOutcome::kRefused: return "refused (" + std::to_string(r.code) + " " + ResultText(r.code) + ")";
+    case ChangeOutcome::kFailed: return "failed (" + std::to_string(r.code) + " " + ResultText(r.code) + ")";
+  }
+  return {};
+}
+
+// Prints one device's restore; true when it was fully written and verified.
+bool PrintRestore(const RestoreReport& r) {
+  const std::string head = "address " + std::to_string(r.address) + ": ";
+  if (!r.error.empty()) {
+    std::printf("%serror: %s; nothing written\n", head.c_str(), r.error.c_str());
+    return false;
+  }
+  if (!r.refused.empty()) {
+    std::printf("%srefused: %s\n", head.c_str(), r.refused.c_str());
+    return false;
+  }
+  const std::size_t n = r.changes.size();
+  if (r.dryRun) {
+    std::printf("%s%zu difference%s (dry run: nothing written)\n", head.c_str(), n, n == 1 ? "" : "s");
+    return true;
+  }
+  for (const ChangeResult& c : r.changes) {
+    if (!c.change.writable) continue;  // shown with the differences
+    const std::string outcome = Outcome(c);
+    if (!outcome.empty()) std::printf("  %s: %s\n", c.change.name.c_str(), outcome.c_str());
+  }
+  if (!r.stopped.empty()) std::printf("%sstopped at %s; nothing retried\n", head.c_str(), r.stopped.c_str());
+  if (!r.verifyError.empty()) std::printf("%sthe read-back failed: %s\n", head.c_str(), r.verifyError.c_str());
+  std::printf("%s%zu difference%s, %zu written, %zu verified, %zu refused\n", head.c_str(), n, n == 1 ? "" : "s",
+              r.Count(ChangeOutcome::kWritten), r.Verified(), r.Count(ChangeOutcome::kRefused));
+  return r.Ok();
+}
+
+int RunRestore(const RestoreArgs& a) {
+  std::ifstream in(a.file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (!in) {
+    std::fprintf(stderr, "error: cannot read %s\n", a.file.c_str());
+    return 1;
+  }
+  DeviceConfiguration file;
+  try {
+    file = ParseConfiguration(text.str());
+  } catch (const ConfigFileError& e) {
+    std::fprintf(stderr, "error: %s: %s; nothing written\n", a.file.c_str(), e.what());
+    return 1;
+  }
+
+  TModbus modbus;
+  AttachTrace(modbus);
+  bool ok = true;
+  for (const int address : a.addresses) {
+    const auto device = DeviceAt(modbus, a.line, address);
+    ProgressLine progress;
+    RestoreOptions options;
+    options.dryRun = a.dryRun;
+    options.force = a.force;
+    options.differences = [address](const RestoreReport& r) {
+      std::printf("address %d: firmware %s version %s\n", address, r.firmware.c_str(),
+                  VersionText(r.firmwareVersion).c_str());
+      for (const ChangeResult& c : r.changes) {
+        std::printf("  %s: %s -> %s%s\n", c.change.name.c_str(), c.change.from.c_str(), c.change.to.c_str(),
+                    c.change.writable ? "" : (" (not written: " + c.change.note + ")").c_str());
+      }
+      std::fflush(stdout);
+    };
+    options.progress = [&progress, address](std::size_t done, std::size_t total) {
+      progress.Show("address " + std::to_string(address) + ": " + std::to_string(done) + " of " +
+                    std::to_string(total) + " written");
+    };
+    const RestoreReport report = RestoreDevice(*device, file, options);
+    progress.Clear();
+    ok = PrintRestore(report) && ok;
+    std::fflush(stdout);
+  }
+  return ok ? 0 : 1;
+}
+
+std::string ClockText(const ClockTime& t) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second);
+  return text;
+}
+
+// "YYYY-MM-DD HH:MM:SS" (or with "T"), a real date and time of 2000-2099.
+bool ParseClock(const std::string& text, ClockTime& t) {
+  char sep = 0;
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%c", &t.year, &t.month, &t.day, &sep, &t.hour, &t.minute,
+                  &t.second, &tail) != 7 ||
+      (sep != ' ' && sep != 'T')) {
+    return false;
+  }
+  using namespace std::chrono;
+  const year_month_day date{year{t.year}, month{static_cast<unsigned>(t.month)}, day{static_cast<unsigned>(t.day)}};
+  return date.ok() && t.year >= 2000 && t.year <= 2099 && t.hour >= 0 && t.hour <= 23 && t.minute >= 0 &&
+         t.minute <= 59 && t.second >= 0 && t.second <= 59;
+}
+
+// This computer's local time `ahead` from now, to the nearest second.
+ClockTime PcTime(std::chrono::milliseconds ahead) {
+  const auto at = std::chrono::system_clock::now() + ahead + std::chrono::milliseconds(500);
+  const std::tm tm = LocalTime(std::chrono::system_clock::to_time_t(at));
+  return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+int RunSetTime(const SetTimeArgs& a) {
+  ClockTime fixed;
+  if (!a.time.empty()) ParseClock(a.time, fixed);  // checked when parsing
+  if (a.time.empty()) {
+    const int year = PcTime({}).year;
+    if (year < 2000 || year > 2099) {
+      std::fprintf(stderr, "error: this computer's year %d is outside the device's 2000-2099\n", year);
+      return 1;
+    }
+  }
+
+  TModbus modbus;
+  AttachTrace(modbus);
+  std::vector<int> addresses = a.addresses;
+  if (a.all) {
+    const auto bus = DeviceAt(modbus, a.line, 1);
+    const InventoryResult inventory = Inventory(*bus, a.line.timeoutMs, false);
+    if (!inventory.error.empty()) {
+      std::fprintf(stderr, "error: %s\n", inventory.error.c_str());
+      return 1;
+    }
+    for (const InventoryEntry& e : inventory.devices) {
+      if (e.note.empty()) addresses.push_back(e.address);
+    }
+    if (addresses.empty()) {
+      std::fprintf(stderr, "error: no KTR device answers on addresses 1-126\n");
+      return 1;
+    }
+  }
+  bool ok = true;
+  for (const int address : addresses) {
+    const auto device = DeviceAt(modbus, a.line, address);
+    const auto timeAt = [&a, &fixed](std::chrono::milliseconds ahead) { return a.time.empty() ? PcTime(ahead) : fixed; };
+    const TKtrDevice::ClockReport r = device->SetClock(timeAt);
+    if (!r.failure.empty()) {
+      std::printf("address %d: error: %s\n", address, r.failure.c_str());
+      ok = false;
+      continue;
+    }
+    std::printf("address %d: clock set to %s, reads %s%s\n", address, ClockText(r.written).c_str(),
+                ClockText(r.read).c_str(), r.verified ? "" : " (not verified: the clock runs otherwise)");
+    std::fflush(stdout);
+    ok = ok && r.verified;
+  }
+  return ok ? 0 : 1;
+}
+
+// "4" or "4,5,6": addresses 1-247, each once. One argument, so that a
+// FILE after it is not taken for an address.
+bool ParseAddressList(const std::string& text, std::vector<int>& out, std::string& error) {
+  out.clear();
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', at), text.size());
+    const std::string piece = text.substr(at, comma - at);
+    int value = 0;
+    if (piece.empty() || piece.size() > 3 || piece.find_first_not_of("0123456789") != std::string::npos ||
+        (value = std::stoi(piece)) < 1 || value > 247) {
+      error = "expected addresses 1 to 247 as A or A,B,..., got " + text;
+      return false;
+    }
+    if (std::find(out.begin(), out.end(), value) != out.end()) {
+      error = "address " + piece + " given twice";
+      return false;
+    }
+    out.push_back(value);
+    at = comma + 1;
+  }
+  return true;
+}
+
+CLI::Option* AddAddressList(CLI::App& command, std::vector<int>& addresses) {
+  return command
+      .add_option_function<std::string>(
+          "--address",
+          [&addresses](const std::string& text) {
+            std::string error;
+            if (!ParseAddressList(text, addresses, error)) throw CLI::ValidationError("--address", error);
+          },
+          "Device addresses, A or A,B,...")
+      ->type_name("A[,B,...]");
+}
+
+}  // namespace
+
+int RunScanAll(const LineOptions& line) {
+  TModbus modbus;
+  AttachTrace(modbus);
+  const auto device = DeviceAt(modbus, line, 1);
+  const auto t0 = Clock::now();
+  const InventoryResult result = Inventory(*device, line.timeoutMs, true);
+  if (!result.error.empty()) {
+    std::fprintf(stderr, "error: %s\n", result.error.c_str());
+    return 1;
+  }
+  const std::size_t n = result.devices.size();
+  std::fprintf(stderr, "%zu %s on addresses %d-%d (%.1f s)\n", n, n == 1 ? "device answers" : "devices answer",
+               kInventoryFirstAddress, kInventoryLastAddress, SecondsSince(t0));
+  return result.devices.empty() ? 1 : 0;
+}
+
+void AddFleetCommands(CLI::App& app, std::function<int()>& run) {
+  auto backupArgs = std::make_shared<BackupArgs>();
+  CLI::App* backup = app.add_subcommand("backup", "Read a device's configuration into a file (docs/config-file.md)");
+  AddLineOptions(*backup, backupArgs->line, /*needAddress=*/false);
+  backup->add_option("--address", backupArgs->address, "Device address")->capture_default_str()->check(CLI::Range(1, 247));
+  backup->add_option("-o,--output", backupArgs->output, "File to write (default: stdout)");
+  backup->callback([backupArgs, &run] { run = [backupArgs] { return RunBackup(*backupArgs); }; });
+
+  auto restoreArgs = std::make_shared<RestoreArgs>();
+  CLI::App* restore = app.add_subcommand(
+      "restore", "Write a configuration file into one or several devices: only what differs, read back");
+  AddLineOptions(*restore, restoreArgs->line, /*needAddress=*/false);
+  AddAddressList(*restore, restoreArgs->addresses)->required();
+  restore->add_option("FILE", restoreArgs->file, "Configuration file (from backup or the Bus page)")->required();
+  restore->add_flag("--dry-run", restoreArgs->dryRun, "Print the differences, write nothing");
+  restore->add_flag("--force", restoreArgs->force, "Write even into a device whose firmware differs from the file's");
+  restore->callback([restoreArgs, &run] { run = [restoreArgs] { return RunRestore(*restoreArgs); }; });
+
+  auto setArgs = std::make_shared<SetTimeArgs>();
+  CLI::App* setTime = app.add_subcommand("set-time", "Set the clock of one, several or all devices");
+  AddLineOptions(*setTime, setArgs->line, /*needAddress=*/false);
+  auto* addresses = AddAddressList(*setTime, setArgs->addresses);
+  auto* all = setTime->add_flag("--all", setArgs->all, "Every KTR device on the bus (scan --all first)");
+  addresses->excludes(all);
+  auto* fromPc = setTime->add_flag("--from-pc", setArgs->fromPc, "This computer's local time (the default)");
+  auto* fixed = setTime->add_option("--time", setArgs->time, "\"YYYY-MM-DD HH:MM:SS\" instead of the computer's time")
+                    ->check([](const std::string& text) {
+                      ClockTime t;
+                      return ParseClock(text, t) ? std::string()
+                                                 : "expected \"YYYY-MM-DD HH:MM:SS\" of 2000-2099, got " + text;
+                    });
+  fromPc->excludes(fixed);
+  setTime->callback([setArgs, &run] {
+    if (setArgs->addresses.empty() && !setArgs->all) throw CLI::RequiredError("--address or --all");
+    run = [setArgs] { return RunSetTime(*setArgs); };
+  });
+}
+
+}  // namespace ktr::cli
