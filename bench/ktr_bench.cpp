@@ -362,7 +362,7 @@ void Endpoints(const std::string& simPort, unsigned wireBaud, int n) {
 // --- search -------------------------------------------------------------------
 
 // The quiet time before a request that follows a reply at once (8E1).
-double QuietUs(unsigned baud) { return rtu::QuietTimeNs(static_cast<std::int32_t>(baud), 8, 2, 0) / 1000.0; }
+double QuietUs(unsigned baud) { return static_cast<double>(rtu::QuietTimeNs(static_cast<std::int32_t>(baud), 8, 2, 0)) / 1000.0; }
 
 void Search(int address, unsigned baud = 19200, bool echo = false) {
   std::vector<std::string> args{"--address", std::to_string(address), "--wire", std::to_string(baud)};

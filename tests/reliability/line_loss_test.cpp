@@ -65,7 +65,9 @@ TEST_P(LineLoss, EndpointAnswersFromTheImageAndTheNextCycleRecovers) {
     // first write on a line not yet known is preceded by a read; the
     // master's tests cover that).
     for (const EndpointCase& r : ReadEndpoints()) {
-      if (r.name == "config") ASSERT_EQ(Call(r).log, std::vector<std::string>{});
+      if (r.name == "config") {
+        ASSERT_EQ(Call(r).log, std::vector<std::string>{});
+      }
     }
   }
   // What the image gives when every read fails: the good reply, except that
