@@ -60,6 +60,7 @@ struct TcpFault {
   const char* name;
   const char* mode;  // ktr-sim --fault
   const char* kind;  // X-Device-Status of the faulty read ("ok": the read still succeeds)
+  friend void PrintTo(const TcpFault& f, std::ostream* os) { *os << "--fault " << f.mode; }
 };
 
 class TcpFaults : public BusTest, public ::testing::WithParamInterface<TcpFault> {};
