@@ -62,7 +62,7 @@ void ScanAll() {
   double ours = 0, peer = 0;
   std::size_t found = 0;
   {
-    ktr_test::SimProcess sim({"--address", "5", "--address", "64", "--address", "126", "--wire",
+    ktr::test::SimProcess sim({"--address", "5", "--address", "64", "--address", "126", "--wire",
                               std::to_string(kBaud)});
     TModbus modbus;
     TKtrDevice device(modbus, nullptr, nullptr);
@@ -75,7 +75,7 @@ void ScanAll() {
   {
     // The first-device search covers the whole bus only when the one
     // device is at the last address.
-    ktr_test::SimProcess sim({"--address", "126", "--wire", std::to_string(kBaud)});
+    ktr::test::SimProcess sim({"--address", "126", "--wire", std::to_string(kBaud)});
     TModbus modbus;
     TKtrDevice device(modbus, nullptr, nullptr);
     device.SetSettings(LineTo(sim.link(), 1));
@@ -127,7 +127,7 @@ void ChangeEverything(const std::string& port) {
 }
 
 void BackupAndRestore() {
-  ktr_test::SimProcess sim({"--address", "3", "--address", "5", "--wire", std::to_string(kBaud)});
+  ktr::test::SimProcess sim({"--address", "3", "--address", "5", "--wire", std::to_string(kBaud)});
   ChangeEverything(sim.link());
   TModbus modbus;
   WireCount wire;

@@ -209,11 +209,11 @@ void ServeProcess(const std::string& simPort, int idleSeconds) {
                                    "127.0.0.1:" + std::to_string(port), "--web", "/tmp"},
                                   "listening on");
   // Until the first answer.
-  while (ktr::web_test::Get(port, "/logout.cgi").status != 200) std::this_thread::sleep_for(milliseconds(1));
+  while (ktr::test::Get(port, "/logout.cgi").status != 200) std::this_thread::sleep_for(milliseconds(1));
   const double startupMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
   Row("ktr-cli serve: start to first HTTP answer", startupMs, 0, "ms", "<= 300 ms");
 
-  for (int i = 0; i < 20; ++i) ktr::web_test::Get(port, "/get_display_data.cgi");
+  for (int i = 0; i < 20; ++i) ktr::test::Get(port, "/get_display_data.cgi");
   const auto before = Switches(serve.pid());
   std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
   const auto after = Switches(serve.pid());
@@ -239,7 +239,7 @@ void ServeProcess(const std::string& simPort, int idleSeconds) {
 void WindowProcess() {
   const auto answer = [] {
     try {
-      return ktr::web_test::Get(80, "/logout.cgi").status;
+      return ktr::test::Get(80, "/logout.cgi").status;
     } catch (const std::exception&) {  // nothing listens yet
       return 0;
     }
@@ -322,7 +322,7 @@ void Endpoints(const std::string& simPort, unsigned wireBaud, int n) {
   for (const Endpoint& e : endpoints) {
     const int count = e.pauses > 0 ? std::max(5, n / 10) : n;
     const Stats ours = Measure(count, [&] {
-      const auto r = ktr::web_test::Get(port, e.path);
+      const auto r = ktr::test::Get(port, e.path);
       return r.status == 200 && !r.body.empty();
     });
     double floorUs = 50000.0 * e.pauses;
@@ -367,7 +367,7 @@ double QuietUs(unsigned baud) { return static_cast<double>(rtu::QuietTimeNs(stat
 void Search(int address, unsigned baud = 19200, bool echo = false) {
   std::vector<std::string> args{"--address", std::to_string(address), "--wire", std::to_string(baud)};
   if (echo) args.insert(args.end(), {"--fault", "echo"});
-  ktr_test::SimProcess sim(args);
+  ktr::test::SimProcess sim(args);
   ktr::TModbus modbus;
   ktr::TKtrDevice device(modbus, nullptr, nullptr);
   ktr::SerialSettings settings = SettingsFor(sim.link());
@@ -404,7 +404,7 @@ void Search(int address, unsigned baud = 19200, bool echo = false) {
 void LineRates(unsigned baud, bool echo, int n) {
   std::vector<std::string> args{"--address", "5", "--wire", std::to_string(baud)};
   if (echo) args.insert(args.end(), {"--fault", "echo"});
-  ktr_test::SimProcess sim(args);
+  ktr::test::SimProcess sim(args);
   ktr::SerialSettings settings = SettingsFor(sim.link());
   settings.baudRate = static_cast<std::int32_t>(baud);
   settings.slaveAddress = 5;
@@ -439,7 +439,7 @@ void LineRates(unsigned baud, bool echo, int n) {
     web.Start("127.0.0.1", 0);
     const std::vector<Block> blocks{{10060, 19}, {0, 20}, {160, 10}, {10020, 8}};
     const Stats ours = Measure(std::max(3, n / 10), [&] {
-      const auto r = ktr::web_test::Get(web.port(), "/get_index_data.cgi");
+      const auto r = ktr::test::Get(web.port(), "/get_index_data.cgi");
       return r.status == 200 && !r.body.empty();
     });
     web.Stop();
@@ -487,7 +487,7 @@ void LineCosts(int n) {
   });
   Row("reply scan, echo + 76-register reply byte by byte, per request", scan.median, 0, "us", "-");
 
-  ktr_test::SimProcess sim({"--address", "5"});
+  ktr::test::SimProcess sim({"--address", "5"});
   ktr::SerialSettings settings = SettingsFor(sim.link());
   settings.slaveAddress = 5;
   ktr::TModbus master;
@@ -545,7 +545,7 @@ int main(int argc, char** argv) {
   const int n = quick ? 200 : 2000;
   std::printf("| metric | ours | peer / floor | ratio | goal |\n|---|---|---|---|---|\n");
   {
-    ktr_test::SimProcess sim;
+    ktr::test::SimProcess sim;
     ModbusOverhead(sim.link(), n);
     HandOff(n * 5);
     Endpoints(sim.link(), 0, quick ? 30 : 200);
@@ -555,7 +555,7 @@ int main(int argc, char** argv) {
   WindowProcess();
 #endif
   {
-    ktr_test::SimProcess wire({"--wire", "19200"});
+    ktr::test::SimProcess wire({"--wire", "19200"});
     Endpoints(wire.link(), 19200, quick ? 10 : 40);
   }
   Search(5);

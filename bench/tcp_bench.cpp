@@ -147,7 +147,7 @@ void DisplayEndpoint(const std::string& name, int n) {
       n,
       [&](int k) {
         return Measure(k, [&] {
-          const auto r = ktr::web_test::Get(web.port(), "/get_display_data.cgi");
+          const auto r = ktr::test::Get(web.port(), "/get_display_data.cgi");
           return r.status == 200 && r.Header("X-Device-Status") == "ok";
         });
       },
@@ -157,7 +157,7 @@ void DisplayEndpoint(const std::string& name, int n) {
           return client.Read(10000, 6);
         });
       });
-  const Stats http = Measure(n, [&] { return ktr::web_test::Get(web.port(), "/logout.cgi").status == 200; });
+  const Stats http = Measure(n, [&] { return ktr::test::Get(web.port(), "/logout.cgi").status == 200; });
   web.Stop();
   std::filesystem::remove_all(root);
   Row("libmodbus TCP client: connect, 6-register read, close, median", lm.median, 0, "us", "-", lm.failures);
@@ -173,12 +173,12 @@ void DisplayEndpoint(const std::string& name, int n) {
 void TcpSection(bool quick) {
   const int n = quick ? 200 : 2000;
   {
-    ktr_test::SimProcess gateway({"--tcp", "127.0.0.1:0"});
+    ktr::test::SimProcess gateway({"--tcp", "127.0.0.1:0"});
     OneRegisterReads(gateway.link(), false, n);
     DisplayEndpoint(gateway.link(), quick ? 100 : 1000);
   }
   {
-    ktr_test::SimProcess gateway({"--rtu-tcp", "127.0.0.1:0"});
+    ktr::test::SimProcess gateway({"--rtu-tcp", "127.0.0.1:0"});
     OneRegisterReads(gateway.link(), true, quick ? 100 : 500);
   }
 }

@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QPlainTextEdit>
 
-namespace ktr::app_test {
+namespace ktr::test {
 
 FormFolder::FormFolder() {
   QDir(dir_.path()).mkpath("config");
@@ -65,4 +65,4 @@ QStringList Items(const QComboBox* box) {
   return items;
 }
 
-}  // namespace ktr::app_test
+}  // namespace ktr::test

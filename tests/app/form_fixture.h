@@ -17,7 +17,7 @@
 
 #include "main_form.h"
 
-namespace ktr::app_test {
+namespace ktr::test {
 
 class FormFolder {
  public:
@@ -61,4 +61,4 @@ QStringList LogLines(const ktr::app::TMainForm& form);
 // The items of a combo box.
 QStringList Items(const class QComboBox* box);
 
-}  // namespace ktr::app_test
+}  // namespace ktr::test

@@ -43,11 +43,11 @@
 
 using ktr::app::TMainForm;
 using ktr::app::TSerialSet;
-using ktr::app_test::FormFolder;
-using ktr::app_test::Items;
-using ktr::app_test::LogLines;
-using ktr::app_test::ModalWatcher;
-namespace http = ktr::web_test;
+using ktr::test::FormFolder;
+using ktr::test::Items;
+using ktr::test::LogLines;
+using ktr::test::ModalWatcher;
+namespace http = ktr::test;
 
 namespace {
 
@@ -357,7 +357,7 @@ class MainFormTest : public QObject {
   }
 
   void SearchFindsTheDeviceAndStartOpensThePages() {
-    ktr_test::SimProcess sim({"--address", "5"});
+    ktr::test::SimProcess sim({"--address", "5"});
     FormFolder folder;
     TMainForm form(folder.Options());
     Search(form, QString::fromStdString(sim.link()));
@@ -397,7 +397,7 @@ class MainFormTest : public QObject {
   // A gateway address typed into the port field: the search runs over TCP
   // and the address is remembered like a port.
   void SearchThroughAGatewayTypedInThePortField() {
-    ktr_test::SimProcess gateway({"--tcp", "127.0.0.1:0", "--address", "2"});
+    ktr::test::SimProcess gateway({"--tcp", "127.0.0.1:0", "--address", "2"});
     FormFolder folder;
     TMainForm form(folder.Options());
     const QString address = QString::fromStdString(gateway.link());
@@ -432,7 +432,7 @@ class MainFormTest : public QObject {
   }
 
   void SearchOnASilentBusKeepsTheWindowResponsive() {
-    ktr_test::SimProcess sim({"--address", "200"});  // beyond the scanned range
+    ktr::test::SimProcess sim({"--address", "200"});  // beyond the scanned range
     FormFolder folder;
     TMainForm form(folder.Options());
     form.ComboBoxPort->setEditText(QString::fromStdString(sim.link()));
@@ -454,7 +454,7 @@ class MainFormTest : public QObject {
   }
 
   void StopEndsTheScanAtOnce() {
-    ktr_test::SimProcess sim({"--address", "200"});  // nobody answers
+    ktr::test::SimProcess sim({"--address", "200"});  // nobody answers
     FormFolder folder;
     TMainForm form(folder.Options());
     form.ComboBoxPort->setEditText(QString::fromStdString(sim.link()));
@@ -474,7 +474,7 @@ class MainFormTest : public QObject {
   }
 
   void AddressListFollowsTheDevicesAnswers() {
-    ktr_test::SimProcess sim({"--address", "5"});
+    ktr::test::SimProcess sim({"--address", "5"});
     FormFolder folder;
     TMainForm form(folder.Options());
     Search(form, QString::fromStdString(sim.link()));
@@ -498,7 +498,7 @@ class MainFormTest : public QObject {
   }
 
   void ExitDuringAScanEndsCleanly() {
-    ktr_test::SimProcess sim({"--address", "200"});
+    ktr::test::SimProcess sim({"--address", "200"});
     FormFolder folder;
     auto form = std::make_unique<TMainForm>(folder.Options());
     form->show();

@@ -20,7 +20,7 @@ namespace {
 
 using ktr::test::ProcessResult;
 using ktr::test::RunProcess;
-using ktr_test::SimProcess;
+using ktr::test::SimProcess;
 
 ProcessResult Cli(std::vector<std::string> args) { return RunProcess(KTR_CLI_PATH, args); }
 

@@ -6,7 +6,7 @@
 
 #include "config_document.h"
 
-namespace ktr {
+namespace ktr::test {
 namespace {
 
 DeviceConfiguration Sample() {
@@ -126,4 +126,4 @@ TEST(ConfigDocument, VersionTexts) {
 }
 
 }  // namespace
-}  // namespace ktr
+}  // namespace ktr::test

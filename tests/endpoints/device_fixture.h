@@ -25,7 +25,7 @@ class DeviceTest : public ::testing::Test {
   // rely on SetUp() for the default simulator.
   void StartDevice(std::vector<std::string> simArgs = {}) {
     device_.reset();
-    sim_ = std::make_unique<ktr_test::SimProcess>(simArgs);
+    sim_ = std::make_unique<ktr::test::SimProcess>(simArgs);
     device_ = std::make_unique<TKtrDevice>(
         modbus_,
         [this](const std::string& line) {
@@ -83,7 +83,7 @@ class DeviceTest : public ::testing::Test {
   }
 
   TModbus modbus_;
-  std::unique_ptr<ktr_test::SimProcess> sim_;
+  std::unique_ptr<ktr::test::SimProcess> sim_;
   std::unique_ptr<TKtrDevice> device_;
 
  private:

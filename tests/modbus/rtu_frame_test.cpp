@@ -145,7 +145,6 @@ TEST(ExceptionResult, CodesMapBelowMinusFifty) {
   EXPECT_EQ(rtu::ExceptionResult(255), -305);
 }
 
-
 // --- finding the reply in the bytes of the line ------------------------------
 
 namespace reply_scan {

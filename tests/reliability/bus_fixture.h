@@ -26,7 +26,7 @@
 #include "sim_process.h"
 #include "web_service.h"
 
-namespace ktr::reliability {
+namespace ktr::test {
 
 // Reply time-out of the configurator in these tests: short, so that a
 // silent device costs little, and still far above a pty round trip.
@@ -59,7 +59,7 @@ class BusTest : public ::testing::Test {
   // The two steps of AddSim, for a test that looks at the simulator in
   // between.
   int StartSim(std::vector<std::string> args) {
-    sims_.push_back(std::make_unique<ktr_test::SimProcess>(std::move(args)));
+    sims_.push_back(std::make_unique<ktr::test::SimProcess>(std::move(args)));
     const int number = static_cast<int>(sims_.size()) - 1;
     TModbus direct;
     if (direct.OpenPort(DirectSettings(number)) == 0) {
@@ -73,7 +73,7 @@ class BusTest : public ::testing::Test {
     // on the bus and here are the same.
     ASSERT_EQ(bus_.Attach(Sim(number).link()), number);
   }
-  ktr_test::SimProcess& Sim(int number) { return *sims_.at(static_cast<std::size_t>(number)); }
+  ktr::test::SimProcess& Sim(int number) { return *sims_.at(static_cast<std::size_t>(number)); }
   // Points the configurator at another port (its settings record otherwise
   // kept), as the window's port field does.
   void SwitchPort(const std::string& portName) {
@@ -119,11 +119,11 @@ class BusTest : public ::testing::Test {
   Answer Call(const EndpointCase& endpoint) {
     TakeLog();
     const auto start = std::chrono::steady_clock::now();
-    const web_test::Reply reply =
+    const test::Reply reply =
         endpoint.method == "POST"
-            ? web_test::Request(port_, "POST", endpoint.target, "application/x-www-form-urlencoded",
+            ? test::Request(port_, "POST", endpoint.target, "application/x-www-form-urlencoded",
                                 endpoint.body)
-            : web_test::Get(port_, endpoint.target);
+            : test::Get(port_, endpoint.target);
     Answer a;
     a.ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                  std::chrono::steady_clock::now() - start)
@@ -153,7 +153,7 @@ class BusTest : public ::testing::Test {
   }
 
   FaultBus bus_;
-  std::vector<std::unique_ptr<ktr_test::SimProcess>> sims_;
+  std::vector<std::unique_ptr<ktr::test::SimProcess>> sims_;
   TModbus modbus_;
   std::unique_ptr<TKtrDevice> device_;
   std::unique_ptr<WebService> web_;
@@ -211,4 +211,4 @@ inline std::vector<std::string> WriteFrames(const std::vector<Bytes>& frames) {
   return writes;
 }
 
-}  // namespace ktr::reliability
+}  // namespace ktr::test

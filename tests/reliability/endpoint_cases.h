@@ -10,7 +10,7 @@
 
 #include "fault_bus.h"
 
-namespace ktr::reliability {
+namespace ktr::test {
 
 struct EndpointCase {
   std::string name;    // also the test name suffix
@@ -49,4 +49,4 @@ std::vector<EndpointCase> DeviceEndpoints();
 // loaded machine.
 int CycleBoundMs(const EndpointCase& endpoint, int timeoutMs);
 
-}  // namespace ktr::reliability
+}  // namespace ktr::test

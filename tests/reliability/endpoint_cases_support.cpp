@@ -2,11 +2,7 @@
 
 #include "frame_hex.h"
 
-namespace ktr::reliability {
-
-using ktr::test::ReadRequestFrame;
-using ktr::test::WriteMultipleFrame;
-using ktr::test::WriteSingleFrame;
+namespace ktr::test {
 
 std::vector<EndpointCase> ReadEndpoints() {
   const auto read = [](std::uint16_t start, std::uint16_t count) {
@@ -65,4 +61,4 @@ int CycleBoundMs(const EndpointCase& endpoint, int timeoutMs) {
   return n * 3 * timeoutMs + (n > 1 ? (n - 1) * 50 : 0) + 3000;
 }
 
-}  // namespace ktr::reliability
+}  // namespace ktr::test

@@ -20,12 +20,9 @@
 
 #include "bus_fixture.h"
 
-namespace ktr::reliability {
+namespace ktr::test {
 namespace {
 
-using ktr::test::ToHex;
-using ktr::test::WriteMultipleFrame;
-using ktr::test::WriteSingleFrame;
 using Lists = std::vector<std::vector<std::string>>;
 
 // Writes beside the table's: the date (the settings' function 16), the
@@ -168,4 +165,4 @@ TEST_P(DeviceFails, ReadsRepeatTheLastValuesAndWritesAreNotReported) {
 INSTANTIATE_TEST_SUITE_P(Table, DeviceFails, ::testing::ValuesIn(FailingCases()), CaseName);
 
 }  // namespace
-}  // namespace ktr::reliability
+}  // namespace ktr::test

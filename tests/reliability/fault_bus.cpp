@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-namespace ktr::reliability {
+namespace ktr::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -284,4 +284,4 @@ void FaultBus::Run() {
   }
 }
 
-}  // namespace ktr::reliability
+}  // namespace ktr::test

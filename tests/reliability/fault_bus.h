@@ -26,9 +26,7 @@
 
 #include "frame_hex.h"
 
-namespace ktr::reliability {
-
-using ktr::test::Bytes;
+namespace ktr::test {
 
 class FaultBus {
  public:
@@ -97,4 +95,4 @@ class FaultBus {
   std::thread relay_;
 };
 
-}  // namespace ktr::reliability
+}  // namespace ktr::test

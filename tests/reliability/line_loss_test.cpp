@@ -20,7 +20,7 @@
 
 #include "bus_fixture.h"
 
-namespace ktr::reliability {
+namespace ktr::test {
 namespace {
 
 enum class Loss { kKilled, kHungUp };
@@ -138,4 +138,4 @@ INSTANTIATE_TEST_SUITE_P(Bus, LineLoss, ::testing::ValuesIn(AllCases()),
                          });
 
 }  // namespace
-}  // namespace ktr::reliability
+}  // namespace ktr::test

@@ -23,13 +23,10 @@
 #include "bus_fixture.h"
 #include "write_checks.h"
 
-namespace ktr::reliability {
+namespace ktr::test {
 namespace {
 
 using namespace std::chrono_literals;
-using ktr::test::Changed;
-using ktr::test::Registers;
-using ktr::test::RegisterSnapshot;
 
 struct ReplyFault {
   const char* name;
@@ -212,7 +209,7 @@ TEST_P(LineSearch, FindsTheDevice) {
   const SearchLine& line = GetParam();
   std::vector<std::string> args = line.simArgs;
   args.insert(args.end(), {"--address", "2"});
-  ktr_test::SimProcess sim(args);
+  ktr::test::SimProcess sim(args);
   TModbus modbus;
   std::mutex mutex;
   std::vector<std::string> log;
@@ -262,4 +259,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ReplyFault>& p) { return std::string(p.param.name); });
 
 }  // namespace
-}  // namespace ktr::reliability
+}  // namespace ktr::test

@@ -13,7 +13,7 @@
 #include "bus_fixture.h"
 #include "tcp_peers.h"
 
-namespace ktr::reliability {
+namespace ktr::test {
 namespace {
 
 const std::vector<std::string> kCompared{"display", "time", "sched_mon", "settings", "index"};
@@ -70,7 +70,7 @@ TEST_P(TcpFaults, DisplayUnderTheFault) {
   const int healthy = StartSim({"--tcp", "127.0.0.1:0"});
   // Started without StartSim's first write, which a silent device would
   // make wait a whole time-out.
-  ktr_test::SimProcess faulty({"--tcp", "127.0.0.1:0", "--fault", fault.mode});
+  ktr::test::SimProcess faulty({"--tcp", "127.0.0.1:0", "--fault", fault.mode});
   StartConfigurator(Sim(healthy).link());
   const std::string good = Call(Endpoint("display")).body;
   ASSERT_FALSE(good.empty());
@@ -126,7 +126,7 @@ TEST_F(BusTest, UnreachableGatewayIsLoggedWithTheReason) {
 // The device search runs over TCP too; a malformed address or a name that
 // does not resolve ends it after the first open, with the reason.
 TEST_F(BusTest, DeviceSearchOverTcp) {
-  ktr_test::SimProcess gateway({"--tcp", "127.0.0.1:0", "--address", "3"});
+  ktr::test::SimProcess gateway({"--tcp", "127.0.0.1:0", "--address", "3"});
   StartConfigurator(gateway.link());
   TakeLog();
   ASSERT_TRUE(device_->SearchDevice(gateway.link(), {}));
@@ -143,4 +143,4 @@ TEST_F(BusTest, DeviceSearchOverTcp) {
 }
 
 }  // namespace
-}  // namespace ktr::reliability
+}  // namespace ktr::test

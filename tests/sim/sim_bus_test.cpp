@@ -9,7 +9,7 @@
 #include "sim_process.h"
 #include "sim_wire.h"
 
-namespace ktr_test {
+namespace ktr::test {
 namespace {
 
 // --- Function codes and counts (raw frames) ---------------------------------
@@ -38,7 +38,7 @@ TEST_P(RawRequestTest, ReplyBytes) {
   RawLine line(sim.link());
   line.Write(GetParam().request);
   const Bytes got = line.ReadReply(GetParam().reply.size(), std::chrono::milliseconds(500));
-  EXPECT_EQ(Hex(got), Hex(GetParam().reply));
+  EXPECT_EQ(ToHex(got), ToHex(GetParam().reply));
 }
 
 Bytes FirmwareLengthReply() {
@@ -54,23 +54,23 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // The configurator's probe, byte for byte: 01 03 1F 40 00 01 82 0A.
         RawCase{"Probe8000", {0x01, 0x03, 0x1F, 0x40, 0x00, 0x01, 0x82, 0x0A}, FirmwareLengthReply()},
-        RawCase{"ReadCoilsIsIllegalFunction", ReadRequest(1, 1, 0, 8), WithCrc({0x01, 0x81, 0x01})},
-        RawCase{"CountZero", ReadRequest(1, 3, 0, 0), WithCrc({0x01, 0x83, 0x03})},
-        RawCase{"Count129", ReadRequest(1, 3, ktr::reg::kDeviceList.start, 129), WithCrc({0x01, 0x83, 0x03})},
+        RawCase{"ReadCoilsIsIllegalFunction", ReadRequestFrame(1, 1, 0, 8), WithCrc({0x01, 0x81, 0x01})},
+        RawCase{"CountZero", ReadRequestFrame(1, 3, 0, 0), WithCrc({0x01, 0x83, 0x03})},
+        RawCase{"Count129", ReadRequestFrame(1, 3, ktr::reg::kDeviceList.start, 129), WithCrc({0x01, 0x83, 0x03})},
         // 128 registers: the byte count wraps to 0, the data is all there.
-        RawCase{"Count128", ReadRequest(1, 3, ktr::reg::kDeviceList.start, 128), ReadReply(1, 3, DeviceListDefaults(128))},
-        RawCase{"WriteEcho", WriteSingleRequest(1, 10000, 7), WriteSingleRequest(1, 10000, 7)},
+        RawCase{"Count128", ReadRequestFrame(1, 3, ktr::reg::kDeviceList.start, 128), ReadReply(1, 3, DeviceListDefaults(128))},
+        RawCase{"WriteEcho", WriteSingleFrame(1, 10000, 7), WriteSingleFrame(1, 10000, 7)},
         RawCase{"BadCrcIgnored", {0x01, 0x03, 0x1F, 0x40, 0x00, 0x01, 0x82, 0x0B}, {}},
-        RawCase{"OtherAddressIgnored", ReadRequest(2, 3, 8000, 1), {}},
+        RawCase{"OtherAddressIgnored", ReadRequestFrame(2, 3, 8000, 1), {}},
         // Broadcast writes are carried out but never answered.
-        RawCase{"BroadcastWriteUnanswered", WriteSingleRequest(0, 10000, 7), {}}),
+        RawCase{"BroadcastWriteUnanswered", WriteSingleFrame(0, 10000, 7), {}}),
     CaseName());
 
 TEST(Functions, BroadcastWriteReachesEveryDevice) {
   SimProcess sim({"--address", "3", "--address", "7"});
   {
     RawLine line(sim.link());
-    line.Write(WriteSingleRequest(0, 10000, 42));
+    line.Write(WriteSingleFrame(0, 10000, 42));
     EXPECT_TRUE(line.ReadUntilQuiet(std::chrono::milliseconds(200)).empty());
   }
   ModbusClient client(sim.link(), 3);
@@ -121,4 +121,4 @@ TEST(Bus, PortSurvivesOpenCloseCycles) {
 }
 
 }  // namespace
-}  // namespace ktr_test
+}  // namespace ktr::test

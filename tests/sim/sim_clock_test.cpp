@@ -11,7 +11,7 @@
 #include "sim_process.h"
 #include "sim_wire.h"
 
-namespace ktr_test {
+namespace ktr::test {
 namespace {
 
 TEST(Clock, FollowsHostLocalTime) {
@@ -57,4 +57,4 @@ TEST(Clock, SingleFieldWriteKeepsTheOthers) {
 }
 
 }  // namespace
-}  // namespace ktr_test
+}  // namespace ktr::test

@@ -10,7 +10,7 @@
 #include "sim_process.h"
 #include "sim_wire.h"
 
-namespace ktr_test {
+namespace ktr::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -27,7 +27,7 @@ Bytes CorrectReply(std::uint16_t start) {
 void ExpectFaultOnWire(RawLine& line, std::uint16_t start, ktr::FaultMode fault) {
   const Bytes correct = CorrectReply(start);
   const auto sent = Clock::now();
-  const Bytes request = ReadRequest(1, 3, start, 1);
+  const Bytes request = ReadRequestFrame(1, 3, start, 1);
   line.Write(request);
   const auto then = [](Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -35,48 +35,48 @@ void ExpectFaultOnWire(RawLine& line, std::uint16_t start, ktr::FaultMode fault)
   };
   switch (fault.kind) {
     case ktr::Fault::kEcho:
-      EXPECT_EQ(Hex(line.ReadReply(request.size() + correct.size())), Hex(then(request, correct)));
+      EXPECT_EQ(ToHex(line.ReadReply(request.size() + correct.size())), ToHex(then(request, correct)));
       break;
     case ktr::Fault::kNoise:
-      EXPECT_EQ(Hex(line.ReadReply(1 + correct.size())), Hex(then({ktr::kNoiseByte}, correct)));
+      EXPECT_EQ(ToHex(line.ReadReply(1 + correct.size())), ToHex(then({ktr::kNoiseByte}, correct)));
       break;
     case ktr::Fault::kForeign: {
       // Address 2's reply of the same length with other data, then ours.
       Bytes other{2, 3, 2, static_cast<std::uint8_t>(correct[3] ^ ktr::kForeignXor),
                   static_cast<std::uint8_t>(correct[4] ^ ktr::kForeignXor)};
-      EXPECT_EQ(Hex(line.ReadReply(2 * correct.size())), Hex(then(WithCrc(other), correct)));
+      EXPECT_EQ(ToHex(line.ReadReply(2 * correct.size())), ToHex(then(WithCrc(other), correct)));
       break;
     }
     case ktr::Fault::kNone:
-      EXPECT_EQ(Hex(line.ReadReply(correct.size())), Hex(correct));
+      EXPECT_EQ(ToHex(line.ReadReply(correct.size())), ToHex(correct));
       break;
     case ktr::Fault::kSilent:
-      EXPECT_EQ(Hex(line.ReadUntilQuiet(300ms)), "");
+      EXPECT_EQ(ToHex(line.ReadUntilQuiet(300ms)), "");
       break;
     case ktr::Fault::kBadCrc: {
       Bytes expected = correct;
       expected.back() ^= ktr::kBadCrcFlip;
       const Bytes got = line.ReadReply(correct.size());
-      EXPECT_EQ(Hex(got), Hex(expected));
+      EXPECT_EQ(ToHex(got), ToHex(expected));
       EXPECT_FALSE(CrcValid(got));
       break;
     }
     case ktr::Fault::kException:
-      EXPECT_EQ(Hex(line.ReadReply(5)), Hex(WithCrc({0x01, 0x83, static_cast<std::uint8_t>(fault.value)})));
+      EXPECT_EQ(ToHex(line.ReadReply(5)), ToHex(WithCrc({0x01, 0x83, static_cast<std::uint8_t>(fault.value)})));
       break;
     case ktr::Fault::kShort: {
       const Bytes head(correct.begin(), correct.begin() + ktr::kShortReplyLength);
-      EXPECT_EQ(Hex(line.ReadReply(correct.size(), 500ms)), Hex(head));
+      EXPECT_EQ(ToHex(line.ReadReply(correct.size(), 500ms)), ToHex(head));
       break;
     }
     case ktr::Fault::kLong: {
       Bytes expected = correct;
       expected.insert(expected.end(), ktr::kLongReplySurplus.begin(), ktr::kLongReplySurplus.end());
-      EXPECT_EQ(Hex(line.ReadReply(expected.size())), Hex(expected));
+      EXPECT_EQ(ToHex(line.ReadReply(expected.size())), ToHex(expected));
       break;
     }
     case ktr::Fault::kSlow: {
-      EXPECT_EQ(Hex(line.ReadReply(correct.size(), std::chrono::milliseconds(fault.value) + 5s)), Hex(correct));
+      EXPECT_EQ(ToHex(line.ReadReply(correct.size(), std::chrono::milliseconds(fault.value) + 5s)), ToHex(correct));
       // The simulator sleeps at least this long after it has the request.
       EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(fault.value));
       break;
@@ -84,7 +84,7 @@ void ExpectFaultOnWire(RawLine& line, std::uint16_t start, ktr::FaultMode fault)
     case ktr::Fault::kGarbage: {
       const Bytes got = line.ReadReply(correct.size());
       EXPECT_EQ(got.size(), correct.size());
-      EXPECT_NE(Hex(got), Hex(correct));
+      EXPECT_NE(ToHex(got), ToHex(correct));
       EXPECT_FALSE(CrcValid(got));
       break;
     }
@@ -158,10 +158,10 @@ TEST(Triggers, EachTriggerRegisterIsNamedOnce) {
 TEST(Triggers, WriteToTriggerRegisterTriggersToo) {
   SimProcess sim;
   RawLine line(sim.link());
-  Bytes expected = WriteSingleRequest(1, trigger::kBadCrc, 1);  // the echo
+  Bytes expected = WriteSingleFrame(1, trigger::kBadCrc, 1);  // the echo
   expected.back() ^= ktr::kBadCrcFlip;
-  line.Write(WriteSingleRequest(1, trigger::kBadCrc, 1));
-  EXPECT_EQ(Hex(line.ReadReply(expected.size())), Hex(expected));
+  line.Write(WriteSingleFrame(1, trigger::kBadCrc, 1));
+  EXPECT_EQ(ToHex(line.ReadReply(expected.size())), ToHex(expected));
 }
 
 // What a libmodbus master makes of each fault.
@@ -204,7 +204,7 @@ TEST(Faults, ReplyFaultDoesNotUndoTheWrite) {
   ModbusClient client(sim.link(), 1);
   EXPECT_EQ(client.WriteSingle(10000, 55), EMBBADCRC);
   RawLine line(sim.link());
-  line.Write(ReadRequest(1, 3, 10000, 1));
+  line.Write(ReadRequestFrame(1, 3, 10000, 1));
   const Bytes got = line.ReadReply(7);
   ASSERT_EQ(got.size(), 7u);
   EXPECT_EQ(got[3], 0);
@@ -216,9 +216,9 @@ TEST(Faults, ReplyFaultDoesNotUndoTheWrite) {
 TEST(LineFaults, EchoReturnsEveryRequest) {
   SimProcess sim({"--fault", "echo"});
   RawLine line(sim.link());
-  const Bytes absent = WriteSingleRequest(9, 10080, 1);
+  const Bytes absent = WriteSingleFrame(9, 10080, 1);
   line.Write(absent);
-  EXPECT_EQ(Hex(line.ReadReply(absent.size())), Hex(absent));
+  EXPECT_EQ(ToHex(line.ReadReply(absent.size())), ToHex(absent));
 }
 
 // --wire carries each byte at the baud rate and framing given (8N1 at 1200
@@ -227,14 +227,14 @@ TEST(LineFaults, EchoReturnsEveryRequest) {
 TEST(LineFaults, WireCarriesTheBytesAtTheLinesRate) {
   SimProcess sim({"--fault", "echo", "--wire", "1200", "--parity", "none"});
   RawLine line(sim.link());
-  const Bytes request = ReadRequest(1, 3, kProbe, 1);
+  const Bytes request = ReadRequestFrame(1, 3, kProbe, 1);
   const auto sent = Clock::now();
   line.Write(request);
-  EXPECT_EQ(Hex(line.ReadUpTo(request.size(), 5s)), Hex(request));
+  EXPECT_EQ(ToHex(line.ReadUpTo(request.size(), 5s)), ToHex(request));
   EXPECT_GE(Clock::now() - sent, 8 * 25ms / 3);
-  EXPECT_EQ(Hex(line.ReadReply(7, 5s)), Hex(CorrectReply(kProbe)));
+  EXPECT_EQ(ToHex(line.ReadReply(7, 5s)), ToHex(CorrectReply(kProbe)));
   EXPECT_GE(Clock::now() - sent, 15 * 25ms / 3 + 2ms);
 }
 
 }  // namespace
-}  // namespace ktr_test
+}  // namespace ktr::test

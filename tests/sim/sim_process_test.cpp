@@ -15,7 +15,7 @@
 #include "sim_process.h"
 #include "sim_wire.h"
 
-namespace ktr_test {
+namespace ktr::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest,
 TEST(Process, StopsPromptlyDuringASlowReply) {
   SimProcess sim({"--fault", "slow=600000"});
   RawLine line(sim.link());
-  line.Write(ReadRequest(1, 3, 8000, 1));
+  line.Write(ReadRequestFrame(1, 3, 8000, 1));
   // Let the request arrive, so the simulator is inside its pause.
   EXPECT_TRUE(line.ReadUntilQuiet(200ms).empty());
   // SIGTERM, not the SIGKILL that Stop() falls back to (exit 137).
@@ -88,7 +88,7 @@ TEST(Process, ServesASerialPort) {
   {
     SimProcess sim({"--port", name, "--baud", "14400", "--parity", "odd", "--data", "7", "--stop", "2"});
     EXPECT_EQ(sim.link(), name);
-    const Bytes request = ReadRequest(1, 3, 8000, 1);
+    const Bytes request = ReadRequestFrame(1, 3, 8000, 1);
     ASSERT_EQ(write(master, request.data(), request.size()), static_cast<ssize_t>(request.size()));
     Bytes reply(7);
     std::size_t got = 0;
@@ -98,7 +98,7 @@ TEST(Process, ServesASerialPort) {
       if (n <= 0) break;
       got += static_cast<std::size_t>(n);
     }
-    EXPECT_EQ(Hex(reply), Hex(ReadReply(1, 3, {10})));
+    EXPECT_EQ(ToHex(reply), ToHex(ReadReply(1, 3, {10})));
     EXPECT_EQ(sim.Stop(), 0);
   }
   close(master);
@@ -183,4 +183,4 @@ TEST(Process, HelpExitsZero) {
 }
 
 }  // namespace
-}  // namespace ktr_test
+}  // namespace ktr::test

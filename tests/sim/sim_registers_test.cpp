@@ -10,7 +10,7 @@
 #include "sim_process.h"
 #include "sim_wire.h"
 
-namespace ktr_test {
+namespace ktr::test {
 namespace {
 
 // Text of the firmware registers: two characters per register, high byte
@@ -297,4 +297,4 @@ TEST(Commands, AddressSettingHoldsBusAddressUntilFactoryDefaults) {
 }
 
 }  // namespace
-}  // namespace ktr_test
+}  // namespace ktr::test

@@ -20,7 +20,7 @@
 
 extern char** environ;
 
-namespace ktr_test {
+namespace ktr::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -38,57 +38,14 @@ int Result(int rc) { return rc < 0 ? errno : 0; }
 
 }  // namespace
 
-std::uint16_t Crc16(const Bytes& bytes) {
-  std::uint16_t crc = 0xFFFF;
-  for (std::uint8_t byte : bytes) {
-    crc ^= byte;
-    for (int i = 0; i < 8; ++i) {
-      const bool carry = crc & 1;
-      crc = static_cast<std::uint16_t>(crc >> 1);
-      if (carry) crc ^= 0xA001;
-    }
-  }
-  return crc;
-}
-
-Bytes WithCrc(Bytes frame) {
-  const std::uint16_t crc = Crc16(frame);
-  frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-  frame.push_back(static_cast<std::uint8_t>(crc >> 8));
-  return frame;
-}
-
-bool CrcValid(const Bytes& frame) { return frame.size() >= 4 && Crc16(frame) == 0; }
-
-Bytes ReadRequest(std::uint8_t address, std::uint8_t function, std::uint16_t start, std::uint16_t count) {
-  Bytes b{address, function};
-  PutWord(b, start);
-  PutWord(b, count);
-  return WithCrc(b);
-}
-
-Bytes WriteSingleRequest(std::uint8_t address, std::uint16_t reg, std::uint16_t value) {
-  Bytes b{address, 6};
-  PutWord(b, reg);
-  PutWord(b, value);
-  return WithCrc(b);
+bool CrcValid(const Bytes& frame) {
+  return frame.size() >= 4 && WithCrc(Bytes(frame.begin(), frame.end() - 2)) == frame;
 }
 
 Bytes ReadReply(std::uint8_t address, std::uint8_t function, const std::vector<std::uint16_t>& values) {
   Bytes b{address, function, static_cast<std::uint8_t>((2 * values.size()) & 0xFF)};
   for (std::uint16_t v : values) PutWord(b, v);
   return WithCrc(b);
-}
-
-std::string Hex(const Bytes& bytes) {
-  std::string text;
-  char pair[4];
-  for (std::uint8_t b : bytes) {
-    std::snprintf(pair, sizeof pair, "%02x", b);
-    if (!text.empty()) text += ' ';
-    text += pair;
-  }
-  return text;
 }
 
 Words DefaultWords(ktr::Firmware firmware, ktr::RegisterBlock block) {
@@ -262,4 +219,4 @@ RunResult RunSimToExit(const std::vector<std::string>& args) {
   return result;
 }
 
-}  // namespace ktr_test
+}  // namespace ktr::test

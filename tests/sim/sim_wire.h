@@ -16,9 +16,8 @@
 #include "frame_hex.h"
 #include "ktr_register_map.h"
 
-namespace ktr_test {
+namespace ktr::test {
 
-using ktr::test::Bytes;
 using Words = std::vector<std::uint16_t>;
 
 // Names parameterised tests after their case's `name` member.
@@ -29,19 +28,12 @@ struct CaseName {
   }
 };
 
-// CRC-16/MODBUS, kept apart from the simulator's own copy so that a fault
-// in one is not hidden by the same fault in the other.
-std::uint16_t Crc16(const Bytes& bytes);
-Bytes WithCrc(Bytes frame);
+// Frames come from the toolkit of frame_hex.h, whose bit-by-bit CRC is apart
+// from the simulator's own, so that a fault in one is not hidden by the same
+// fault in the other.
 bool CrcValid(const Bytes& frame);
-
-// Request frames, CRC appended.
-Bytes ReadRequest(std::uint8_t address, std::uint8_t function, std::uint16_t start, std::uint16_t count);
-Bytes WriteSingleRequest(std::uint8_t address, std::uint16_t reg, std::uint16_t value);
-// The correct reply to a read of these values.
+// The correct reply to a read of these values (function 3 or 4).
 Bytes ReadReply(std::uint8_t address, std::uint8_t function, const std::vector<std::uint16_t>& values);
-
-std::string Hex(const Bytes& bytes);
 
 // The factory values of a block (ktr_register_map.h).
 Words DefaultWords(ktr::Firmware firmware, ktr::RegisterBlock block);
@@ -103,4 +95,4 @@ struct RunResult {
 };
 RunResult RunSimToExit(const std::vector<std::string>& args);
 
-}  // namespace ktr_test
+}  // namespace ktr::test

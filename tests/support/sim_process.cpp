@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-namespace ktr_test {
+namespace ktr::test {
 namespace {
 
 std::string MakeTemporaryFolder() {
@@ -58,4 +58,4 @@ SimProcess::~SimProcess() {
 
 int SimProcess::Stop() { return process_->Stop(); }
 
-}  // namespace ktr_test
+}  // namespace ktr::test

@@ -11,7 +11,7 @@
 
 #include "spawned_process.h"
 
-namespace ktr_test {
+namespace ktr::test {
 
 class SimProcess {
  public:
@@ -48,4 +48,4 @@ class SimProcess {
   std::string link_;
 };
 
-}  // namespace ktr_test
+}  // namespace ktr::test

@@ -16,7 +16,7 @@
 #include "port_messages.h"
 #include "web_fixture.h"
 
-namespace ktr::web_test {
+namespace ktr::test {
 namespace {
 
 using Handler = std::function<std::string(TKtrDevice&)>;
@@ -260,4 +260,4 @@ TEST_F(CgiRoutesTest, ConcurrentRequestsAreAllAnswered) {
 }
 
 }  // namespace
-}  // namespace ktr::web_test
+}  // namespace ktr::test

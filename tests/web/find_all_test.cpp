@@ -10,7 +10,7 @@
 #include "ktr_register_map.h"
 #include "web_fixture.h"
 
-namespace ktr::web_test {
+namespace ktr::test {
 namespace {
 
 class FindAllTest : public WebDeviceTest {
@@ -77,4 +77,4 @@ TEST_F(FindAllTest, CrossSiteStartIsRefusedAndOtherPathsStay404) {
 }
 
 }  // namespace
-}  // namespace ktr::web_test
+}  // namespace ktr::test

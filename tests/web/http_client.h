@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace ktr::web_test {
+namespace ktr::test {
 
 using namespace std::chrono_literals;
 
@@ -74,4 +74,4 @@ Reply Get(std::uint16_t port, std::string_view target);
 Reply Request(std::uint16_t port, std::string_view method, std::string_view target,
               std::string_view contentType = {}, std::string_view body = {});
 
-}  // namespace ktr::web_test
+}  // namespace ktr::test

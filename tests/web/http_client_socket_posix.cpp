@@ -11,7 +11,7 @@
 
 #include "http_client.h"
 
-namespace ktr::web_test {
+namespace ktr::test {
 
 namespace {
 
@@ -74,4 +74,4 @@ bool ClientSocket::WaitReadable(std::chrono::milliseconds timeout) {
 
 void ClientSocket::ShutdownWrite() { ::shutdown(Fd(fd_), SHUT_WR); }
 
-}  // namespace ktr::web_test
+}  // namespace ktr::test

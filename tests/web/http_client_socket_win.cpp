@@ -9,7 +9,7 @@
 
 #include "http_client.h"
 
-namespace ktr::web_test {
+namespace ktr::test {
 
 namespace {
 
@@ -79,4 +79,4 @@ bool ClientSocket::WaitReadable(std::chrono::milliseconds timeout) {
 
 void ClientSocket::ShutdownWrite() { shutdown(Sock(fd_), SD_SEND); }
 
-}  // namespace ktr::web_test
+}  // namespace ktr::test

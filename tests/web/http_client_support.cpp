@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-namespace ktr::web_test {
+namespace ktr::test {
 
 namespace {
 
@@ -110,4 +110,4 @@ Reply Request(std::uint16_t port, std::string_view method, std::string_view targ
   return Exchange(port, request);
 }
 
-}  // namespace ktr::web_test
+}  // namespace ktr::test

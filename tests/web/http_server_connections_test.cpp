@@ -15,7 +15,7 @@
 #include "http_client.h"
 #include "server_fixture.h"
 
-namespace ktr::web_test {
+namespace ktr::test {
 namespace {
 
 TEST_F(ServerTest, SilentClientsAreDroppedAfterTheReadTimeOut) {
@@ -180,4 +180,4 @@ TEST_F(ServerTest, EveryLocalAddressAnswersOnBothLoopbacks) {
 }
 
 }  // namespace
-}  // namespace ktr::web_test
+}  // namespace ktr::test

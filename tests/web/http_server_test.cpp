@@ -17,7 +17,7 @@
 #include "http_client.h"
 #include "server_fixture.h"
 
-namespace ktr::web_test {
+namespace ktr::test {
 namespace {
 
 TEST_F(ServerTest, ReplyHeadersAreExactlyTheseBytes) {
@@ -309,4 +309,4 @@ TEST_F(ServerTest, RepliesCarryConnectionCloseAndTheServerCloses) {
 }
 
 }  // namespace
-}  // namespace ktr::web_test
+}  // namespace ktr::test

@@ -20,7 +20,7 @@
 #include "server_fixture.h"
 #include "spawned_process.h"
 
-namespace ktr::web_test {
+namespace ktr::test {
 namespace {
 
 std::size_t ThreadCount() {
@@ -244,4 +244,4 @@ TEST_F(ServerTest, StatusOutsideThreeDigitsBecomes500) {
 }
 
 }  // namespace
-}  // namespace ktr::web_test
+}  // namespace ktr::test

@@ -84,9 +84,9 @@ TEST(RequestGuard, TheMachinesOwnNameIsThisMachine) {
 // host name gets nothing, the bundled pages and curl-like clients work.
 namespace {
 
-using ktr::web_test::Exchange;
+using ktr::test::Exchange;
 
-class GuardOverHttp : public ktr::web_test::WebDeviceTest {
+class GuardOverHttp : public ktr::test::WebDeviceTest {
  protected:
   std::string Send(const std::string& headers, const std::string& body) {
     const std::string request = "POST /setdata.cgi HTTP/1.1\r\n" + headers +

@@ -9,7 +9,7 @@
 #include "http_request_parser.h"
 #include "web_fixture.h"
 
-namespace ktr::web_test {
+namespace ktr::test {
 namespace {
 
 constexpr std::string_view kYes = R"({"answer":"yes"})";
@@ -148,4 +148,4 @@ TEST_F(WebServiceTest, CgiTestIsASubstringSearchOnTheDecodedPath) {
 }
 
 }  // namespace
-}  // namespace ktr::web_test
+}  // namespace ktr::test

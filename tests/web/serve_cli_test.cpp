@@ -17,7 +17,7 @@
 namespace {
 
 using ktr::test::SpawnedProcess;
-using ktr::web_test::Get;
+using ktr::test::Get;
 
 class ServeCli : public ::testing::Test {
  protected:
@@ -36,13 +36,13 @@ class ServeCli : public ::testing::Test {
                                             std::chrono::seconds(30));
   }
 
-  ktr_test::SimProcess sim_{{"--address", "3"}};
+  ktr::test::SimProcess sim_{{"--address", "3"}};
   std::filesystem::path root_;
 };
 
 TEST_F(ServeCli, SearchesServesAndStopsCleanly) {
   auto server = Serve({});
-  const std::uint16_t port = ktr::web_test::ListeningPort(server->readyLine());
+  const std::uint16_t port = ktr::test::ListeningPort(server->readyLine());
 
   const auto page = Get(port, "/");
   EXPECT_EQ(page.status, 200);
@@ -62,7 +62,7 @@ TEST_F(ServeCli, SearchesServesAndStopsCleanly) {
 
 TEST_F(ServeCli, GivenAddressSkipsTheSearch) {
   auto server = Serve({"--address", "3"});
-  const std::uint16_t port = ktr::web_test::ListeningPort(server->readyLine());
+  const std::uint16_t port = ktr::test::ListeningPort(server->readyLine());
   // No search: the firmware text was never read.
   EXPECT_EQ(Get(port, "/get_web_data.cgi").body.find("KTR"), std::string::npos);
   const auto login = Get(port, "/login.cgi?login_pssw:pelko");
@@ -106,7 +106,7 @@ TEST_F(ServeCli, WithoutWebServesBesideElseTheInstalledPages) {
     EXPECT_NE(server.readyLine().find("(web root " + c.root.lexically_normal().string() + ")"),
               std::string::npos)
         << server.readyLine();
-    const auto page = Get(ktr::web_test::ListeningPort(server.readyLine()), "/");
+    const auto page = Get(ktr::test::ListeningPort(server.readyLine()), "/");
     EXPECT_EQ(page.status, c.status) << c.root;
     EXPECT_EQ(page.body, c.body) << c.root;
     EXPECT_EQ(server.Stop(SIGTERM), 0);

@@ -17,7 +17,7 @@
 #include "http_client.h"
 #include "http_server.h"
 
-namespace ktr::web_test {
+namespace ktr::test {
 
 class ServerTest : public ::testing::Test {
  protected:
@@ -103,4 +103,4 @@ class Gate {
 };
 
 
-}  // namespace ktr::web_test
+}  // namespace ktr::test

@@ -9,7 +9,7 @@
 #include "load_web.h"
 #include "web_fixture.h"
 
-namespace ktr::web_test {
+namespace ktr::test {
 namespace {
 
 struct FileCase {
@@ -213,4 +213,4 @@ TEST_F(WebServiceTest, FilesAreServedWhileOthersWait) {
 }
 
 }  // namespace
-}  // namespace ktr::web_test
+}  // namespace ktr::test

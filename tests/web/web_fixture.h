@@ -20,7 +20,7 @@
 #include "web_root.h"
 #include "web_service.h"
 
-namespace ktr::web_test {
+namespace ktr::test {
 
 class WebServiceTest : public ::testing::Test {
  protected:
@@ -30,7 +30,7 @@ class WebServiceTest : public ::testing::Test {
     ASSERT_NE(port_, 0);
   }
 
-  Reply Get(std::string_view target) { return web_test::Get(port_, target); }
+  Reply Get(std::string_view target) { return test::Get(port_, target); }
 
   TModbus modbus_;
   TKtrDevice device_{modbus_, {}, {}};
@@ -54,9 +54,9 @@ class WebDeviceTest : public ktr::test::DeviceTest {
     StartService();
   }
 
-  Reply Get(std::string_view target) { return web_test::Get(port_, target); }
+  Reply Get(std::string_view target) { return test::Get(port_, target); }
   Reply Post(std::string_view target, std::string_view body) {
-    return web_test::Request(port_, "POST", target, "application/x-www-form-urlencoded", body);
+    return test::Request(port_, "POST", target, "application/x-www-form-urlencoded", body);
   }
 
   TempWebRoot root_;
@@ -71,4 +71,4 @@ class WebDeviceTest : public ktr::test::DeviceTest {
   }
 };
 
-}  // namespace ktr::web_test
+}  // namespace ktr::test

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace ktr::web_test {
+namespace ktr::test {
 
 class TempWebRoot {
  public:
@@ -33,4 +33,4 @@ class TempWebRoot {
   std::string root_;
 };
 
-}  // namespace ktr::web_test
+}  // namespace ktr::test

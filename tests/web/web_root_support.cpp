@@ -8,7 +8,7 @@
 #include <system_error>
 #include <vector>
 
-namespace ktr::web_test {
+namespace ktr::test {
 
 namespace fs = std::filesystem;
 
@@ -79,4 +79,4 @@ std::string TempWebRoot::Read(std::string_view relative) const {
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-}  // namespace ktr::web_test
+}  // namespace ktr::test

@@ -69,7 +69,7 @@ class WineCli : public ::testing::Test {
     const std::string link = Env("KTR_WINE_COM5");
     ASSERT_FALSE(wine_.empty() || cli_.empty() || link.empty() || Env("WINEPREFIX").empty())
         << "run through scripts/test-windows (WINEPREFIX, KTR_WINE, KTR_WINDOWS_CLI, KTR_WINE_COM5)";
-    sim_ = std::make_unique<ktr_test::SimProcess>(std::vector<std::string>{}, link);
+    sim_ = std::make_unique<ktr::test::SimProcess>(std::vector<std::string>{}, link);
   }
 
   // ktr-cli.exe with `args`, then the line options for COM5.
@@ -86,7 +86,7 @@ class WineCli : public ::testing::Test {
 
   std::string wine_;
   std::string cli_;
-  std::unique_ptr<ktr_test::SimProcess> sim_;
+  std::unique_ptr<ktr::test::SimProcess> sim_;
 };
 
 TEST_F(WineCli, PortListShowsTheMappedPort) {
@@ -163,7 +163,7 @@ TEST_F(WineCli, TraceAndDiag) {
 TEST_F(WineCli, ReadsThroughAGatewayOnWinsock) {
   const auto count = ktr::defaults::FirmwareTextRegisters(ktr::Firmware::kNew);
   for (const char* kind : {"--tcp", "--rtu-tcp"}) {
-    ktr_test::SimProcess gateway({kind, "127.0.0.1:0"});
+    ktr::test::SimProcess gateway({kind, "127.0.0.1:0"});
     const std::vector<std::string> port{"--port", gateway.link(), "--timeout", "300"};
     const ProcessResult read = Cli({"--trace", "read", "8000", "1"}, port);
     ASSERT_EQ(read.exitCode, 0) << kind << " " << read.err;
@@ -202,17 +202,17 @@ TEST_F(WineCli, ServesTheDeviceOverHttpAndStopsOnCtrlC) {
   args.insert(args.end(), kLine.begin(), kLine.end());
   auto server = std::make_unique<SpawnedProcess>(wine_, args, "listening on http://127.0.0.1:",
                                                  std::chrono::seconds(60));
-  const std::uint16_t port = ktr::web_test::ListeningPort(server->readyLine());
+  const std::uint16_t port = ktr::test::ListeningPort(server->readyLine());
 
-  const auto page = ktr::web_test::Get(port, "/");
+  const auto page = ktr::test::Get(port, "/");
   EXPECT_EQ(page.status, 200);
   EXPECT_EQ(page.body, "<!doctype html><title>KTR</title>");
   // The search read the firmware text over COM5; the endpoint reads the
   // device again for its reply.
-  const auto web = ktr::web_test::Get(port, "/get_web_data.cgi");
+  const auto web = ktr::test::Get(port, "/get_web_data.cgi");
   EXPECT_EQ(web.status, 200);
   EXPECT_NE(web.body.find(std::string(ktr::defaults::kFirmwareTextNew)), std::string::npos) << web.body;
-  const auto display = ktr::web_test::Get(port, "/get_display_data.cgi");
+  const auto display = ktr::test::Get(port, "/get_display_data.cgi");
   EXPECT_EQ(display.status, 200);
   EXPECT_EQ(display.body.rfind("{\"tmpe\":", 0), 0U) << display.body;
 
