@@ -59,10 +59,7 @@ AccessCycle::AccessCycle(TKtrDevice& device) : device_(device), lock_(device.Loc
 
 AccessCycle::~AccessCycle() { Close(); }
 
-std::int32_t AccessCycle::Read(std::uint16_t start, std::uint16_t count, std::size_t place,
-                               const std::string& errorLine) {
-  return device_.ReadBlock(start, count, place, errorLine);
-}
+std::int32_t AccessCycle::Read(const table::BlockRead& block) { return device_.ReadBlock(block); }
 
 void AccessCycle::LogOpenFailure(TKtrDevice& device) {
   device.Log(OpenFailureDetail(device.modbus_.LastOpenFailure()));

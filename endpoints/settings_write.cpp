@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "access_cycle.h"
+#include "converters.h"
 #include "json_reply.h"
 #include "ktr_device.h"
 #include "register_table.h"
@@ -84,11 +85,11 @@ std::optional<SettingWrite> DateTimeGroup(const std::string& key, const std::str
       SetTimeTexts(d, words[0], words[1], words[2]);
     };
   } else if (key == "t_zone") {  // read back under "tz"
-    w.start = 10026;
+    w.start = table::kTimeZoneRegister;
     w.words = {Word(value)};
     w.store = [](KTR_DATA& d, const std::vector<std::uint16_t>& words) { d.tz = words[0]; };
   } else if (key == "dst") {
-    w.start = 10027;
+    w.start = table::kDstRegister;
     w.words = {Word(value)};
     w.store = [](KTR_DATA& d, const std::vector<std::uint16_t>& words) { d.dst = words[0]; };
   } else {
