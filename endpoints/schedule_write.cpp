@@ -16,9 +16,6 @@
 namespace ktr {
 namespace {
 
-// The register receives the low 16 bits of the converted value.
-std::uint16_t Word(std::string_view value) { return static_cast<std::uint16_t>(FieldInteger(value)); }
-
 // "HH:MM": hour in the high byte, minute in the low byte; an empty time is
 // stored as kNoTime.
 std::uint16_t TimeWord(std::string_view value) {
@@ -54,25 +51,25 @@ struct ScheduleRequest {
       index = FieldInteger(value);
     } else if (key == "ena") {
       kind = Kind::kEnable;
-      enable = Word(value);
+      enable = FieldWord(value);
     } else if (key == "tp_status") {
       kind = Kind::kPlan;
-      plan[0] = Word(value);
+      plan[0] = FieldWord(value);
     } else if (key == "tp_time") {
       kind = Kind::kPlan;
       plan[1] = TimeWord(value);
     } else if (key == "tp_len") {
       kind = Kind::kPlan;
-      plan[2] = Word(value);
+      plan[2] = FieldWord(value);
     } else if (key == "s_len_ws") {
       kind = Kind::kLength;
-      length[0] = Word(value);
+      length[0] = FieldWord(value);
     } else if (key == "s_len_bb") {
       kind = Kind::kLength;
-      length[1] = Word(value);
+      length[1] = FieldWord(value);
     } else if (key == "s_len_eb") {
       kind = Kind::kLength;
-      length[2] = Word(value);
+      length[2] = FieldWord(value);
     }
   }
 };
