@@ -57,8 +57,8 @@ class AccessCycle {
 
   TModbus& modbus() { return device_.modbus_; }
 
-  // After "Error open port !!!": logs the system's reason for the failed
-  // open and a hint at the usual cause.
+  // After a failed OpenPort: logs "Error open port !!!", then the system's
+  // reason for the failed open and a hint at the usual cause.
   static void LogOpenFailure(TKtrDevice& device);
   // After a failed request's own log line, while the port is still open:
   // logs the line errors (framing, parity, overrun, break) counted during

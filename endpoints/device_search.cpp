@@ -121,7 +121,6 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
       }
       editSettings([address](SerialSettings& s) { s.slaveAddress = static_cast<std::uint8_t>(address); });
       if (modbus_.OpenPort(Settings()) != 0) {
-        Log("Error open port !!!");
         AccessCycle::LogOpenFailure(*this);
         // A malformed address or a host name that does not resolve fails
         // every address alike: once is enough.
@@ -200,7 +199,6 @@ TKtrDevice::Probe TKtrDevice::ProbeAddress(std::uint8_t address, std::int32_t ti
   Probe probe;
   probe.code = modbus_.OpenPort(s);
   if (probe.code != 0) {
-    Log("Error open port !!!");
     AccessCycle::LogOpenFailure(*this);
     probe.failure = RequestFailure::Port;
     return probe;
@@ -222,7 +220,6 @@ std::int32_t TKtrDevice::ReadFirmwareAt(std::uint8_t address, std::int32_t timeo
   s.timeoutMs = timeoutMs;
   std::int32_t result = modbus_.OpenPort(s);
   if (result != 0) {
-    Log("Error open port !!!");
     AccessCycle::LogOpenFailure(*this);
     if (failure != nullptr) *failure = RequestFailure::Port;
     return result;
