@@ -27,8 +27,8 @@ struct KeyedRegister {
 };
 
 // A block read of a handler: where it lands in the image and the log line
-// of a failed read (as the device's log has always given it, which is not
-// always the block's own name).
+// of a failed read (as the log has always given it, which is not always
+// the block's own name).
 struct BlockRead {
   std::uint16_t start;
   std::uint16_t count;
