@@ -49,7 +49,6 @@ AccessCycle::AccessCycle(TKtrDevice& device) : device_(device), lock_(device.Loc
   replyStatus.touched = true;
   if (device_.modbus_.OpenPort(device_.Settings()) != 0) {
     NoteDeviceFailure(RequestFailure::Port, {});
-    device_.Log("Error open port !!!");
     LogOpenFailure(device_);
     lock_.unlock();
     return;
@@ -59,12 +58,10 @@ AccessCycle::AccessCycle(TKtrDevice& device) : device_(device), lock_(device.Loc
 
 AccessCycle::~AccessCycle() { Close(); }
 
-std::int32_t AccessCycle::Read(std::uint16_t start, std::uint16_t count, std::size_t place,
-                               const std::string& errorLine) {
-  return device_.ReadBlock(start, count, place, errorLine);
-}
+std::int32_t AccessCycle::Read(const table::BlockRead& block) { return device_.ReadBlock(block); }
 
 void AccessCycle::LogOpenFailure(TKtrDevice& device) {
+  device.Log("Error open port !!!");
   device.Log(OpenFailureDetail(device.modbus_.LastOpenFailure()));
 }
 

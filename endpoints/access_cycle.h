@@ -11,6 +11,7 @@
 #include <string>
 
 #include "ktr_device.h"
+#include "register_table.h"
 
 namespace ktr {
 
@@ -41,10 +42,9 @@ class AccessCycle {
 
   bool opened() const { return opened_; }
 
-  // ReadHoldingRegisters into the image at `place`; on failure logs
-  // `errorLine` (when not empty). Returns the master's result.
-  std::int32_t Read(std::uint16_t start, std::uint16_t count, std::size_t place,
-                    const std::string& errorLine);
+  // ReadHoldingRegisters of the block into its place in the image; on
+  // failure logs its error line. Returns the master's result.
+  std::int32_t Read(const table::BlockRead& block);
   // WriteSingleRegister (one word) or WriteMultipleRegisters (several);
   // a failure is recorded for the reply's device status. Returns the
   // master's result.
@@ -57,8 +57,8 @@ class AccessCycle {
 
   TModbus& modbus() { return device_.modbus_; }
 
-  // After "Error open port !!!": logs the system's reason for the failed
-  // open and a hint at the usual cause.
+  // After a failed OpenPort: logs "Error open port !!!", then the system's
+  // reason for the failed open and a hint at the usual cause.
   static void LogOpenFailure(TKtrDevice& device);
   // After a failed request's own log line, while the port is still open:
   // logs the line errors (framing, parity, overrun, break) counted during

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "access_cycle.h"
+#include "converters.h"
 #include "ktr_device.h"
 #include "register_table.h"
 #include "rtu_frame.h"
@@ -24,8 +25,8 @@ bool ToSeconds(const ClockTime& t, sys_seconds& out) {
   return true;
 }
 
-std::string Failure(std::int32_t r, std::uint16_t start) {
-  return std::to_string(r) + " " + ResultText(r) + " (" + BlockName(start, 3) + ")";
+std::string Failure(std::int32_t r, std::uint16_t start, std::uint16_t count) {
+  return std::to_string(r) + " " + ResultText(r) + " (" + BlockName(start, count) + ")";
 }
 
 }  // namespace
@@ -51,7 +52,7 @@ TKtrDevice::ClockReport TKtrDevice::SetClock(
   const std::uint16_t timeWords[3] = {static_cast<std::uint16_t>(time.hour), static_cast<std::uint16_t>(time.minute),
                                       static_cast<std::uint16_t>(time.second)};
   if (const std::int32_t r = cycle.Write(table::kTimeRegister, timeWords, 3); r != 0) {
-    report.failure = Failure(r, table::kTimeRegister);
+    report.failure = Failure(r, table::kTimeRegister, 3);
     return report;
   }
   const auto setAt = std::chrono::steady_clock::now();
@@ -60,7 +61,7 @@ TKtrDevice::ClockReport TKtrDevice::SetClock(
   const std::uint16_t dateWords[3] = {static_cast<std::uint16_t>(date.year % 100),
                                       static_cast<std::uint16_t>(date.month), static_cast<std::uint16_t>(date.day)};
   if (const std::int32_t r = cycle.Write(table::kDateRegister, dateWords, 3); r != 0) {
-    report.failure = Failure(r, table::kDateRegister);
+    report.failure = Failure(r, table::kDateRegister, 3);
     return report;
   }
   report.written = time;
@@ -70,16 +71,15 @@ TKtrDevice::ClockReport TKtrDevice::SetClock(
 
   AccessCycle::Pause();
   const table::BlockRead& block = table::kClockBlock;
-  if (const std::int32_t r = cycle.Read(block.start, block.count, block.place, std::string(block.errorLine));
-      r != 0) {
-    report.failure = std::to_string(r) + " " + ResultText(r) + " (" + BlockName(block.start, block.count) + ")";
+  if (const std::int32_t r = cycle.Read(block); r != 0) {
+    report.failure = Failure(r, block.start, block.count);
     return report;
   }
   const auto readAt = std::chrono::steady_clock::now();
   cycle.Close();
-  ConvertDateTime();
+  ConvertDateTime(RegisterImage, KtrData);
 
-  const std::uint16_t* clock = RegisterImage.data() + place::kClock;
+  const std::uint16_t* clock = RegisterImage.data() + block.place;
   report.read = {2000 + clock[0], clock[1], clock[2], clock[3], clock[4], clock[5]};
   // The clock read back runs on from the time written.
   sys_seconds written, read;

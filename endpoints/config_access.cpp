@@ -6,6 +6,7 @@
 
 #include "access_cycle.h"
 #include "config_document.h"
+#include "converters.h"
 #include "ktr_device.h"
 #include "register_table.h"
 
@@ -32,13 +33,13 @@ std::string TKtrDevice::ReadConfigurationBlocks(const ConfigBlocks& blocks, Devi
       };
       const auto read = [&](const table::BlockRead& b) {
         next();
-        cycle.Read(b.start, b.count, b.place, std::string(b.errorLine));
+        cycle.Read(b);
       };
       if (blocks.display) read(table::kDisplayBlock);
       if (blocks.counter) read(table::kCounterBlock);
       if (blocks.settings) {
         next();
-        ReadSettingsBlocks();  // 10080 among them
+        ReadSettingsCycle();  // the configuration status among them
       } else if (blocks.configStatus) {
         read(table::kConfigStatusBlock);
       }
@@ -49,11 +50,12 @@ std::string TKtrDevice::ReadConfigurationBlocks(const ConfigBlocks& blocks, Devi
       }
       cycle.Close();
 
-      ConvertDisplayData();
-      ConvertCounterData();
-      ConvertSettings();
+      ConvertDisplayData(RegisterImage, KtrData);
+      ConvertCounterData(RegisterImage, KtrData);
+      ConvertSettingsAndList();
       for (int d = 0; d < table::kDays; ++d) {
-        if (blocks.days[static_cast<std::size_t>(d)]) ConvertScheduleDay(d);
+        const auto day = static_cast<std::size_t>(d);
+        if (blocks.days[day]) ConvertScheduleDay(RegisterImage, d, SchedulerData[day]);
       }
       // From the image and the converted data, as the replies give them.
       for (std::size_t i = 0; i < into.display.size(); ++i) {
@@ -72,8 +74,9 @@ std::string TKtrDevice::ReadConfigurationBlocks(const ConfigBlocks& blocks, Devi
       }
       for (int d = 0; d < table::kDays; ++d) {
         if (!blocks.days[static_cast<std::size_t>(d)]) continue;
-        const std::uint16_t* b = RegisterImage.data() + place::ScheduleDay(d);
-        std::copy(b, b + table::kScheduleDayLength, into.schedule[static_cast<std::size_t>(d)].begin());
+        const table::BlockRead& day = table::kScheduleDayBlocks[static_cast<std::size_t>(d)];
+        const std::uint16_t* b = RegisterImage.data() + day.place;
+        std::copy(b, b + day.count, into.schedule[static_cast<std::size_t>(d)].begin());
       }
     }
   }

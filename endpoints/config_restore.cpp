@@ -105,7 +105,7 @@ std::vector<ConfigChange> Differences(const DeviceConfiguration& device, const D
     // The device's own address is its identity.
     if (s.reg == table::kDiadRegister) continue;
     if (s.reg == table::kPollRegister && !(traits.keepsPoll && fileKeepsPoll)) continue;
-    if ((s.reg == 10077 || s.reg == 10078) && !traits.longSettings) continue;
+    if (table::IsLongSetting(s.reg) && !traits.longSettings) continue;
     if (device.settings[i] == file.settings[i]) continue;
     changes.push_back(Single("settings." + std::string(s.key), {Kind::kSetting, i}, s.reg, device.settings[i],
                              file.settings[i]));

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "access_cycle.h"
+#include "converters.h"
 #include "json_reply.h"
 #include "ktr_device.h"
 #include "register_table.h"
@@ -11,11 +12,10 @@ namespace ktr {
 std::string TKtrDevice::GetCounterData() {
   AccessCycle cycle(*this);
   if (!cycle.opened()) return {};
-  const table::BlockRead& block = table::kCounterBlock;
-  cycle.Read(block.start, block.count, block.place, std::string(block.errorLine));
+  cycle.Read(table::kCounterBlock);
   cycle.Close();
 
-  ConvertCounterData();
+  ConvertCounterData(RegisterImage, KtrData);
 
   // Reply keys in register order, 10040 first.
   JsonReply json;
@@ -23,12 +23,6 @@ std::string TKtrDevice::GetCounterData() {
   for (std::size_t i = 0; i < table::kCounter.size(); ++i) json.Member(table::kCounter[i].key, KtrData.counter[i]);
   json.EndObject();
   return json.Text();
-}
-
-void TKtrDevice::ConvertCounterData() {
-  for (std::size_t i = 0; i < KtrData.counter.size(); ++i) {
-    KtrData.counter[i] = RegisterImage[place::kCounter + i];
-  }
 }
 
 }  // namespace ktr

@@ -11,6 +11,7 @@
 #include "json_reply.h"
 #include "ktr_device.h"
 #include "port_address.h"
+#include "register_table.h"
 
 namespace ktr {
 namespace {
@@ -22,14 +23,9 @@ constexpr int kLastAddress = 126;
 constexpr std::int32_t kScanTimeoutMs = 100;
 constexpr std::int32_t kNormalTimeoutMs = 1000;
 
-// Register 8000 gives the length in registers of the firmware text from
-// 8001 on; 5000-5002 hold the version parts.
-constexpr std::uint16_t kFirmwareTextLength = 8000;
-constexpr std::uint16_t kFirmwareText = 8001;
-constexpr std::uint16_t kVersion = 5000;
-// The text has room for 256 characters (128 registers); a longer count is
-// cut to that.
-constexpr std::uint16_t kFirmwareTextMax = 128;
+using table::kFirmwareTextLengthRegister;
+// The text has room for 256 characters; a longer count is cut to that.
+using table::kFirmwareTextMax;
 
 // Closes the port when the scope that opened it ends.
 class PortCloser {
@@ -72,14 +68,14 @@ std::uint8_t VersionPart(std::uint16_t word) {
 // when the version registers cannot be read, which does not fail the read).
 std::int32_t ReadFirmware(TModbus& modbus, std::string& text, std::uint32_t& version) {
   std::uint16_t length = 0;
-  std::int32_t result = modbus.ReadHoldingRegisters(kFirmwareTextLength, 1, &length);
+  std::int32_t result = modbus.ReadHoldingRegisters(kFirmwareTextLengthRegister, 1, &length);
   if (result != 0) return result;
   const std::uint16_t count = std::min(length, kFirmwareTextMax);
   std::array<std::uint16_t, kFirmwareTextMax> words{};
   // A count of 0 is an empty text, not a request for no registers (which no
   // Modbus device answers).
   if (count > 0) {
-    result = modbus.ReadHoldingRegisters(kFirmwareText, count, words.data());
+    result = modbus.ReadHoldingRegisters(table::kFirmwareTextRegister, count, words.data());
     if (result != 0) return result;
   }
   text = FirmwareTextOf(words, count);
@@ -87,8 +83,8 @@ std::int32_t ReadFirmware(TModbus& modbus, std::string& text, std::uint32_t& ver
   // Firmware without version registers answers with an exception: the
   // version stays 0 and the text read still counts as a success.
   version = 0;
-  std::array<std::uint16_t, 3> parts{};
-  if (modbus.ReadHoldingRegisters(kVersion, 3, parts.data()) == 0) {
+  std::array<std::uint16_t, table::kVersionCount> parts{};
+  if (modbus.ReadHoldingRegisters(table::kVersionRegister, table::kVersionCount, parts.data()) == 0) {
     version = (std::uint32_t{VersionPart(parts[0])} << 16U) | (std::uint32_t{VersionPart(parts[1])} << 8U) |
               VersionPart(parts[2]);
   }
@@ -125,7 +121,6 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
       }
       editSettings([address](SerialSettings& s) { s.slaveAddress = static_cast<std::uint8_t>(address); });
       if (modbus_.OpenPort(Settings()) != 0) {
-        Log("Error open port !!!");
         AccessCycle::LogOpenFailure(*this);
         // A malformed address or a host name that does not resolve fails
         // every address alike: once is enough.
@@ -134,7 +129,7 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
         continue;
       }
       PortCloser closer(modbus_);
-      if (modbus_.ReadHoldingRegisters(kFirmwareTextLength, 1, RegisterImage.data() + place::kProbe) == 0) {
+      if (modbus_.ReadHoldingRegisters(kFirmwareTextLengthRegister, 1, RegisterImage.data() + place::kProbe) == 0) {
         found = address;
         ReplaceAddressList({std::to_string(address)});
       } else {
@@ -204,14 +199,13 @@ TKtrDevice::Probe TKtrDevice::ProbeAddress(std::uint8_t address, std::int32_t ti
   Probe probe;
   probe.code = modbus_.OpenPort(s);
   if (probe.code != 0) {
-    Log("Error open port !!!");
     AccessCycle::LogOpenFailure(*this);
     probe.failure = RequestFailure::Port;
     return probe;
   }
   PortCloser closer(modbus_);
   std::uint16_t length = 0;  // not the image: it belongs to this object's device
-  probe.code = modbus_.ReadHoldingRegisters(kFirmwareTextLength, 1, &length);
+  probe.code = modbus_.ReadHoldingRegisters(kFirmwareTextLengthRegister, 1, &length);
   probe.failure = modbus_.LastFailure();
   probe.replyBytes = modbus_.LastReplyBytes();
   return probe;
@@ -226,7 +220,6 @@ std::int32_t TKtrDevice::ReadFirmwareAt(std::uint8_t address, std::int32_t timeo
   s.timeoutMs = timeoutMs;
   std::int32_t result = modbus_.OpenPort(s);
   if (result != 0) {
-    Log("Error open port !!!");
     AccessCycle::LogOpenFailure(*this);
     if (failure != nullptr) *failure = RequestFailure::Port;
     return result;

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "access_cycle.h"
+#include "converters.h"
 #include "json_reply.h"
 #include "ktr_device.h"
 #include "register_table.h"
@@ -11,11 +12,10 @@ namespace ktr {
 std::string TKtrDevice::GetDisplayData() {
   AccessCycle cycle(*this);
   if (!cycle.opened()) return {};
-  const table::BlockRead& block = table::kDisplayBlock;
-  cycle.Read(block.start, block.count, block.place, std::string(block.errorLine));
+  cycle.Read(table::kDisplayBlock);
   cycle.Close();
 
-  ConvertDisplayData();
+  ConvertDisplayData(RegisterImage, KtrData);
 
   // Reply keys in register order, 10000 first.
   JsonReply json;
@@ -23,12 +23,6 @@ std::string TKtrDevice::GetDisplayData() {
   for (std::size_t i = 0; i < table::kDisplay.size(); ++i) json.Member(table::kDisplay[i].key, KtrData.display[i]);
   json.EndObject();
   return json.Text();
-}
-
-void TKtrDevice::ConvertDisplayData() {
-  for (std::size_t i = 0; i < KtrData.display.size(); ++i) {
-    KtrData.display[i] = RegisterImage[place::kDisplay + i];
-  }
 }
 
 }  // namespace ktr

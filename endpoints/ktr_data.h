@@ -1,6 +1,6 @@
 // The register image and the decoded device data that the endpoint handlers
 // share: where each register block lands in the image, and the records that
-// the converters fill from it.
+// the converters (converters.h) fill from it.
 #pragma once
 
 #include <array>
@@ -12,6 +12,7 @@ namespace ktr {
 
 inline constexpr std::size_t kRegisterImageSize = 1234;
 inline constexpr std::size_t kDeviceListMax = 128;
+using RegisterWords = std::array<std::uint16_t, kRegisterImageSize>;
 
 // Word index in the register image of each block's first register.
 namespace place {
@@ -30,8 +31,6 @@ inline constexpr std::size_t kBrightness = 333;       // registers 10300-10303
 inline constexpr std::size_t ScheduleDay(int dayIndex) {
   return 337 + 128 * static_cast<std::size_t>(dayIndex);
 }
-// Image word of a register inside the settings block (10060..10078).
-inline constexpr std::size_t Setting(std::uint16_t reg) { return kSettings + (reg - 10060U); }
 }  // namespace place
 
 // Decoded device data. Numbers are registers zero-extended to 32 bits; texts
@@ -54,13 +53,6 @@ struct KTR_DATA {
   std::uint32_t DeviceListCount = 0;
   std::array<std::uint32_t, kDeviceListMax> DeviceList{};
 };
-
-// Date and time texts of the device clock, from the register values: the
-// year within the century, month, day, hour, minute, second, each written
-// with two digits at least ("%02u"); dateText is day-month-20year,
-// isoDateText 20year-month-day, timeText hour:minute:second.
-void SetDateTexts(KTR_DATA& data, unsigned year, unsigned month, unsigned day);
-void SetTimeTexts(KTR_DATA& data, unsigned hour, unsigned minute, unsigned second);
 
 // One converted weekday schedule (Sunday is day 0).
 struct SCHEDULER_DATA {

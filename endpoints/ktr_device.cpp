@@ -1,37 +1,9 @@
 #include "ktr_device.h"
 
-#include <cstdio>
-
 #include "access_cycle.h"
 #include "register_table.h"
 
 namespace ktr {
-namespace {
-
-std::string TwoDigits(unsigned value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%02u", value);
-  return text;
-}
-
-}  // namespace
-
-void SetDateTexts(KTR_DATA& d, unsigned year, unsigned month, unsigned day) {
-  // Two digits for the year too, so that "20" + year is the full year for
-  // 2000-2009 as well (5 -> "2005", not "205").
-  d.yearText = TwoDigits(year);
-  d.monthText = TwoDigits(month);
-  d.dayText = TwoDigits(day);
-  d.dateText = d.dayText + "-" + d.monthText + "-20" + d.yearText;
-  d.isoDateText = "20" + d.yearText + "-" + d.monthText + "-" + d.dayText;
-}
-
-void SetTimeTexts(KTR_DATA& d, unsigned hour, unsigned minute, unsigned second) {
-  d.hourText = TwoDigits(hour);
-  d.minuteText = TwoDigits(minute);
-  d.secondText = TwoDigits(second);
-  d.timeText = d.hourText + ":" + d.minuteText + ":" + d.secondText;
-}
 
 TKtrDevice::TKtrDevice(TModbus& modbus, LogFn log, AddressListFn addressList)
     : modbus_(modbus), log_(std::move(log)), addressList_(std::move(addressList)) {}
@@ -56,14 +28,13 @@ void TKtrDevice::ReplaceAddressList(const std::vector<std::string>& addresses) c
   if (addressList_) addressList_(addresses);
 }
 
-std::int32_t TKtrDevice::ReadBlock(std::uint16_t start, std::uint16_t count, std::size_t place,
-                                   const std::string& errorLine) {
-  const std::int32_t r = modbus_.ReadHoldingRegisters(start, count, RegisterImage.data() + place);
-  if (r != 0 && !errorLine.empty()) {
-    Log(errorLine);
+std::int32_t TKtrDevice::ReadBlock(const table::BlockRead& block) {
+  const std::int32_t r = modbus_.ReadHoldingRegisters(block.start, block.count, RegisterImage.data() + block.place);
+  if (r != 0) {
+    Log(std::string(block.errorLine));
     AccessCycle::LogLineErrors(*this);
   }
-  NoteResult(r, BlockName(start, count));
+  NoteResult(r, BlockName(block.start, block.count));
   return r;
 }
 
@@ -71,12 +42,9 @@ void TKtrDevice::NoteResult(std::int32_t r, const std::string& block) const {
   if (r != 0) NoteDeviceFailure(modbus_.LastFailure(), block);
 }
 
-void TKtrDevice::ReadSettingsBlock() {
-  // Firmware 0.35.4 (0x2304) added 10077 and 10078 to the block.
-  const std::uint16_t count = FirmwareVersion >= table::kLongSettingsFirmware ? 19 : 17;
-  RegisterImage[place::Setting(10077)] = 1;
-  RegisterImage[place::Setting(10078)] = 1;
-  ReadBlock(10060, count, place::kSettings, "Error read SET_10060_10078 registers !!!");
+void TKtrDevice::ReadSettingsRegisters() {
+  for (const std::uint16_t reg : table::kLongSettingsRegisters) RegisterImage[table::SettingPlace(reg)] = 1;
+  ReadBlock(table::kSettingsBlock.First(table::SettingsCount(FirmwareVersion)));
 }
 
 std::string TKtrDevice::FirmwareTextCopy() const {

@@ -22,6 +22,9 @@
 
 namespace ktr {
 
+namespace table {
+struct BlockRead;
+}
 struct DeviceConfiguration;
 class FindAllScan;
 
@@ -164,33 +167,29 @@ class TKtrDevice {
 
   void ReplaceAddressList(const std::vector<std::string>& addresses) const;
 
-  // ReadHoldingRegisters into the image at `place`; logs `errorLine` when
-  // the read fails (the place keeps its earlier values).
-  std::int32_t ReadBlock(std::uint16_t start, std::uint16_t count, std::size_t place,
-                         const std::string& errorLine);
+  // ReadHoldingRegisters of the block into its place in the image; logs
+  // its error line when the read fails (the place keeps its earlier
+  // values).
+  std::int32_t ReadBlock(const table::BlockRead& block);
   // The settings block from 10060: 19 registers from firmware 0.35.4 on,
   // 17 before, with 10077 and 10078 preset to 1 so that a short read leaves
   // 1 in both.
-  void ReadSettingsBlock();
+  void ReadSettingsRegisters();
   // Records a failed request (r != 0) of block `block` for the reply's
   // device status, with the kind the master gives.
   void NoteResult(std::int32_t r, const std::string& block) const;
 
   // Block reads used by several handlers (each inside an open port).
   void ReadIndexBlocks();
-  void ReadSettingsBlocks();
+  // The settings endpoint's reads: the settings registers, the brightness,
+  // the configuration status and, at bus address 1, poll and the device
+  // list.
+  void ReadSettingsCycle();
   void ReadScheduleDay(int dayIndex);
 
-  // Converters: image -> KTR_DATA / SCHEDULER_DATA; never touch the device.
-  void ConvertSettings();
-  void ConvertDateTime();
-  void ConvertMeasurements();
-  void ConvertDisplayData();
-  void ConvertCounterData();
-  void ConvertScheduleDay(int dayIndex);
-
-  // Sensor text of sensor 1 or 2 for the index page (UTF-8).
-  std::string SensorText(int sensor) const;
+  // ConvertSettings and ConvertDeviceList (converters.h), the list under
+  // the report lock.
+  void ConvertSettingsAndList();
 
   TModbus& modbus_;
   LogFn log_;

@@ -10,6 +10,7 @@
 #include "access_cycle.h"
 #include "json_reply.h"
 #include "ktr_device.h"
+#include "register_table.h"
 
 namespace ktr {
 namespace {
@@ -46,10 +47,11 @@ std::string TKtrDevice::GetConfigStatus() {
   if (!cycle.opened()) return {};
   // Straight into ConfigStatus, not through the image; a failed read keeps
   // the value that the last writer left and is not logged.
+  const table::BlockRead& block = table::kConfigStatusBlock;
   std::uint16_t status = 0;
-  const std::int32_t r = cycle.modbus().ReadHoldingRegisters(10080, 1, &status);
+  const std::int32_t r = cycle.modbus().ReadHoldingRegisters(block.start, block.count, &status);
   if (r == 0) KtrData.ConfigStatus = status;
-  NoteResult(r, BlockName(10080, 1));
+  NoteResult(r, BlockName(block.start, block.count));
   cycle.Close();
 
   JsonReply json;

@@ -1,10 +1,10 @@
 // "/get_sched_data.cgi&sun" ... "&sat": one day of the weekly schedule, a
 // block of 76 registers from 14000 + 100 * day.
-#include <cstdio>
 #include <stdexcept>
 #include <string>
 
 #include "access_cycle.h"
+#include "converters.h"
 #include "json_reply.h"
 #include "ktr_device.h"
 #include "register_table.h"
@@ -12,15 +12,8 @@
 namespace ktr {
 namespace {
 
-using table::kDays;
-using table::kLengthEntries;
-using table::kLengthOffset;
-using table::kPlanEntries;
-using table::kPlanOffset;
-using table::ScheduleDayStart;
-
 void CheckDay(int dayIndex) {
-  if (dayIndex < 0 || dayIndex >= kDays) {
+  if (dayIndex < 0 || dayIndex >= table::kDays) {
     throw std::out_of_range("schedule day " + std::to_string(dayIndex) + " is not 0 (Sunday) to 6");
   }
 }
@@ -34,15 +27,15 @@ std::string TKtrDevice::GetSchedData(int dayIndex) {
   ReadScheduleDay(dayIndex);
   cycle.Close();
 
-  ConvertScheduleDay(dayIndex);
+  SCHEDULER_DATA& day = SchedulerData[static_cast<std::size_t>(dayIndex)];
+  ConvertScheduleDay(RegisterImage, dayIndex, day);
 
-  const SCHEDULER_DATA& day = SchedulerData[static_cast<std::size_t>(dayIndex)];
   JsonReply json;
   json.StartObject();
   json.Member("ena", day.ena);
   json.Key("plan");
   json.StartArray();
-  for (std::size_t i = 0; i < kPlanEntries; ++i) {
+  for (std::size_t i = 0; i < table::kPlanEntries; ++i) {
     json.StartObject();
     json.Member("status", day.status[i]);
     json.Member("time", day.time[i]);
@@ -52,7 +45,7 @@ std::string TKtrDevice::GetSchedData(int dayIndex) {
   json.EndArray();
   json.Key("cfg");
   json.StartArray();
-  for (std::size_t j = 0; j < kLengthEntries; ++j) {
+  for (std::size_t j = 0; j < table::kLengthEntries; ++j) {
     json.StartObject();
     json.Member("len_bb", day.len_bb[j]);
     json.Member("len_eb", day.len_eb[j]);
@@ -66,31 +59,12 @@ std::string TKtrDevice::GetSchedData(int dayIndex) {
 
 void TKtrDevice::ReadScheduleDay(int dayIndex) {
   CheckDay(dayIndex);
-  const std::uint16_t start = ScheduleDayStart(dayIndex);
-  const std::int32_t r =
-      modbus_.ReadHoldingRegisters(start, table::kScheduleDayLength, RegisterImage.data() + place::ScheduleDay(dayIndex));
-  if (r != 0) Log("Error read SET_" + std::to_string(start) + " registers !!!");
-  NoteResult(r, BlockName(start, table::kScheduleDayLength));
-}
-
-void TKtrDevice::ConvertScheduleDay(int dayIndex) {
-  CheckDay(dayIndex);
-  const std::uint16_t* b = RegisterImage.data() + place::ScheduleDay(dayIndex);
-  SCHEDULER_DATA& day = SchedulerData[static_cast<std::size_t>(dayIndex)];
-  day.ena = b[0];
-  for (std::size_t i = 0; i < kPlanEntries; ++i) {
-    const std::uint16_t* entry = b + kPlanOffset + 3 * i;
-    day.status[i] = entry[0];
-    day.time[i] = table::ScheduleTimeText(entry[1]);
-    day.len[i] = entry[2];
-  }
-  // On the device a length entry runs ws, bb, eb.
-  for (std::size_t j = 0; j < kLengthEntries; ++j) {
-    const std::uint16_t* entry = b + kLengthOffset + 3 * j;
-    day.len_ws[j] = entry[0];
-    day.len_bb[j] = entry[1];
-    day.len_eb[j] = entry[2];
-  }
+  // Not through ReadBlock: a failed day read logs its own line only, not
+  // the line errors after it.
+  const table::BlockRead& block = table::kScheduleDayBlocks[static_cast<std::size_t>(dayIndex)];
+  const std::int32_t r = modbus_.ReadHoldingRegisters(block.start, block.count, RegisterImage.data() + block.place);
+  if (r != 0) Log(std::string(block.errorLine));
+  NoteResult(r, BlockName(block.start, block.count));
 }
 
 }  // namespace ktr

@@ -16,23 +16,10 @@
 namespace ktr {
 namespace {
 
-constexpr std::int32_t kScheduleBase = table::kScheduleBase;  // Sunday's block
-constexpr std::int32_t kDayStride = table::kScheduleDayStride;
-constexpr std::int32_t kLastDayBlock = kScheduleBase + 6 * kDayStride;  // Saturday
-constexpr auto kPlanEntries = static_cast<std::int32_t>(table::kPlanEntries);
-constexpr auto kLengthEntries = static_cast<std::int32_t>(table::kLengthEntries);
-constexpr auto kPlanOffset = static_cast<std::int32_t>(table::kPlanOffset);      // + 3 * entry: status, time, length
-constexpr auto kLengthOffset = static_cast<std::int32_t>(table::kLengthOffset);  // + 3 * entry: ws, bb, eb
-using table::kDayNames;
-// The time stored for an entry whose time field came empty.
-constexpr std::uint16_t kNoTime = table::kNoTime;
-
-// The register receives the low 16 bits of the converted value.
-std::uint16_t Word(std::string_view value) { return static_cast<std::uint16_t>(FieldInteger(value)); }
-
-// "HH:MM": hour in the high byte, minute in the low byte.
+// "HH:MM": hour in the high byte, minute in the low byte; an empty time is
+// stored as kNoTime.
 std::uint16_t TimeWord(std::string_view value) {
-  if (value.empty()) return kNoTime;
+  if (value.empty()) return table::kNoTime;
   const std::int32_t hour = TwoDigitPiece(value, 1);
   const std::int32_t minute = TwoDigitPiece(value, 4);
   return static_cast<std::uint16_t>(hour * 256 + minute);
@@ -45,7 +32,7 @@ struct ScheduleRequest {
   enum class Kind { kNone, kEnable, kPlan, kLength };
 
   Kind kind = Kind::kNone;
-  std::int32_t block = kScheduleBase;
+  std::int32_t block = table::kScheduleBase;  // Sunday's block
   std::optional<std::int32_t> index;
   std::uint16_t enable = 0;
   std::array<std::optional<std::uint16_t>, 3> plan;    // status, time, length
@@ -55,34 +42,34 @@ struct ScheduleRequest {
   // anything is written.
   void Take(const std::string& key, const std::string& value) {
     if (key == "day") {
-      for (std::size_t d = 0; d < kDayNames.size(); ++d) {
+      for (std::size_t d = 0; d < table::kDayNames.size(); ++d) {
         // Each "day" field adds its day's offset once more; an address
         // beyond Saturday's block is refused before writing.
-        if (value == kDayNames[d]) block += kDayStride * static_cast<std::int32_t>(d);
+        if (value == table::kDayNames[d]) block += table::kScheduleDayStride * static_cast<std::int32_t>(d);
       }
     } else if (key == "idx") {
       index = FieldInteger(value);
     } else if (key == "ena") {
       kind = Kind::kEnable;
-      enable = Word(value);
+      enable = FieldWord(value);
     } else if (key == "tp_status") {
       kind = Kind::kPlan;
-      plan[0] = Word(value);
+      plan[0] = FieldWord(value);
     } else if (key == "tp_time") {
       kind = Kind::kPlan;
       plan[1] = TimeWord(value);
     } else if (key == "tp_len") {
       kind = Kind::kPlan;
-      plan[2] = Word(value);
+      plan[2] = FieldWord(value);
     } else if (key == "s_len_ws") {
       kind = Kind::kLength;
-      length[0] = Word(value);
+      length[0] = FieldWord(value);
     } else if (key == "s_len_bb") {
       kind = Kind::kLength;
-      length[1] = Word(value);
+      length[1] = FieldWord(value);
     } else if (key == "s_len_eb") {
       kind = Kind::kLength;
-      length[2] = Word(value);
+      length[2] = FieldWord(value);
     }
   }
 };
@@ -113,7 +100,7 @@ std::string TKtrDevice::SetSchedData(const std::string& parameters) {
   }
   // Repeated "day" fields can push the address past Saturday's block, into
   // registers that are no schedule at all: refuse rather than write there.
-  if (request.block > kLastDayBlock) {
+  if (request.block > table::ScheduleDayStart(table::kDays - 1)) {
     cycle.Close();
     return AnswerReply("no");
   }
@@ -126,7 +113,7 @@ std::string TKtrDevice::SetSchedData(const std::string& parameters) {
   }
 
   const bool plan = request.kind == Kind::kPlan;
-  const std::int32_t entries = plan ? kPlanEntries : kLengthEntries;
+  const auto entries = static_cast<std::int32_t>(plan ? table::kPlanEntries : table::kLengthEntries);
   std::optional<std::array<std::uint16_t, 3>> words;
   if (plan) {
     auto given = request.plan;
@@ -146,8 +133,9 @@ std::string TKtrDevice::SetSchedData(const std::string& parameters) {
     cycle.Close();
     return AnswerReply("no");
   }
-  const auto start = static_cast<std::uint16_t>(request.block + (plan ? kPlanOffset : kLengthOffset) +
-                                                3 * *request.index);
+  // + 3 * entry: status, time, length or ws, bb, eb.
+  const auto offset = static_cast<std::int32_t>(plan ? table::kPlanOffset : table::kLengthOffset);
+  const auto start = static_cast<std::uint16_t>(request.block + offset + 3 * *request.index);
   cycle.Write(start, words->data(), 3);
   cycle.Close();
   return AnswerReply("yes");

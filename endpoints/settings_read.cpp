@@ -2,9 +2,8 @@
 // 10300-10303 and the poll register 10084). The same cycle refreshes the
 // configuration status (10080) and, on the device at bus address 1, the
 // device list (10100 onwards) that other endpoints report.
-#include <algorithm>
-
 #include "access_cycle.h"
+#include "converters.h"
 #include "json_reply.h"
 #include "ktr_device.h"
 #include "register_table.h"
@@ -16,21 +15,15 @@ namespace {
 // the devices behind it.
 constexpr std::uint8_t kListHolderAddress = 1;
 
-// The device-list count is the high byte of register 10100; the image has
-// room for 128 list registers.
-std::uint16_t DeviceListCount(std::uint16_t countRegister) {
-  return static_cast<std::uint16_t>(std::min<unsigned>(countRegister >> 8U, kDeviceListMax));
-}
-
 }  // namespace
 
 std::string TKtrDevice::GetSetData() {
   AccessCycle cycle(*this);
   if (!cycle.opened()) return {};
-  ReadSettingsBlocks();
+  ReadSettingsCycle();
   cycle.Close();
 
-  ConvertSettings();
+  ConvertSettingsAndList();
 
   // The sixteen settings in the order of the table, "poll" last.
   JsonReply json;
@@ -40,23 +33,30 @@ std::string TKtrDevice::GetSetData() {
   return json.Text();
 }
 
-void TKtrDevice::ReadSettingsBlocks() {
-  ReadSettingsBlock();
+void TKtrDevice::ReadSettingsCycle() {
+  ReadSettingsRegisters();
   AccessCycle::Pause();
-  ReadBlock(10300, 4, place::kBrightness, "Error read SET_10300_10303 registers !!!");
+  ReadBlock(table::kBrightnessBlock);
   AccessCycle::Pause();
-  ReadBlock(10080, 1, place::kConfigStatus, "Error read SET_10080 register !!!");
+  ReadBlock(table::kConfigStatusBlock);
 
   if (Settings().slaveAddress != kListHolderAddress) return;
   AccessCycle::Pause();
-  ReadBlock(10084, 1, place::kPoll, "Error read SET_10084 register !!!");
+  ReadBlock(table::kPollBlock);
   AccessCycle::Pause();
-  ReadBlock(10100, 1, place::kDeviceListCount, "Error read SET_10100 register !!!");
+  ReadBlock(table::kDeviceListCountBlock);
   // After a failed count read the last count read stands.
-  const std::uint16_t listCount = DeviceListCount(RegisterImage[place::kDeviceListCount]);
+  const std::uint16_t listCount = table::DeviceListCount(RegisterImage[place::kDeviceListCount]);
   if (listCount == 0) return;
   AccessCycle::Pause();
-  ReadBlock(10101, listCount, place::kDeviceList, "Error read SET_10101_10228 register !!!");
+  ReadBlock(table::kDeviceListBlock.First(listCount));
+}
+
+void TKtrDevice::ConvertSettingsAndList() {
+  ConvertSettings(RegisterImage, KtrData);
+  // The device list endpoint reads these without DeviceMutex.
+  std::lock_guard<std::mutex> report(reportMutex_);
+  ConvertDeviceList(RegisterImage, KtrData);
 }
 
 }  // namespace ktr

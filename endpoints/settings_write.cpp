@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "access_cycle.h"
+#include "converters.h"
 #include "json_reply.h"
 #include "ktr_device.h"
 #include "register_table.h"
@@ -30,8 +31,6 @@ struct SettingWrite {
   bool addressList = false;  // "diad": the window's address list follows
 };
 
-std::uint16_t Word(std::string_view value) { return static_cast<std::uint16_t>(FieldInteger(value)); }
-
 using table::KeyedRegister;
 
 template <std::size_t N>
@@ -42,7 +41,7 @@ std::optional<SettingWrite> ArrayGroup(const std::array<KeyedRegister, N>& keys,
     if (key != keys[i].key) continue;
     SettingWrite w;
     w.start = keys[i].reg;
-    w.words = {Word(value)};
+    w.words = {FieldWord(value)};
     w.store = [slot, i](KTR_DATA& data, const std::vector<std::uint16_t>& words) {
       *slot(data, i) = words[0];
     };
@@ -84,12 +83,12 @@ std::optional<SettingWrite> DateTimeGroup(const std::string& key, const std::str
       SetTimeTexts(d, words[0], words[1], words[2]);
     };
   } else if (key == "t_zone") {  // read back under "tz"
-    w.start = 10026;
-    w.words = {Word(value)};
+    w.start = table::kTimeZoneRegister;
+    w.words = {FieldWord(value)};
     w.store = [](KTR_DATA& d, const std::vector<std::uint16_t>& words) { d.tz = words[0]; };
   } else if (key == "dst") {
-    w.start = 10027;
-    w.words = {Word(value)};
+    w.start = table::kDstRegister;
+    w.words = {FieldWord(value)};
     w.store = [](KTR_DATA& d, const std::vector<std::uint16_t>& words) { d.dst = words[0]; };
   } else {
     return std::nullopt;
@@ -104,7 +103,7 @@ std::optional<SettingWrite> DeviceGroup(const std::string& key, const std::strin
     if (key != k.key) continue;
     SettingWrite w;
     w.start = k.reg;
-    w.words = {Word(value)};
+    w.words = {FieldWord(value)};
     w.store = [field = k.field](KTR_DATA& d, const std::vector<std::uint16_t>& words) {
       d.*field = words[0];
     };

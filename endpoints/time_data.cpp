@@ -1,6 +1,7 @@
 // "/get_time_data.cgi": the device clock, registers 10020-10027, with the
 // date in ISO order.
 #include "access_cycle.h"
+#include "converters.h"
 #include "json_reply.h"
 #include "ktr_device.h"
 #include "register_table.h"
@@ -10,11 +11,10 @@ namespace ktr {
 std::string TKtrDevice::GetTimeData() {
   AccessCycle cycle(*this);
   if (!cycle.opened()) return {};
-  const table::BlockRead& clock = table::kClockBlock;
-  cycle.Read(clock.start, clock.count, clock.place, std::string(clock.errorLine));
+  cycle.Read(table::kClockBlock);
   cycle.Close();
 
-  ConvertDateTime();
+  ConvertDateTime(RegisterImage, KtrData);
 
   JsonReply json;
   json.StartObject();

@@ -6,6 +6,9 @@
 // purpose (fault triggers). Plain constexpr data and functions only, so a
 // test can include this without linking libmodbus or the simulator.
 //
+// The configurator's own table (endpoints/register_table.h) is kept apart
+// from this one on purpose: the simulator is the independent check of it.
+//
 // All addresses are Modbus register numbers as sent on the wire (0-based).
 // The map is sparse: a request that touches any address outside the blocks
 // listed by InMap() gets exception 2 (illegal data address).
