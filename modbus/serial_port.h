@@ -94,9 +94,16 @@ class SerialPort final : public Transport {
  private:
   static constexpr std::intptr_t kInvalidHandle = -1;
 
-  void SetError(SerialErrorKind kind, const char* call);
+  // The calling thread's last OS error: errno, or GetLastError() on Windows.
+  static int LastOsError();
+  // Records that `call` failed with the OS's `code`: the kind is the one
+  // the code means (KindOf) unless given, the message the OS's text.
+  void SetError(const char* call, int code = LastOsError()) { SetError(KindOf(code), call, code); }
+  void SetError(SerialErrorKind kind, const char* call, int code = LastOsError());
+  // Windows: a code means another kind on an open port (see KindOfError).
+  SerialErrorKind KindOf(int code) const;
   // The counters now; false when the driver keeps none.
-  bool ReadLineErrors(LineErrorCounts* counts);
+  [[nodiscard]] bool ReadLineErrors(LineErrorCounts* counts);
   void Trace(bool sent, const std::uint8_t* data, std::size_t length) const {
     if (trace_ && length > 0) trace_(sent, data, length);
   }

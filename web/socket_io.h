@@ -120,7 +120,4 @@ Accepted Accept(Handle listener, const StopSignal& stop, Socket& connection);
 // connections still waiting in its backlog. Call after stop.Raise().
 void StopAccepting(Handle listener);
 
-// Names the calling thread for the system's tools (at most 15 characters).
-void NameThisThread(const char* name);
-
 }  // namespace ktr::socket_io
