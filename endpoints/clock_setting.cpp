@@ -50,7 +50,7 @@ TKtrDevice::ClockReport TKtrDevice::SetClock(
   const ClockTime time = timeAt(ahead);
   const std::uint16_t timeWords[3] = {static_cast<std::uint16_t>(time.hour), static_cast<std::uint16_t>(time.minute),
                                       static_cast<std::uint16_t>(time.second)};
-  if (const std::int32_t r = cycle.Write(table::kTimeRegister, timeWords, 3); r != 0) {
+  if (const std::int32_t r = cycle.Write(table::kTimeRegister, timeWords, 3); r != result::kOk) {
     report.failure = Failure(r, table::kTimeRegister);
     return report;
   }
@@ -59,7 +59,7 @@ TKtrDevice::ClockReport TKtrDevice::SetClock(
   const ClockTime date = timeAt(ahead);
   const std::uint16_t dateWords[3] = {static_cast<std::uint16_t>(date.year % 100),
                                       static_cast<std::uint16_t>(date.month), static_cast<std::uint16_t>(date.day)};
-  if (const std::int32_t r = cycle.Write(table::kDateRegister, dateWords, 3); r != 0) {
+  if (const std::int32_t r = cycle.Write(table::kDateRegister, dateWords, 3); r != result::kOk) {
     report.failure = Failure(r, table::kDateRegister);
     return report;
   }
@@ -71,7 +71,7 @@ TKtrDevice::ClockReport TKtrDevice::SetClock(
   AccessCycle::Pause();
   const table::BlockRead& block = table::kClockBlock;
   if (const std::int32_t r = cycle.Read(block.start, block.count, block.place, std::string(block.errorLine));
-      r != 0) {
+      r != result::kOk) {
     report.failure = std::to_string(r) + " " + ResultText(r) + " (" + BlockName(block.start, block.count) + ")";
     return report;
   }

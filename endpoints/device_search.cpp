@@ -73,14 +73,14 @@ std::uint8_t VersionPart(std::uint16_t word) {
 std::int32_t ReadFirmware(TModbus& modbus, std::string& text, std::uint32_t& version) {
   std::uint16_t length = 0;
   std::int32_t result = modbus.ReadHoldingRegisters(kFirmwareTextLength, 1, &length);
-  if (result != 0) return result;
+  if (result != result::kOk) return result;
   const std::uint16_t count = std::min(length, kFirmwareTextMax);
   std::array<std::uint16_t, kFirmwareTextMax> words{};
   // A count of 0 is an empty text, not a request for no registers (which no
   // Modbus device answers).
   if (count > 0) {
     result = modbus.ReadHoldingRegisters(kFirmwareText, count, words.data());
-    if (result != 0) return result;
+    if (result != result::kOk) return result;
   }
   text = FirmwareTextOf(words, count);
 
@@ -88,11 +88,11 @@ std::int32_t ReadFirmware(TModbus& modbus, std::string& text, std::uint32_t& ver
   // version stays 0 and the text read still counts as a success.
   version = 0;
   std::array<std::uint16_t, 3> parts{};
-  if (modbus.ReadHoldingRegisters(kVersion, 3, parts.data()) == 0) {
+  if (modbus.ReadHoldingRegisters(kVersion, 3, parts.data()) == result::kOk) {
     version = (std::uint32_t{VersionPart(parts[0])} << 16U) | (std::uint32_t{VersionPart(parts[1])} << 8U) |
               VersionPart(parts[2]);
   }
-  return 0;
+  return result::kOk;
 }
 
 }  // namespace
@@ -124,7 +124,7 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
         break;
       }
       editSettings([address](SerialSettings& s) { s.slaveAddress = static_cast<std::uint8_t>(address); });
-      if (modbus_.OpenPort(Settings()) != 0) {
+      if (modbus_.OpenPort(Settings()) != result::kOk) {
         Log("Error open port !!!");
         AccessCycle::LogOpenFailure(*this);
         // A malformed address or a host name that does not resolve fails
@@ -134,7 +134,8 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
         continue;
       }
       PortCloser closer(modbus_);
-      if (modbus_.ReadHoldingRegisters(kFirmwareTextLength, 1, RegisterImage.data() + place::kProbe) == 0) {
+      if (modbus_.ReadHoldingRegisters(kFirmwareTextLength, 1, RegisterImage.data() + place::kProbe) ==
+          result::kOk) {
         found = address;
         ReplaceAddressList({std::to_string(address)});
       } else {
@@ -152,7 +153,7 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
   Log("Device found");
 
   std::string text;
-  if (ReadDeviceVersion(text) != 0) {
+  if (ReadDeviceVersion(text) != result::kOk) {
     Log("Error read device version !!!");  // the previous firmware text stays
   } else {
     std::lock_guard<std::mutex> device(DeviceMutex);
@@ -167,14 +168,14 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
 std::int32_t TKtrDevice::ReadDeviceVersion(std::string& text) {
   const auto device = LockDevice();
   std::int32_t result = modbus_.OpenPort(Settings());
-  if (result != 0) return result;
+  if (result != result::kOk) return result;
   PortCloser closer(modbus_);
   std::uint32_t version = 0;
   result = ReadFirmware(modbus_, text, version);
-  if (result != 0) return result;
+  if (result != result::kOk) return result;
   std::lock_guard<std::mutex> report(reportMutex_);
   FirmwareVersion = version;
-  return 0;
+  return result::kOk;
 }
 
 void TKtrDevice::SetFirmware(const std::string& text, std::uint32_t version) {
@@ -203,7 +204,7 @@ TKtrDevice::Probe TKtrDevice::ProbeAddress(std::uint8_t address, std::int32_t ti
   s.timeoutMs = timeoutMs;
   Probe probe;
   probe.code = modbus_.OpenPort(s);
-  if (probe.code != 0) {
+  if (probe.code != result::kOk) {
     Log("Error open port !!!");
     AccessCycle::LogOpenFailure(*this);
     probe.failure = RequestFailure::Port;
@@ -225,7 +226,7 @@ std::int32_t TKtrDevice::ReadFirmwareAt(std::uint8_t address, std::int32_t timeo
   s.slaveAddress = address;
   s.timeoutMs = timeoutMs;
   std::int32_t result = modbus_.OpenPort(s);
-  if (result != 0) {
+  if (result != result::kOk) {
     Log("Error open port !!!");
     AccessCycle::LogOpenFailure(*this);
     if (failure != nullptr) *failure = RequestFailure::Port;
@@ -235,7 +236,7 @@ std::int32_t TKtrDevice::ReadFirmwareAt(std::uint8_t address, std::int32_t timeo
   std::string latin1;
   result = ReadFirmware(modbus_, latin1, version);
   if (failure != nullptr) *failure = modbus_.LastFailure();
-  if (result == 0) text = Latin1ToUtf8(latin1);
+  if (result == result::kOk) text = Latin1ToUtf8(latin1);
   return result;
 }
 

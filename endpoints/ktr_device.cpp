@@ -59,7 +59,7 @@ void TKtrDevice::ReplaceAddressList(const std::vector<std::string>& addresses) c
 std::int32_t TKtrDevice::ReadBlock(std::uint16_t start, std::uint16_t count, std::size_t place,
                                    const std::string& errorLine) {
   const std::int32_t r = modbus_.ReadHoldingRegisters(start, count, RegisterImage.data() + place);
-  if (r != 0 && !errorLine.empty()) {
+  if (r != result::kOk && !errorLine.empty()) {
     Log(errorLine);
     AccessCycle::LogLineErrors(*this);
   }
@@ -68,7 +68,7 @@ std::int32_t TKtrDevice::ReadBlock(std::uint16_t start, std::uint16_t count, std
 }
 
 void TKtrDevice::NoteResult(std::int32_t r, const std::string& block) const {
-  if (r != 0) NoteDeviceFailure(modbus_.LastFailure(), block);
+  if (r != result::kOk) NoteDeviceFailure(modbus_.LastFailure(), block);
 }
 
 void TKtrDevice::ReadSettingsBlock() {

@@ -172,7 +172,7 @@ class TKtrDevice {
   // 17 before, with 10077 and 10078 preset to 1 so that a short read leaves
   // 1 in both.
   void ReadSettingsBlock();
-  // Records a failed request (r != 0) of block `block` for the reply's
+  // Records a failed request (r != result::kOk) of block `block` for the reply's
   // device status, with the kind the master gives.
   void NoteResult(std::int32_t r, const std::string& block) const;
 

@@ -48,7 +48,7 @@ std::string TKtrDevice::GetConfigStatus() {
   // the value that the last writer left and is not logged.
   std::uint16_t status = 0;
   const std::int32_t r = cycle.modbus().ReadHoldingRegisters(10080, 1, &status);
-  if (r == 0) KtrData.ConfigStatus = status;
+  if (r == result::kOk) KtrData.ConfigStatus = status;
   NoteResult(r, BlockName(10080, 1));
   cycle.Close();
 

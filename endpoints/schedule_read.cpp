@@ -69,7 +69,7 @@ void TKtrDevice::ReadScheduleDay(int dayIndex) {
   const std::uint16_t start = ScheduleDayStart(dayIndex);
   const std::int32_t r =
       modbus_.ReadHoldingRegisters(start, table::kScheduleDayLength, RegisterImage.data() + place::ScheduleDay(dayIndex));
-  if (r != 0) Log("Error read SET_" + std::to_string(start) + " registers !!!");
+  if (r != result::kOk) Log("Error read SET_" + std::to_string(start) + " registers !!!");
   NoteResult(r, BlockName(start, table::kScheduleDayLength));
 }
 

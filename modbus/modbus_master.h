@@ -5,11 +5,8 @@
 // command word and blocks until the worker sets the word back to
 // CommandIdle; then it takes the result code.
 //
-// Result codes: 0 success; -1 port, write, read or CRC failure, any failed
-// OpenPort, and a request that does not fit the frame buffers; -3 no open port
-// at send or receive; -4 no reply of this request in time (none, a cut one,
-// or only bytes that are no reply: noise, the echo, other devices' frames);
-// -51..-54 exception 1..4; -50 - code for any other exception code.
+// Every request returns one of the result codes of result_code.h: result::kOk,
+// kFailed, kNotOpen, kNoReply or result::Exception(code).
 //
 // A reply counts only if it is this request's (address, function, byte count
 // or write fields); other frames on the line are dropped and reading goes on
@@ -32,6 +29,7 @@
 #include <thread>
 
 #include "port_address.h"
+#include "result_code.h"
 #include "rtu_frame.h"
 #include "serial_port.h"
 #include "serial_settings.h"
@@ -40,14 +38,18 @@
 
 namespace ktr {
 
-// What went wrong with the last request, finer than its result code: -1
-// covers both a port that failed and a reply whose CRC was wrong.
+namespace test {
+struct MasterTestAccess;  // tests/support/master_test_access.h
+}
+
+// What went wrong with the last request, finer than its result code:
+// kFailed covers both a port that failed and a reply whose CRC was wrong.
 enum class RequestFailure {
   None,       // the request succeeded
   Port,       // no open port, the open failed, or the port failed to write or read
   NoReply,    // nothing, or not all of the reply, came in time (only the echo
               // or other devices' frames, perhaps)
-  BadReply,   // a full reply with a wrong CRC (-1), or noise and no reply (-4)
+  BadReply,   // a full reply with a wrong CRC (kFailed), or noise and no reply (kNoReply)
   Exception,  // the device answered with an exception
   Refused,    // the request did not fit a frame; nothing was sent
 };
@@ -159,8 +161,8 @@ class TModbus {
   std::int32_t result = 0;
   RequestFailure failure_ = RequestFailure::None;
   std::size_t replyBytes_ = 0;
-  RequestFailure pendingFailure_ = RequestFailure::None;  // set on the -1 paths of a request
-  RequestFailure noReplyFailure_ = RequestFailure::NoReply;  // set on the -4 paths
+  RequestFailure pendingFailure_ = RequestFailure::None;  // set on the kFailed paths of a request
+  RequestFailure noReplyFailure_ = RequestFailure::NoReply;  // set on the kNoReply paths
 
   std::string lastOpenError_;  // written by the worker, read after a request
   SerialError lastOpenFailure_;

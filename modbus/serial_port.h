@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "result_code.h"
 #include "transport.h"
 
 namespace ktr {
@@ -33,10 +34,10 @@ using FrameComplete = bool (*)(const std::uint8_t* data, std::size_t received);
 
 class SerialPort final : public Transport {
  public:
-  // Open results, as the master reports them.
-  static constexpr int kOk = 0;
-  static constexpr int kFailed = -1;      // the port opened but cannot be set up
-  static constexpr int kCannotOpen = -3;  // the device could not be opened at all
+  // Open results, in the master's result codes.
+  static constexpr int kOk = result::kOk;
+  static constexpr int kFailed = result::kFailed;       // the port opened but cannot be set up
+  static constexpr int kCannotOpen = result::kNotOpen;  // the device could not be opened at all
 
   SerialPort() = default;
   ~SerialPort() override;

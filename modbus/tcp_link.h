@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "result_code.h"
 #include "rtu_frame.h"
 #include "tcp_socket.h"
 #include "transport.h"
@@ -28,8 +29,8 @@ class TcpLink final : public Transport {
   enum class Framing : std::uint8_t { kModbusTcp, kRtu };
 
   // Open results, as for the serial port: kCannotOpen for every failure.
-  static constexpr int kOk = 0;
-  static constexpr int kCannotOpen = -3;
+  static constexpr int kOk = result::kOk;
+  static constexpr int kCannotOpen = result::kNotOpen;
 
   TcpLink() = default;
   ~TcpLink() override = default;
