@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "access_cycle.h"
 #include "json_reply.h"
@@ -110,7 +111,7 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
   ReplaceAddressList({});
   gauge(0);
   editSettings([&](SerialSettings& s) {
-    SetPortName(s, portName);  // a bad address fails each open with its reason
+    std::ignore = SetPortName(s, portName);  // a bad address fails each open with its reason
     s.timeoutMs = kScanTimeoutMs;
   });
 

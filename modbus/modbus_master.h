@@ -67,24 +67,25 @@ class TModbus {
   TModbus& operator=(const TModbus&) = delete;
 
   // Request operations; each blocks until the worker has executed it.
-  std::int32_t OpenPort(const SerialSettings& settings);
+  [[nodiscard]] std::int32_t OpenPort(const SerialSettings& settings);
   std::int32_t ClosePort();
-  std::int32_t ReadHoldingRegisters(std::uint16_t start, std::uint16_t count,
-                                    std::uint16_t* destination);
-  std::int32_t ReadInputRegisters(std::uint16_t start, std::uint16_t count,
-                                  std::uint16_t* destination);
-  std::int32_t WriteSingleRegister(std::uint16_t address, std::uint16_t value);
-  std::int32_t WriteMultipleRegisters(std::uint16_t start, std::uint16_t count,
-                                      const std::uint16_t* source);
+  [[nodiscard]] std::int32_t ReadHoldingRegisters(std::uint16_t start, std::uint16_t count,
+                                                  std::uint16_t* destination);
+  [[nodiscard]] std::int32_t ReadInputRegisters(std::uint16_t start, std::uint16_t count,
+                                                std::uint16_t* destination);
+  [[nodiscard]] std::int32_t WriteSingleRegister(std::uint16_t address, std::uint16_t value);
+  [[nodiscard]] std::int32_t WriteMultipleRegisters(std::uint16_t start, std::uint16_t count,
+                                                    const std::uint16_t* source);
   // Coil functions; `bits` is packed eight to a byte as on the wire.
-  std::int32_t ReadCoils(std::uint16_t start, std::uint16_t count, std::uint8_t* bits);
-  std::int32_t ReadDiscreteInputs(std::uint16_t start, std::uint16_t count, std::uint8_t* bits);
-  std::int32_t WriteSingleCoil(std::uint16_t address, std::uint16_t value);
-  std::int32_t WriteMultipleCoils(std::uint16_t start, std::uint16_t count, const std::uint8_t* bits);
+  [[nodiscard]] std::int32_t ReadCoils(std::uint16_t start, std::uint16_t count, std::uint8_t* bits);
+  [[nodiscard]] std::int32_t ReadDiscreteInputs(std::uint16_t start, std::uint16_t count, std::uint8_t* bits);
+  [[nodiscard]] std::int32_t WriteSingleCoil(std::uint16_t address, std::uint16_t value);
+  [[nodiscard]] std::int32_t WriteMultipleCoils(std::uint16_t start, std::uint16_t count,
+                                                const std::uint8_t* bits);
 
   // Posts a raw command word and waits for it; a value that is no command
   // returns the word to idle and leaves the last result as it was.
-  std::int32_t PostCommand(std::uint16_t command);
+  [[nodiscard]] std::int32_t PostCommand(std::uint16_t command);
 
   // The OS's reason for the last failed open, for messages to the operator.
   std::string LastOpenError() const;
@@ -136,14 +137,14 @@ class TModbus {
   rtu::EchoRule EchoRuleFor(std::uint8_t function);
   void LearnEchoBeforeWrite(std::uint8_t readFunction);
 
-  std::int32_t SendFrame(std::size_t length, std::size_t expected);
-  std::int32_t ReceiveFrame(std::size_t expected, rtu::EchoRule echo);
-  std::int32_t Exchange(std::size_t length, std::size_t expected, std::uint8_t function);
+  [[nodiscard]] std::int32_t SendFrame(std::size_t length, std::size_t expected);
+  [[nodiscard]] std::int32_t ReceiveFrame(std::size_t expected, rtu::EchoRule echo);
+  [[nodiscard]] std::int32_t Exchange(std::size_t length, std::size_t expected, std::uint8_t function);
   void DropLateReply();
   void WaitForQuietLine();
-  std::int32_t ExecuteRead(std::uint8_t function);
-  std::int32_t ExecuteWriteSingle(std::uint8_t function);
-  std::int32_t ExecuteWriteMultiple(std::uint8_t function);
+  [[nodiscard]] std::int32_t ExecuteRead(std::uint8_t function);
+  [[nodiscard]] std::int32_t ExecuteWriteSingle(std::uint8_t function);
+  [[nodiscard]] std::int32_t ExecuteWriteMultiple(std::uint8_t function);
   void ClearBuffers();
 
   std::array<std::uint8_t, rtu::kFrameBufferSize> txBuffer{};

@@ -49,27 +49,27 @@ class SerialPort final : public Transport {
   // kCannotOpen when the device cannot be opened (missing, no access, held by
   // another program) or kFailed when the settings are refused; on any failure
   // the port is left closed. An open port is closed first.
-  int Open(const std::string& name, const LineSettings& line);
+  [[nodiscard]] int Open(const std::string& name, const LineSettings& line);
 
   void Close() override;
   bool IsOpen() const override { return handle_ != kInvalidHandle; }
 
   // Writes all bytes within the time-out. Returns true when all were written.
-  bool Write(const std::uint8_t* data, std::size_t length) override;
+  [[nodiscard]] bool Write(const std::uint8_t* data, std::size_t length) override;
 
   // Reads until `length` bytes have arrived, `complete` (if given) accepts the
   // bytes so far, or the time-out has passed since the call began. Stores the
   // number of bytes read in *received. Returns false when the read itself
   // failed (not for a time-out).
-  bool Read(std::uint8_t* dest, std::size_t length, std::size_t* received,
-            FrameComplete complete = nullptr);
+  [[nodiscard]] bool Read(std::uint8_t* dest, std::size_t length, std::size_t* received,
+                          FrameComplete complete = nullptr);
 
   // Waits until at least one byte has arrived or `deadline` has passed, then
   // takes what has arrived, up to `capacity` bytes; *received is 0 when the
   // deadline came first. For readers that judge the bytes as they come.
   // Returns false when the read itself failed.
-  bool ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::size_t* received,
-                     std::chrono::steady_clock::time_point deadline) override;
+  [[nodiscard]] bool ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::size_t* received,
+                                   std::chrono::steady_clock::time_point deadline) override;
 
   // Drops whatever has arrived and not been read yet.
   void DiscardInput() override;
