@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "device_test_access.h"
 #include "fleet_bench.h"
 #include "http_client.h"
 #include "ktr_device.h"
@@ -295,7 +296,7 @@ void Endpoints(const std::string& simPort, unsigned wireBaud, int n) {
   ktr::TModbus modbus;
   ktr::TKtrDevice device(modbus, nullptr, nullptr);
   device.SetSettings(SettingsFor(simPort));
-  device.SetFirmwareVersionForTest(0x2304);
+  ktr::test::DeviceTestAccess::SetFirmwareVersion(device, 0x2304);
   const auto root = std::filesystem::temp_directory_path() / ("ktr-bench-" + std::to_string(getpid()));
   std::filesystem::create_directories(root);
   ktr::WebService web(device, root.string());
@@ -435,7 +436,7 @@ void LineRates(unsigned baud, bool echo, int n) {
     ktr::TModbus modbus;
     ktr::TKtrDevice device(modbus, nullptr, nullptr);
     device.SetSettings(settings);
-    device.SetFirmwareVersionForTest(0x2304);
+    ktr::test::DeviceTestAccess::SetFirmwareVersion(device, 0x2304);
     const auto root = std::filesystem::temp_directory_path() / ("ktr-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(root);
     ktr::WebService web(device, root.string());

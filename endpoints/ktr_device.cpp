@@ -89,25 +89,9 @@ std::uint32_t TKtrDevice::FirmwareVersionValue() const {
   return FirmwareVersion;
 }
 
-void TKtrDevice::SetFirmwareVersionForTest(std::uint32_t version) {
-  std::lock_guard<std::mutex> device(DeviceMutex);
-  std::lock_guard<std::mutex> report(reportMutex_);
-  FirmwareVersion = version;
-}
-
 std::array<std::uint16_t, kRegisterImageSize> TKtrDevice::ImageCopy() {
   std::lock_guard<std::mutex> lock(DeviceMutex);
   return RegisterImage;
-}
-
-KTR_DATA TKtrDevice::DataCopy() {
-  std::lock_guard<std::mutex> lock(DeviceMutex);
-  return KtrData;
-}
-
-SCHEDULER_DATA TKtrDevice::ScheduleCopy(int dayIndex) {
-  std::lock_guard<std::mutex> lock(DeviceMutex);
-  return SchedulerData.at(static_cast<std::size_t>(dayIndex));
 }
 
 }  // namespace ktr

@@ -24,6 +24,9 @@ namespace ktr {
 
 struct DeviceConfiguration;
 class FindAllScan;
+namespace test {
+struct DeviceTestAccess;  // tests/support/device_test_access.h
+}
 
 // Calendar fields of the device clock; the year in full (2000-2099).
 struct ClockTime {
@@ -146,21 +149,18 @@ class TKtrDevice {
   // --- state, for the window and for tests ---
   std::string FirmwareTextCopy() const;  // UTF-8
   std::uint32_t FirmwareVersionValue() const;
-  // Copies taken under DeviceMutex.
+  // A copy taken under DeviceMutex.
   std::array<std::uint16_t, kRegisterImageSize> ImageCopy();
-  KTR_DATA DataCopy();
-  SCHEDULER_DATA ScheduleCopy(int dayIndex);
   // Makes them this object's device's firmware text (UTF-8) and version,
   // as a search does.
   void SetFirmware(const std::string& text, std::uint32_t version);
-  // Sets the version as a search would (tests of the 17/19-register rule).
-  void SetFirmwareVersionForTest(std::uint32_t version);
 
   // Appends a line to the operator's log (through the log callback).
   void Log(const std::string& line) const;
 
  private:
   friend class AccessCycle;
+  friend struct test::DeviceTestAccess;
 
   void ReplaceAddressList(const std::vector<std::string>& addresses) const;
 

@@ -113,18 +113,13 @@ class TModbus {
   // reply, a cut one or noise came. Read it like LastFailure.
   std::size_t LastReplyBytes() const { return replyBytes_; }
 
-  // Number of commands the worker has taken (for tests and benchmarks).
-  std::uint64_t CommandsTaken() const { return commandsTaken_.load(std::memory_order_relaxed); }
-  // The command word as it stands, and the waits on it that a lost wake-up
-  // would have hung (see CommandWord): for tests and hang reports.
-  std::uint16_t CommandWordNow() const { return command.Load(); }
-  std::uint64_t RescuedWaits() const { return command.RescuedWaits(); }
-
  private:
-  void Execute();  // thread body
-  std::int32_t Run(std::uint16_t command);
+  friend struct test::MasterTestAccess;
 
-  std::int32_t OpenSerial();
+  void Execute();  // thread body
+  [[nodiscard]] std::int32_t Run(std::uint16_t command);
+
+  [[nodiscard]] std::int32_t OpenSerial();
   std::int32_t CloseSerial();
   // The serial line and RTU over TCP carry RTU framing timed by silence:
   // quiet time, late replies. Modbus TCP frames are delimited by their
@@ -180,7 +175,7 @@ class TModbus {
   std::uint8_t lateReplyAddress_ = 0;
   std::chrono::steady_clock::time_point lateReplyFailedAt_{};
   std::atomic<bool> stopping_{false};
-  std::atomic<std::uint64_t> commandsTaken_{0};
+  std::atomic<std::uint64_t> commandsTaken_{0};  // commands the worker has taken
   std::thread worker_;
 };
 
