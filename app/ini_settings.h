@@ -21,12 +21,12 @@ void LoadIniSettings(const QString& path, SerialSettings& settings);
 // saved to disk before the next. Returns an empty text, or "Unable to
 // write to PATH" for the first key that could not be written (the keys
 // after it are then not written).
-QString SaveIniSettings(const QString& path, const SerialSettings& settings);
+[[nodiscard]] QString SaveIniSettings(const QString& path, const SerialSettings& settings);
 
 // The key "Port" of section "PC": the last port on which a search found a
 // device. LoadIniPort gives an empty text when there is none; SaveIniPort
 // returns an empty text or "Unable to write to PATH".
 QString LoadIniPort(const QString& path);
-QString SaveIniPort(const QString& path, const QString& port);
+[[nodiscard]] QString SaveIniPort(const QString& path, const QString& port);
 
 }  // namespace ktr::app

@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <modbus.h>
 #include <signal.h>
+#include <tuple>
 #include <unistd.h>
 
 #include <atomic>
@@ -27,6 +28,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "device_test_access.h"
 #include "fleet_bench.h"
 #include "http_client.h"
 #include "ktr_device.h"
@@ -83,7 +85,7 @@ ktr::SerialSettings SettingsFor(const std::string& port) {
 void ModbusOverhead(const std::string& port, int n) {
   for (Block b : {Block{8000, 1}, Block{14000, 76}}) {
     ktr::TModbus master;
-    master.OpenPort(SettingsFor(port));
+    std::ignore = master.OpenPort(SettingsFor(port));  // a failed open shows as failed reads
     std::uint16_t regs[128];
     Stats ours, peer;
     {
@@ -141,7 +143,7 @@ void HandOff(int n) {
   // A value that is no command: the worker takes it and sets the word back
   // to idle at once, so this is the hand-off alone.
   const Stats ours = Measure(n, [&] {
-    master.PostCommand(7);
+    std::ignore = master.PostCommand(7);  // no command: the last result comes back
     return true;
   });
   PollingWorker polling;
@@ -195,7 +197,7 @@ std::uint16_t FreePort() {
   ktr::TModbus modbus;
   ktr::TKtrDevice device(modbus, nullptr, nullptr);
   ktr::WebService web(device, "/nonexistent");
-  web.Start("127.0.0.1", 0);
+  std::ignore = web.Start("127.0.0.1", 0);  // port() is then 0
   const std::uint16_t port = web.port();
   web.Stop();
   return port;
@@ -294,19 +296,20 @@ void Endpoints(const std::string& simPort, unsigned wireBaud, int n) {
   ktr::TModbus modbus;
   ktr::TKtrDevice device(modbus, nullptr, nullptr);
   device.SetSettings(SettingsFor(simPort));
-  device.SetFirmwareVersionForTest(0x2304);
+  ktr::test::DeviceTestAccess::SetFirmwareVersion(device, 0x2304);
   const auto root = std::filesystem::temp_directory_path() / ("ktr-bench-" + std::to_string(getpid()));
   std::filesystem::create_directories(root);
   ktr::WebService web(device, root.string());
-  web.Start("127.0.0.1", 0);
+  std::ignore = web.Start("127.0.0.1", 0);  // a server that did not start fails every request
   const std::uint16_t port = web.port();
 
   // The device list length the settings read will fetch (high byte of 10100).
   std::uint16_t listWord = 0;
   {
     ktr::TModbus probe;
-    probe.OpenPort(SettingsFor(simPort));
-    probe.ReadHoldingRegisters(10100, 1, &listWord);
+    // A read that fails leaves 0: no device list.
+    std::ignore = probe.OpenPort(SettingsFor(simPort));
+    std::ignore = probe.ReadHoldingRegisters(10100, 1, &listWord);
     probe.ClosePort();
   }
   const std::uint16_t listCount = static_cast<std::uint16_t>(std::min(listWord >> 8, 128));
@@ -385,8 +388,9 @@ void Search(int address, unsigned baud = 19200, bool echo = false) {
     ktr::TModbus probe;
     ktr::SerialSettings s = settings;
     s.slaveAddress = static_cast<std::uint8_t>(address);
-    probe.OpenPort(s);
-    probe.ReadHoldingRegisters(8000, 1, &textCount);
+    // A read that fails leaves 0: an empty text.
+    std::ignore = probe.OpenPort(s);
+    std::ignore = probe.ReadHoldingRegisters(8000, 1, &textCount);
     probe.ClosePort();
   }
   const double silentUs = 100000.0 + WireUs({8000, 1}, baud, 0);
@@ -411,7 +415,7 @@ void LineRates(unsigned baud, bool echo, int n) {
   const std::string tag = " (" + std::to_string(baud) + " baud wire" + (echo ? ", echo" : "") + ")";
   {
     ktr::TModbus master;
-    master.OpenPort(settings);
+    std::ignore = master.OpenPort(settings);  // a failed open shows as failed reads
     std::uint16_t reg = 0;
     const Stats ours = Measure(n, [&] { return master.ReadHoldingRegisters(8000, 1, &reg) == 0; });
     master.ClosePort();
@@ -432,11 +436,11 @@ void LineRates(unsigned baud, bool echo, int n) {
     ktr::TModbus modbus;
     ktr::TKtrDevice device(modbus, nullptr, nullptr);
     device.SetSettings(settings);
-    device.SetFirmwareVersionForTest(0x2304);
+    ktr::test::DeviceTestAccess::SetFirmwareVersion(device, 0x2304);
     const auto root = std::filesystem::temp_directory_path() / ("ktr-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(root);
     ktr::WebService web(device, root.string());
-    web.Start("127.0.0.1", 0);
+    std::ignore = web.Start("127.0.0.1", 0);  // a server that did not start fails every request
     const std::vector<Block> blocks{{10060, 19}, {0, 20}, {160, 10}, {10020, 8}};
     const Stats ours = Measure(std::max(3, n / 10), [&] {
       const auto r = ktr::test::Get(web.port(), "/get_index_data.cgi");
@@ -491,7 +495,7 @@ void LineCosts(int n) {
   ktr::SerialSettings settings = SettingsFor(sim.link());
   settings.slaveAddress = 5;
   ktr::TModbus master;
-  master.OpenPort(settings);
+  std::ignore = master.OpenPort(settings);  // a failed open shows as failed reads
   std::uint16_t reg = 0;
   const Stats backToBack = Measure(n, [&] { return master.ReadHoldingRegisters(8000, 1, &reg) == 0; });
   // The same reads, each after a pause beyond the quiet time (not timed).

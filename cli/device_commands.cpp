@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 
 #include "fleet_commands.h"
 #include "ktr_device.h"
@@ -114,7 +115,7 @@ int RunServe(const ServeArgs& a) {
     if (!device.SearchDevice(a.line.port, {})) return 1;
   } else {
     SerialSettings s = device.Settings();
-    SetPortName(s, a.line.port);
+    std::ignore = SetPortName(s, a.line.port);  // checked when parsing
     s.slaveAddress = static_cast<std::uint8_t>(a.address);
     device.SetSettings(s);
   }

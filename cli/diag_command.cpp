@@ -79,7 +79,7 @@ int RunDiag(const DiagArgs& a) {
   shown.dataBits = settings.dataBits;
   shown.parity = settings.parity;
   shown.stopBits = settings.stopBits;
-  if (master.OpenPort(settings) != 0) {
+  if (master.OpenPort(settings) != result::kOk) {
     Row("open:", "failed: " + OpenFailureDetail(master.LastOpenFailure()));
     return 1;
   }
@@ -101,7 +101,7 @@ int RunDiag(const DiagArgs& a) {
   LineErrorCounts errors;
   for (int address = first; address <= last; ++address) {
     settings.slaveAddress = static_cast<std::uint8_t>(address);
-    if (address != first && master.OpenPort(settings) != 0) {
+    if (address != first && master.OpenPort(settings) != result::kOk) {
       Row("open:", "failed: " + OpenFailureDetail(master.LastOpenFailure()));
       return 1;
     }
@@ -113,7 +113,7 @@ int RunDiag(const DiagArgs& a) {
                 errors.brk + moved->brk};
     }
     master.ClosePort();
-    if (r == 0) {
+    if (r == result::kOk) {
       ++answered;
       Row("answers:", "address " + std::to_string(address) + " (register " + std::to_string(kProbeRegister) +
                           " = " + std::to_string(value) + ")");

@@ -1,5 +1,7 @@
 #include "line_options.h"
 
+#include <tuple>
+
 #include "port_address.h"
 
 namespace ktr::cli {
@@ -46,7 +48,7 @@ void AddLineOptions(CLI::App& command, LineOptions& o, bool needAddress) {
 
 SerialSettings ToSerialSettings(const LineOptions& o) {
   SerialSettings s;
-  SetPortName(s, o.port);  // checked when parsing
+  std::ignore = SetPortName(s, o.port);  // checked when parsing
   s.baudRate = o.baud;
   s.parity = static_cast<std::uint8_t>(o.parity == "none" ? 0 : o.parity == "odd" ? 1 : 2);
   s.stopBits = static_cast<std::uint8_t>(o.stop == "1" ? 0 : o.stop == "1.5" ? 1 : 2);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "process.h"
+#include "win_text.h"
 
 namespace ktr::cli {
 namespace {
@@ -63,11 +64,7 @@ std::string ExecutableFolder() {
   if (slash == std::wstring_view::npos) return {};
   // In the ANSI code page: the C library's fopen, which serves the files,
   // takes its paths in it.
-  const int length = static_cast<int>(slash);
-  const int size = WideCharToMultiByte(CP_ACP, 0, path.data(), length, nullptr, 0, nullptr, nullptr);
-  std::string folder(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, path.data(), length, folder.data(), size, nullptr, nullptr);
-  return folder;
+  return win::AnsiFromWide(std::wstring_view(path.data(), slash));
 }
 
 std::tm LocalTime(std::time_t t) {

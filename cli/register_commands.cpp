@@ -26,18 +26,18 @@ struct WriteArgs {
 // Closes the port; for a failed request prints its code, its meaning and
 // the line errors it caused. Returns the exit code.
 int Finish(TModbus& master, std::int32_t code) {
-  if (code != 0) {
+  if (code != result::kOk) {
     std::fprintf(stderr, "error: %d %s\n", code, ResultText(code).c_str());
     PrintLineErrors(master);
   }
   master.ClosePort();
-  return code != 0 ? 1 : 0;
+  return code != result::kOk ? 1 : 0;
 }
 
 // Opens the port; on failure prints the reason and returns false.
 bool Open(TModbus& master, const LineOptions& line) {
   const std::int32_t r = master.OpenPort(ToSerialSettings(line));
-  if (r == 0) return true;
+  if (r == result::kOk) return true;
   std::fprintf(stderr, "error: %d cannot open port %s: %s\n", r, line.port.c_str(),
                OpenFailureDetail(master.LastOpenFailure()).c_str());
   return false;
@@ -61,7 +61,7 @@ int RunWrite(const WriteArgs& a) {
   TModbus master;
   AttachTrace(master);
   if (!Open(master, a.line)) return 1;
-  std::int32_t r = 0;
+  std::int32_t r = result::kOk;
   if (a.values.size() == 1) {
     r = master.WriteSingleRegister(static_cast<std::uint16_t>(a.start),
                                    static_cast<std::uint16_t>(a.values[0]));

@@ -47,7 +47,7 @@ void NoteDeviceFailure(RequestFailure failure, const std::string& block) {
 
 AccessCycle::AccessCycle(TKtrDevice& device) : device_(device), lock_(device.LockDevice()) {
   replyStatus.touched = true;
-  if (device_.modbus_.OpenPort(device_.Settings()) != 0) {
+  if (device_.modbus_.OpenPort(device_.Settings()) != result::kOk) {
     NoteDeviceFailure(RequestFailure::Port, {});
     LogOpenFailure(device_);
     lock_.unlock();

@@ -48,7 +48,7 @@ class AccessCycle {
   // WriteSingleRegister (one word) or WriteMultipleRegisters (several);
   // a failure is recorded for the reply's device status. Returns the
   // master's result.
-  std::int32_t Write(std::uint16_t start, const std::uint16_t* words, std::uint16_t count);
+  [[nodiscard]] std::int32_t Write(std::uint16_t start, const std::uint16_t* words, std::uint16_t count);
   // The pause between two block reads, which gives the device time.
   static void Pause();
   // ClosePort, once; later calls do nothing. Handlers call it right after

@@ -8,7 +8,7 @@ namespace {
 // An answer of any kind: a reply, an exception, or bytes that were no reply
 // (noise, a cut reply, a reply with a bad CRC). Only silence is passed over.
 bool Answered(const TKtrDevice::Probe& p) {
-  return p.code == 0 || p.failure == RequestFailure::Exception || p.failure == RequestFailure::BadReply ||
+  return p.code == result::kOk || p.failure == RequestFailure::Exception || p.failure == RequestFailure::BadReply ||
          p.replyBytes > 0;
 }
 
@@ -26,13 +26,13 @@ InventoryResult RunInventory(TKtrDevice& device, std::int32_t normalTimeoutMs, c
       return result;
     }
     const TKtrDevice::Probe probe = device.ProbeAddress(static_cast<std::uint8_t>(address), kProbeTurnaroundMs);
-    if (probe.failure == RequestFailure::Port && probe.code != 0) {
+    if (probe.failure == RequestFailure::Port && probe.code != result::kOk) {
       result.error = "the port could not be opened";  // the device logged why
       return result;
     }
     if (Answered(probe)) {
       progress.candidates.push_back(address);
-      goodFirst.push_back(probe.code == 0);
+      goodFirst.push_back(probe.code == result::kOk);
     }
     progress.position = address - kInventoryFirstAddress + 1;
     if (cb.progress) cb.progress(progress);
@@ -49,10 +49,10 @@ InventoryResult RunInventory(TKtrDevice& device, std::int32_t normalTimeoutMs, c
     const std::int32_t r =
         device.ReadFirmwareAt(static_cast<std::uint8_t>(entry.address), normalTimeoutMs, entry.firmware, entry.version);
     bool listed = true;
-    if (r <= -50) {
+    if (result::IsException(r)) {
       // It answers, with an exception: some other kind of device.
       entry.note = "error: " + std::to_string(r) + " " + ResultText(r);
-    } else if (r != 0) {
+    } else if (r != result::kOk) {
       // Silent now: a good first answer is still reported; noise is not a device.
       listed = goodFirst[i];
       entry.note = "answered the first probe only (error: " + std::to_string(r) + " " + ResultText(r) + ")";

@@ -49,6 +49,7 @@ struct InventoryResult {
 };
 
 // `normalTimeoutMs` is the time-out of the checks.
-InventoryResult RunInventory(TKtrDevice& device, std::int32_t normalTimeoutMs, const InventoryCallbacks& callbacks);
+[[nodiscard]] InventoryResult RunInventory(TKtrDevice& device, std::int32_t normalTimeoutMs,
+                                           const InventoryCallbacks& callbacks);
 
 }  // namespace ktr

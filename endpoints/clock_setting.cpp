@@ -51,7 +51,7 @@ TKtrDevice::ClockReport TKtrDevice::SetClock(
   const ClockTime time = timeAt(ahead);
   const std::uint16_t timeWords[3] = {static_cast<std::uint16_t>(time.hour), static_cast<std::uint16_t>(time.minute),
                                       static_cast<std::uint16_t>(time.second)};
-  if (const std::int32_t r = cycle.Write(table::kTimeRegister, timeWords, 3); r != 0) {
+  if (const std::int32_t r = cycle.Write(table::kTimeRegister, timeWords, 3); r != result::kOk) {
     report.failure = Failure(r, table::kTimeRegister, 3);
     return report;
   }
@@ -60,7 +60,7 @@ TKtrDevice::ClockReport TKtrDevice::SetClock(
   const ClockTime date = timeAt(ahead);
   const std::uint16_t dateWords[3] = {static_cast<std::uint16_t>(date.year % 100),
                                       static_cast<std::uint16_t>(date.month), static_cast<std::uint16_t>(date.day)};
-  if (const std::int32_t r = cycle.Write(table::kDateRegister, dateWords, 3); r != 0) {
+  if (const std::int32_t r = cycle.Write(table::kDateRegister, dateWords, 3); r != result::kOk) {
     report.failure = Failure(r, table::kDateRegister, 3);
     return report;
   }
@@ -71,7 +71,7 @@ TKtrDevice::ClockReport TKtrDevice::SetClock(
 
   AccessCycle::Pause();
   const table::BlockRead& block = table::kClockBlock;
-  if (const std::int32_t r = cycle.Read(block); r != 0) {
+  if (const std::int32_t r = cycle.Read(block); r != result::kOk) {
     report.failure = Failure(r, block.start, block.count);
     return report;
   }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #include "access_cycle.h"
 #include "json_reply.h"
@@ -38,7 +39,7 @@ std::string TKtrDevice::SetDefault() {
   ReplaceAddressList({"1"});
   KtrData.ConfigStatus = 0;
   // The command's result is not reported: the page shows "yes" either way.
-  cycle.Write(table::kFactoryDefaultsRegister, &kCommandWord, 1);
+  std::ignore = cycle.Write(table::kFactoryDefaultsRegister, &kCommandWord, 1);
   cycle.Close();
   return AnswerReply("yes");
 }
@@ -47,7 +48,7 @@ void TKtrDevice::RunConfig() {
   AccessCycle cycle(*this);
   if (!cycle.opened()) return;
   KtrData.ConfigStatus = 0;
-  cycle.Write(table::kRunConfigRegister, &kCommandWord, 1);
+  std::ignore = cycle.Write(table::kRunConfigRegister, &kCommandWord, 1);  // the reply is empty either way
   cycle.Close();
 }
 

@@ -50,7 +50,7 @@ DeviceConfiguration ParseConfiguration(std::string_view text);
 
 // "0.35.4" from a packed version, and back (false when it is no such text).
 std::string VersionText(std::uint32_t packed);
-bool ParseVersionText(std::string_view text, std::uint32_t& packed);
+[[nodiscard]] bool ParseVersionText(std::string_view text, std::uint32_t& packed);
 
 // The setting's index in DeviceConfiguration::settings.
 std::size_t SettingIndex(std::uint16_t reg);

@@ -71,8 +71,8 @@ BackupResult BackupDevice(TKtrDevice& device) {
   RequestFailure failure = RequestFailure::None;
   if (const std::int32_t r =
           device.ReadFirmwareAt(settings.slaveAddress, settings.timeoutMs, c.firmware, c.firmwareVersion, &failure);
-      r != 0) {
-    result.error = failure == RequestFailure::Port && r == -1
+      r != result::kOk) {
+    result.error = failure == RequestFailure::Port && r == result::kFailed
                        ? "the port could not be opened"
                        : "firmware registers (8000, 8001 on, 5000-5002): " + std::to_string(r) + " " + ResultText(r);
     return result;
@@ -216,9 +216,9 @@ RestoreReport RestoreDevice(TKtrDevice& device, const DeviceConfiguration& file,
   const bool opened = device.WriteRegisters(writes, [&](std::size_t k, std::int32_t r) {
     ChangeResult& result = report.changes[order[k]];
     result.code = r;
-    if (r == 0) {
+    if (r == result::kOk) {
       result.outcome = ChangeOutcome::kWritten;
-    } else if (r <= -50) {
+    } else if (result::IsException(r)) {
       result.outcome = ChangeOutcome::kRefused;  // the device answered: the others may go on
     } else {
       result.outcome = ChangeOutcome::kFailed;

@@ -21,7 +21,7 @@ struct BackupResult {
   std::string error;
   DeviceConfiguration configuration;
 };
-BackupResult BackupDevice(TKtrDevice& device);
+[[nodiscard]] BackupResult BackupDevice(TKtrDevice& device);
 
 // Where a value lives in a DeviceConfiguration.
 struct ConfigField {
@@ -101,6 +101,7 @@ struct RestoreOptions {
 
 // Reads the device, compares, writes what differs and reads it back. The
 // device object addresses the device to restore (its settings' address).
-RestoreReport RestoreDevice(TKtrDevice& device, const DeviceConfiguration& file, const RestoreOptions& options);
+[[nodiscard]] RestoreReport RestoreDevice(TKtrDevice& device, const DeviceConfiguration& file,
+                                          const RestoreOptions& options);
 
 }  // namespace ktr

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "access_cycle.h"
 #include "json_reply.h"
@@ -69,14 +70,14 @@ std::uint8_t VersionPart(std::uint16_t word) {
 std::int32_t ReadFirmware(TModbus& modbus, std::string& text, std::uint32_t& version) {
   std::uint16_t length = 0;
   std::int32_t result = modbus.ReadHoldingRegisters(kFirmwareTextLengthRegister, 1, &length);
-  if (result != 0) return result;
+  if (result != result::kOk) return result;
   const std::uint16_t count = std::min(length, kFirmwareTextMax);
   std::array<std::uint16_t, kFirmwareTextMax> words{};
   // A count of 0 is an empty text, not a request for no registers (which no
   // Modbus device answers).
   if (count > 0) {
     result = modbus.ReadHoldingRegisters(table::kFirmwareTextRegister, count, words.data());
-    if (result != 0) return result;
+    if (result != result::kOk) return result;
   }
   text = FirmwareTextOf(words, count);
 
@@ -84,11 +85,11 @@ std::int32_t ReadFirmware(TModbus& modbus, std::string& text, std::uint32_t& ver
   // version stays 0 and the text read still counts as a success.
   version = 0;
   std::array<std::uint16_t, table::kVersionCount> parts{};
-  if (modbus.ReadHoldingRegisters(table::kVersionRegister, table::kVersionCount, parts.data()) == 0) {
+  if (modbus.ReadHoldingRegisters(table::kVersionRegister, table::kVersionCount, parts.data()) == result::kOk) {
     version = (std::uint32_t{VersionPart(parts[0])} << 16U) | (std::uint32_t{VersionPart(parts[1])} << 8U) |
               VersionPart(parts[2]);
   }
-  return 0;
+  return result::kOk;
 }
 
 }  // namespace
@@ -106,7 +107,7 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
   ReplaceAddressList({});
   gauge(0);
   editSettings([&](SerialSettings& s) {
-    SetPortName(s, portName);  // a bad address fails each open with its reason
+    std::ignore = SetPortName(s, portName);  // a bad address fails each open with its reason
     s.timeoutMs = kScanTimeoutMs;
   });
 
@@ -120,7 +121,7 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
         break;
       }
       editSettings([address](SerialSettings& s) { s.slaveAddress = static_cast<std::uint8_t>(address); });
-      if (modbus_.OpenPort(Settings()) != 0) {
+      if (modbus_.OpenPort(Settings()) != result::kOk) {
         AccessCycle::LogOpenFailure(*this);
         // A malformed address or a host name that does not resolve fails
         // every address alike: once is enough.
@@ -129,7 +130,7 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
         continue;
       }
       PortCloser closer(modbus_);
-      if (modbus_.ReadHoldingRegisters(kFirmwareTextLengthRegister, 1, RegisterImage.data() + place::kProbe) == 0) {
+      if (modbus_.ReadHoldingRegisters(kFirmwareTextLengthRegister, 1, RegisterImage.data() + place::kProbe) == result::kOk) {
         found = address;
         ReplaceAddressList({std::to_string(address)});
       } else {
@@ -147,7 +148,7 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
   Log("Device found");
 
   std::string text;
-  if (ReadDeviceVersion(text) != 0) {
+  if (ReadDeviceVersion(text) != result::kOk) {
     Log("Error read device version !!!");  // the previous firmware text stays
   } else {
     std::lock_guard<std::mutex> device(DeviceMutex);
@@ -162,14 +163,14 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
 std::int32_t TKtrDevice::ReadDeviceVersion(std::string& text) {
   const auto device = LockDevice();
   std::int32_t result = modbus_.OpenPort(Settings());
-  if (result != 0) return result;
+  if (result != result::kOk) return result;
   PortCloser closer(modbus_);
   std::uint32_t version = 0;
   result = ReadFirmware(modbus_, text, version);
-  if (result != 0) return result;
+  if (result != result::kOk) return result;
   std::lock_guard<std::mutex> report(reportMutex_);
   FirmwareVersion = version;
-  return 0;
+  return result::kOk;
 }
 
 void TKtrDevice::SetFirmware(const std::string& text, std::uint32_t version) {
@@ -198,7 +199,7 @@ TKtrDevice::Probe TKtrDevice::ProbeAddress(std::uint8_t address, std::int32_t ti
   s.timeoutMs = timeoutMs;
   Probe probe;
   probe.code = modbus_.OpenPort(s);
-  if (probe.code != 0) {
+  if (probe.code != result::kOk) {
     AccessCycle::LogOpenFailure(*this);
     probe.failure = RequestFailure::Port;
     return probe;
@@ -219,7 +220,7 @@ std::int32_t TKtrDevice::ReadFirmwareAt(std::uint8_t address, std::int32_t timeo
   s.slaveAddress = address;
   s.timeoutMs = timeoutMs;
   std::int32_t result = modbus_.OpenPort(s);
-  if (result != 0) {
+  if (result != result::kOk) {
     AccessCycle::LogOpenFailure(*this);
     if (failure != nullptr) *failure = RequestFailure::Port;
     return result;
@@ -228,7 +229,7 @@ std::int32_t TKtrDevice::ReadFirmwareAt(std::uint8_t address, std::int32_t timeo
   std::string latin1;
   result = ReadFirmware(modbus_, latin1, version);
   if (failure != nullptr) *failure = modbus_.LastFailure();
-  if (result == 0) text = Latin1ToUtf8(latin1);
+  if (result == result::kOk) text = Latin1ToUtf8(latin1);
   return result;
 }
 

@@ -30,7 +30,7 @@ void TKtrDevice::ReplaceAddressList(const std::vector<std::string>& addresses) c
 
 std::int32_t TKtrDevice::ReadBlock(const table::BlockRead& block) {
   const std::int32_t r = modbus_.ReadHoldingRegisters(block.start, block.count, RegisterImage.data() + block.place);
-  if (r != 0) {
+  if (r != result::kOk) {
     Log(std::string(block.errorLine));
     AccessCycle::LogLineErrors(*this);
   }
@@ -39,7 +39,7 @@ std::int32_t TKtrDevice::ReadBlock(const table::BlockRead& block) {
 }
 
 void TKtrDevice::NoteResult(std::int32_t r, const std::string& block) const {
-  if (r != 0) NoteDeviceFailure(modbus_.LastFailure(), block);
+  if (r != result::kOk) NoteDeviceFailure(modbus_.LastFailure(), block);
 }
 
 void TKtrDevice::ReadSettingsRegisters() {
@@ -57,25 +57,9 @@ std::uint32_t TKtrDevice::FirmwareVersionValue() const {
   return FirmwareVersion;
 }
 
-void TKtrDevice::SetFirmwareVersionForTest(std::uint32_t version) {
-  std::lock_guard<std::mutex> device(DeviceMutex);
-  std::lock_guard<std::mutex> report(reportMutex_);
-  FirmwareVersion = version;
-}
-
 std::array<std::uint16_t, kRegisterImageSize> TKtrDevice::ImageCopy() {
   std::lock_guard<std::mutex> lock(DeviceMutex);
   return RegisterImage;
-}
-
-KTR_DATA TKtrDevice::DataCopy() {
-  std::lock_guard<std::mutex> lock(DeviceMutex);
-  return KtrData;
-}
-
-SCHEDULER_DATA TKtrDevice::ScheduleCopy(int dayIndex) {
-  std::lock_guard<std::mutex> lock(DeviceMutex);
-  return SchedulerData.at(static_cast<std::size_t>(dayIndex));
 }
 
 }  // namespace ktr

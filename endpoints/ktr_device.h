@@ -27,6 +27,9 @@ struct BlockRead;
 }
 struct DeviceConfiguration;
 class FindAllScan;
+namespace test {
+struct DeviceTestAccess;  // tests/support/device_test_access.h
+}
 
 // Calendar fields of the device clock; the year in full (2000-2099).
 struct ClockTime {
@@ -62,10 +65,10 @@ class TKtrDevice {
   // Scans addresses 1 to 126 on `portName` for the first device that
   // answers, then reads its firmware text and version. Returns true when a
   // device was found (the window then enables Start).
-  bool SearchDevice(const std::string& portName, const SearchProgress& progress);
+  [[nodiscard]] bool SearchDevice(const std::string& portName, const SearchProgress& progress);
   // Reads registers 8000, 8001.. and 5000-5002; fills `text` (at most 256
   // characters, Latin-1 as read) and sets FirmwareVersion. 0 on success.
-  std::int32_t ReadDeviceVersion(std::string& text);
+  [[nodiscard]] std::int32_t ReadDeviceVersion(std::string& text);
 
   // --- endpoint handlers: each returns the reply body ---
   std::string GetIndexData();
@@ -100,13 +103,13 @@ class TKtrDevice {
     RequestFailure failure = RequestFailure::None;
     std::size_t replyBytes = 0;  // bytes that came, the echo not counted
   };
-  Probe ProbeAddress(std::uint8_t address, std::int32_t timeoutMs);
+  [[nodiscard]] Probe ProbeAddress(std::uint8_t address, std::int32_t timeoutMs);
   // The firmware text (UTF-8) and version of the device at `address`, read
   // as ReadDeviceVersion reads them. 0 on success; a port that cannot be
   // opened is logged as the search logs it.
   // `failure`, when given, receives the kind of the failure.
-  std::int32_t ReadFirmwareAt(std::uint8_t address, std::int32_t timeoutMs, std::string& text,
-                              std::uint32_t& version, RequestFailure* failure = nullptr);
+  [[nodiscard]] std::int32_t ReadFirmwareAt(std::uint8_t address, std::int32_t timeoutMs, std::string& text,
+                                            std::uint32_t& version, RequestFailure* failure = nullptr);
 
   // The blocks of a configuration file.
   struct ConfigBlocks {
@@ -122,7 +125,7 @@ class TKtrDevice {
   // configuration status too. Returns "" or what failed first, as the
   // device status header gives it ("no-reply SET_14000_14075"). Not for
   // use while a reply is being built on this thread.
-  std::string ReadConfigurationBlocks(const ConfigBlocks& blocks, DeviceConfiguration& into);
+  [[nodiscard]] std::string ReadConfigurationBlocks(const ConfigBlocks& blocks, DeviceConfiguration& into);
   // One register write as the write endpoints make it: function 6 for one
   // word, 16 for several.
   struct RegisterWrite {
@@ -132,8 +135,8 @@ class TKtrDevice {
   // The writes in order, 50 ms apart, in one access cycle. After each,
   // `after(index, result)` is called; false stops the writes. Returns false
   // when the port could not be opened (nothing written).
-  bool WriteRegisters(const std::vector<RegisterWrite>& writes,
-                      const std::function<bool(std::size_t index, std::int32_t result)>& after);
+  [[nodiscard]] bool WriteRegisters(const std::vector<RegisterWrite>& writes,
+                                    const std::function<bool(std::size_t index, std::int32_t result)>& after);
 
   // Sets the clock as the time page does ("tm", then "dt": two function-16
   // writes) and reads it back. `timeAt(ahead)` gives the time to write for
@@ -144,26 +147,23 @@ class TKtrDevice {
     ClockTime read;       // as read back (valid only without a failure)
     bool verified = false;  // the clock read back runs within 2 s of the written time
   };
-  ClockReport SetClock(const std::function<ClockTime(std::chrono::milliseconds ahead)>& timeAt);
+  [[nodiscard]] ClockReport SetClock(const std::function<ClockTime(std::chrono::milliseconds ahead)>& timeAt);
 
   // --- state, for the window and for tests ---
   std::string FirmwareTextCopy() const;  // UTF-8
   std::uint32_t FirmwareVersionValue() const;
-  // Copies taken under DeviceMutex.
+  // A copy taken under DeviceMutex.
   std::array<std::uint16_t, kRegisterImageSize> ImageCopy();
-  KTR_DATA DataCopy();
-  SCHEDULER_DATA ScheduleCopy(int dayIndex);
   // Makes them this object's device's firmware text (UTF-8) and version,
   // as a search does.
   void SetFirmware(const std::string& text, std::uint32_t version);
-  // Sets the version as a search would (tests of the 17/19-register rule).
-  void SetFirmwareVersionForTest(std::uint32_t version);
 
   // Appends a line to the operator's log (through the log callback).
   void Log(const std::string& line) const;
 
  private:
   friend class AccessCycle;
+  friend struct test::DeviceTestAccess;
 
   void ReplaceAddressList(const std::vector<std::string>& addresses) const;
 
@@ -175,7 +175,7 @@ class TKtrDevice {
   // 17 before, with 10077 and 10078 preset to 1 so that a short read leaves
   // 1 in both.
   void ReadSettingsRegisters();
-  // Records a failed request (r != 0) of block `block` for the reply's
+  // Records a failed request (r != result::kOk) of block `block` for the reply's
   // device status, with the kind the master gives.
   void NoteResult(std::int32_t r, const std::string& block) const;
 

@@ -50,7 +50,7 @@ std::string TKtrDevice::GetConfigStatus() {
   const table::BlockRead& block = table::kConfigStatusBlock;
   std::uint16_t status = 0;
   const std::int32_t r = cycle.modbus().ReadHoldingRegisters(block.start, block.count, &status);
-  if (r == 0) KtrData.ConfigStatus = status;
+  if (r == result::kOk) KtrData.ConfigStatus = status;
   NoteResult(r, BlockName(block.start, block.count));
   cycle.Close();
 

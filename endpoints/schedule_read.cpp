@@ -63,7 +63,7 @@ void TKtrDevice::ReadScheduleDay(int dayIndex) {
   // the line errors after it.
   const table::BlockRead& block = table::kScheduleDayBlocks[static_cast<std::size_t>(dayIndex)];
   const std::int32_t r = modbus_.ReadHoldingRegisters(block.start, block.count, RegisterImage.data() + block.place);
-  if (r != 0) Log(std::string(block.errorLine));
+  if (r != result::kOk) Log(std::string(block.errorLine));
   NoteResult(r, BlockName(block.start, block.count));
 }
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "access_cycle.h"
@@ -133,7 +134,8 @@ std::string TKtrDevice::SetData(const std::string& parameters) {
 
   if (write) {
     // The write's result is not reported: the page shows "yes" either way.
-    cycle.Write(write->start, write->words.data(), static_cast<std::uint16_t>(write->words.size()));
+    std::ignore =
+        cycle.Write(write->start, write->words.data(), static_cast<std::uint16_t>(write->words.size()));
   }
   cycle.Close();
 

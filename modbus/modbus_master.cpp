@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
-
-#if defined(__linux__)
-#include <pthread.h>
-#endif
+#include <tuple>
 
 #include "port_address.h"
+#include "thread_name.h"
 #include "word_wait.h"
 
 namespace ktr {
@@ -33,16 +31,9 @@ inline void CpuRelax() {
 #endif
 }
 
-// Names the worker thread, so that it can be told apart in /proc and in a
-// debugger.
-void NameThisThread() {
-#if defined(__linux__)
-  pthread_setname_np(pthread_self(), "ktr-modbus");
-#endif
-}
-
-// Returns once `word` no longer holds `old`.
-void WaitWhileEquals(CommandWord& word, std::uint16_t old) {
+// Returns once `word` no longer holds `old`: looks at the word for
+// kSpinBeforeBlocking first, and only then blocks on it.
+void SpinThenBlockWhileEquals(CommandWord& word, std::uint16_t old) {
   const auto until = std::chrono::steady_clock::now() + kSpinBeforeBlocking;
   do {
     for (int i = 0; i < 64; ++i) {
@@ -54,12 +45,12 @@ void WaitWhileEquals(CommandWord& word, std::uint16_t old) {
   word.BlockWhileEquals(old);
 }
 
-RequestFailure ClassifyFailure(std::int32_t code, RequestFailure onMinusOne, RequestFailure onMinusFour) {
-  if (code == 0) return RequestFailure::None;
-  if (code == -1) return onMinusOne;
-  if (code == -3) return RequestFailure::Port;
-  if (code == -4) return onMinusFour;
-  if (code <= -50) return RequestFailure::Exception;
+RequestFailure ClassifyFailure(std::int32_t code, RequestFailure onFailed, RequestFailure onNoReply) {
+  if (code == result::kOk) return RequestFailure::None;
+  if (code == result::kFailed) return onFailed;
+  if (code == result::kNotOpen) return RequestFailure::Port;
+  if (code == result::kNoReply) return onNoReply;
+  if (result::IsException(code)) return RequestFailure::Exception;
   return RequestFailure::Port;
 }
 
@@ -67,6 +58,13 @@ using Clock = std::chrono::steady_clock;
 
 bool IsSingleWrite(std::uint8_t function) {
   return function == rtu::kWriteSingleCoil || function == rtu::kWriteSingleRegister;
+}
+
+// The command words the worker executes: the open, the close and the
+// function codes of the requests.
+bool IsCommand(std::uint16_t word) {
+  return word == TModbus::CommandOpen || word == TModbus::CommandClose ||
+         (word <= 0xFF && rtu::IsKnownFunction(static_cast<std::uint8_t>(word)));
 }
 
 }  // namespace
@@ -85,32 +83,20 @@ TModbus::~TModbus() {
 }
 
 void TModbus::Execute() {
-  NameThisThread();
+  NameThisThread("ktr-modbus");
   for (;;) {
-    WaitWhileEquals(command, CommandIdle);
+    SpinThenBlockWhileEquals(command, CommandIdle);
     if (stopping_.load()) break;
     const std::uint16_t current = command.Load();
     if (current == CommandIdle) continue;
     commandsTaken_.fetch_add(1, std::memory_order_relaxed);
-    switch (current) {
-      case rtu::kReadCoils:
-      case rtu::kReadDiscreteInputs:
-      case rtu::kReadHoldingRegisters:
-      case rtu::kReadInputRegisters:
-      case rtu::kWriteSingleCoil:
-      case rtu::kWriteSingleRegister:
-      case rtu::kWriteMultipleCoils:
-      case rtu::kWriteMultipleRegisters:
-      case CommandOpen:
-      case CommandClose:
-        pendingFailure_ = RequestFailure::Port;
-        noReplyFailure_ = RequestFailure::NoReply;
-        replyBytes_ = 0;
-        result = Run(current);
-        failure_ = ClassifyFailure(result, pendingFailure_, noReplyFailure_);
-        break;
-      default:
-        break;  // not a command: back to idle, result unchanged
+    // A word that is no command goes back to idle, the result unchanged.
+    if (IsCommand(current)) {
+      pendingFailure_ = RequestFailure::Port;
+      noReplyFailure_ = RequestFailure::NoReply;
+      replyBytes_ = 0;
+      result = Run(current);
+      failure_ = ClassifyFailure(result, pendingFailure_, noReplyFailure_);
     }
     // The store takes the word's lock, which orders it before the stopping_
     // check below.
@@ -119,10 +105,11 @@ void TModbus::Execute() {
   }
 }
 
+// `current` is a command (IsCommand).
 std::int32_t TModbus::Run(std::uint16_t current) {
   switch (current) {
     case CommandOpen:
-      return OpenSerial() == 0 ? 0 : -1;
+      return OpenSerial() == result::kOk ? result::kOk : result::kFailed;
     case CommandClose:
       return CloseSerial();
     case rtu::kReadCoils:
@@ -133,7 +120,7 @@ std::int32_t TModbus::Run(std::uint16_t current) {
     case rtu::kWriteSingleCoil:
     case rtu::kWriteSingleRegister:
       return ExecuteWriteSingle(static_cast<std::uint8_t>(current));
-    default:
+    default:  // rtu::kWriteMultipleCoils, rtu::kWriteMultipleRegisters
       return ExecuteWriteMultiple(static_cast<std::uint8_t>(current));
   }
 }
@@ -141,7 +128,7 @@ std::int32_t TModbus::Run(std::uint16_t current) {
 std::int32_t TModbus::PostCommand(std::uint16_t posted) {
   command.Store(posted);
   for (std::uint16_t seen = command.Load(); seen != CommandIdle; seen = command.Load()) {
-    WaitWhileEquals(command, seen);
+    SpinThenBlockWhileEquals(command, seen);
   }
   return result;
 }
@@ -256,7 +243,7 @@ std::int32_t TModbus::OpenSerial() {
 
 std::int32_t TModbus::CloseSerial() {
   link_->Close();
-  return 0;
+  return result::kOk;
 }
 
 void TModbus::ClearBuffers() {
@@ -317,7 +304,7 @@ void TModbus::WaitForQuietLine() {
 }
 
 std::int32_t TModbus::SendFrame(std::size_t length, std::size_t expected) {
-  if (!link_->IsOpen()) return -3;
+  if (!link_->IsOpen()) return result::kNotOpen;
   // RTU over TCP keeps both waits: a transparent gateway puts our bytes on
   // its line as they come and passes the line's bytes on as they come, so
   // the silence between frames that the devices need must come from here,
@@ -339,13 +326,15 @@ std::int32_t TModbus::SendFrame(std::size_t length, std::size_t expected) {
       static_cast<std::int64_t>(length + expected));
   replyDeadline_ =
       Clock::now() + std::chrono::milliseconds(std::max<std::int32_t>(settings.timeoutMs, 0)) + wire;
-  return link_->Write(txBuffer.data(), length) ? 0 : -1;
+  return link_->Write(txBuffer.data(), length) ? result::kOk : result::kFailed;
 }
 
 // Reads what the line delivers until the scan finds the reply (or an
 // exception, or a full reply with a bad CRC), or the deadline has passed.
+// The reply's address and function need no check after the read: ScanReply
+// picks the reply out by them, dropping other frames rather than failing.
 std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
-  if (!link_->IsOpen()) return -3;
+  if (!link_->IsOpen()) return result::kNotOpen;
   const rtu::ReplyRule rule{txBuffer.data(), txLength_, expected, echo};
   std::size_t size = 0;
   bool readFailed = false;
@@ -357,7 +346,7 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
     std::size_t n = 0;
     if (!link_->ReadAvailable(lineBuffer_.data() + size, lineBuffer_.size() - size, &n, replyDeadline_)) {
       // The port failed (an adapter pulled out): what came is all there is.
-      // Judged like a reply cut off by the deadline, as before: -4.
+      // Judged like a reply cut off by the deadline, as before: kNoReply.
       readFailed = true;
       scan = rtu::ScanReply(rule, lineBuffer_.data(), size, true);
       break;
@@ -386,12 +375,12 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
   switch (scan.verdict) {
     case rtu::ReplyVerdict::kReply:
       std::copy_n(lineBuffer_.begin() + static_cast<std::ptrdiff_t>(scan.start), expected, rxBuffer.begin());
-      return 0;
+      return result::kOk;
     case rtu::ReplyVerdict::kException:
-      return rtu::ExceptionResult(scan.code);
+      return result::Exception(scan.code);
     case rtu::ReplyVerdict::kBadCrc:
       pendingFailure_ = RequestFailure::BadReply;
-      return -1;
+      return result::kFailed;
     default:
       break;
   }
@@ -408,7 +397,7 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
   lateReplyPossible_ = true;
   lateReplyAddress_ = settings.slaveAddress;
   lateReplyFailedAt_ = Clock::now();
-  return -4;
+  return result::kNoReply;
 }
 
 TModbus::Echo& TModbus::LineEcho() { return echoByPort_[settings.portName]; }
@@ -443,29 +432,29 @@ void TModbus::LearnEchoBeforeWrite(std::uint8_t readFunction) {
   if (settings.echo != EchoMode::Auto || !SerialLine() || LineEcho() != Echo::Unknown) return;
   const std::size_t length =
       rtu::BuildReadRequest(txBuffer.data(), settings.slaveAddress, readFunction, startAddress, 1);
-  Exchange(length, rtu::ExpectedReplyLength(readFunction, 1), readFunction);
+  std::ignore = Exchange(length, rtu::ExpectedReplyLength(readFunction, 1), readFunction);
   ClearBuffers();
   pendingFailure_ = RequestFailure::Port;  // the write's failure is its own
   noReplyFailure_ = RequestFailure::NoReply;
 }
 
 std::int32_t TModbus::Exchange(std::size_t length, std::size_t expected, std::uint8_t function) {
-  if (const std::int32_t r = SendFrame(length, expected); r != 0) return r;
+  if (const std::int32_t r = SendFrame(length, expected); r != result::kOk) return r;
   return ReceiveFrame(expected, EchoRuleFor(function));
 }
 
 std::int32_t TModbus::ExecuteRead(std::uint8_t function) {
   ClearBuffers();
-  if (!link_->IsOpen()) return -1;
+  if (!link_->IsOpen()) return result::kFailed;
   const bool coils = function == rtu::kReadCoils || function == rtu::kReadDiscreteInputs;
   if (!rtu::Fits(function, count) || (coils ? bits == nullptr : registers == nullptr)) {
     pendingFailure_ = RequestFailure::Refused;
-    return -1;  // refused before anything is sent
+    return result::kFailed;  // refused before anything is sent
   }
   const std::size_t length =
       rtu::BuildReadRequest(txBuffer.data(), settings.slaveAddress, function, startAddress, count);
   const std::size_t expected = rtu::ExpectedReplyLength(function, count);
-  if (const std::int32_t r = Exchange(length, expected, function); r != 0) return r;
+  if (const std::int32_t r = Exchange(length, expected, function); r != result::kOk) return r;
 
   if (coils) {
     std::copy_n(rxBuffer.begin() + 3, expected - 5, bits);
@@ -474,47 +463,47 @@ std::int32_t TModbus::ExecuteRead(std::uint8_t function) {
       registers[i] = static_cast<std::uint16_t>((rxBuffer[3 + 2 * i] << 8) | rxBuffer[4 + 2 * i]);
     }
   }
-  return 0;
+  return result::kOk;
 }
 
 std::int32_t TModbus::ExecuteWriteSingle(std::uint8_t function) {
   ClearBuffers();
-  if (!link_->IsOpen()) return -1;
+  if (!link_->IsOpen()) return result::kFailed;
   LearnEchoBeforeWrite(function == rtu::kWriteSingleCoil ? rtu::kReadCoils : rtu::kReadHoldingRegisters);
   const std::size_t length = rtu::BuildWriteSingleRequest(txBuffer.data(), settings.slaveAddress,
                                                           function, startAddress, value);
-  return Exchange(length, 8, function);
+  return Exchange(length, rtu::ExpectedReplyLength(function, 1), function);
 }
 
 std::int32_t TModbus::ExecuteWriteMultiple(std::uint8_t function) {
   ClearBuffers();
-  if (!link_->IsOpen()) return -1;
+  if (!link_->IsOpen()) return result::kFailed;
   const bool coils = function == rtu::kWriteMultipleCoils;
   if (!rtu::Fits(function, count) || (coils ? bits == nullptr : registers == nullptr)) {
     pendingFailure_ = RequestFailure::Refused;
-    return -1;  // refused before anything is sent
+    return result::kFailed;  // refused before anything is sent
   }
   const std::size_t length =
       coils ? rtu::BuildWriteCoilsRequest(txBuffer.data(), settings.slaveAddress, startAddress,
                                           count, bits)
             : rtu::BuildWriteRegistersRequest(txBuffer.data(), settings.slaveAddress, startAddress,
                                               count, registers);
-  return Exchange(length, 8, function);
+  return Exchange(length, rtu::ExpectedReplyLength(function, count), function);
 }
 
 std::string ResultText(std::int32_t code) {
   switch (code) {
-    case 0: return "success";
-    case -1: return "port, write or CRC failure";
-    case -3: return "port not open";
-    case -4: return "no reply";
-    case -51: return "illegal function";
-    case -52: return "illegal data address";
-    case -53: return "illegal data value";
-    case -54: return "slave device failure";
+    case result::kOk: return "success";
+    case result::kFailed: return "port, write or CRC failure";
+    case result::kNotOpen: return "port not open";
+    case result::kNoReply: return "no reply";
+    case result::Exception(1): return "illegal function";
+    case result::Exception(2): return "illegal data address";
+    case result::Exception(3): return "illegal data value";
+    case result::Exception(4): return "slave device failure";
     default:
-      if (code < -50 && code >= -50 - 255) {
-        return "exception code " + std::to_string(-50 - code);
+      if (code < result::Exception(0) && code >= result::Exception(255)) {
+        return "exception code " + std::to_string(result::kExceptionBase - code);
       }
       return "unknown error";
   }

@@ -5,11 +5,8 @@
 // command word and blocks until the worker sets the word back to
 // CommandIdle; then it takes the result code.
 //
-// Result codes: 0 success; -1 port, write, read or CRC failure, any failed
-// OpenPort, and a request that does not fit the frame buffers; -3 no open port
-// at send or receive; -4 no reply of this request in time (none, a cut one,
-// or only bytes that are no reply: noise, the echo, other devices' frames);
-// -51..-54 exception 1..4; -50 - code for any other exception code.
+// Every request returns one of the result codes of result_code.h: result::kOk,
+// kFailed, kNotOpen, kNoReply or result::Exception(code).
 //
 // A reply counts only if it is this request's (address, function, byte count
 // or write fields); other frames on the line are dropped and reading goes on
@@ -32,6 +29,7 @@
 #include <thread>
 
 #include "port_address.h"
+#include "result_code.h"
 #include "rtu_frame.h"
 #include "serial_port.h"
 #include "serial_settings.h"
@@ -40,14 +38,18 @@
 
 namespace ktr {
 
-// What went wrong with the last request, finer than its result code: -1
-// covers both a port that failed and a reply whose CRC was wrong.
+namespace test {
+struct MasterTestAccess;  // tests/support/master_test_access.h
+}
+
+// What went wrong with the last request, finer than its result code:
+// kFailed covers both a port that failed and a reply whose CRC was wrong.
 enum class RequestFailure {
   None,       // the request succeeded
   Port,       // no open port, the open failed, or the port failed to write or read
   NoReply,    // nothing, or not all of the reply, came in time (only the echo
               // or other devices' frames, perhaps)
-  BadReply,   // a full reply with a wrong CRC (-1), or noise and no reply (-4)
+  BadReply,   // a full reply with a wrong CRC (kFailed), or noise and no reply (kNoReply)
   Exception,  // the device answered with an exception
   Refused,    // the request did not fit a frame; nothing was sent
 };
@@ -65,24 +67,25 @@ class TModbus {
   TModbus& operator=(const TModbus&) = delete;
 
   // Request operations; each blocks until the worker has executed it.
-  std::int32_t OpenPort(const SerialSettings& settings);
+  [[nodiscard]] std::int32_t OpenPort(const SerialSettings& settings);
   std::int32_t ClosePort();
-  std::int32_t ReadHoldingRegisters(std::uint16_t start, std::uint16_t count,
-                                    std::uint16_t* destination);
-  std::int32_t ReadInputRegisters(std::uint16_t start, std::uint16_t count,
-                                  std::uint16_t* destination);
-  std::int32_t WriteSingleRegister(std::uint16_t address, std::uint16_t value);
-  std::int32_t WriteMultipleRegisters(std::uint16_t start, std::uint16_t count,
-                                      const std::uint16_t* source);
+  [[nodiscard]] std::int32_t ReadHoldingRegisters(std::uint16_t start, std::uint16_t count,
+                                                  std::uint16_t* destination);
+  [[nodiscard]] std::int32_t ReadInputRegisters(std::uint16_t start, std::uint16_t count,
+                                                std::uint16_t* destination);
+  [[nodiscard]] std::int32_t WriteSingleRegister(std::uint16_t address, std::uint16_t value);
+  [[nodiscard]] std::int32_t WriteMultipleRegisters(std::uint16_t start, std::uint16_t count,
+                                                    const std::uint16_t* source);
   // Coil functions; `bits` is packed eight to a byte as on the wire.
-  std::int32_t ReadCoils(std::uint16_t start, std::uint16_t count, std::uint8_t* bits);
-  std::int32_t ReadDiscreteInputs(std::uint16_t start, std::uint16_t count, std::uint8_t* bits);
-  std::int32_t WriteSingleCoil(std::uint16_t address, std::uint16_t value);
-  std::int32_t WriteMultipleCoils(std::uint16_t start, std::uint16_t count, const std::uint8_t* bits);
+  [[nodiscard]] std::int32_t ReadCoils(std::uint16_t start, std::uint16_t count, std::uint8_t* bits);
+  [[nodiscard]] std::int32_t ReadDiscreteInputs(std::uint16_t start, std::uint16_t count, std::uint8_t* bits);
+  [[nodiscard]] std::int32_t WriteSingleCoil(std::uint16_t address, std::uint16_t value);
+  [[nodiscard]] std::int32_t WriteMultipleCoils(std::uint16_t start, std::uint16_t count,
+                                                const std::uint8_t* bits);
 
   // Posts a raw command word and waits for it; a value that is no command
   // returns the word to idle and leaves the last result as it was.
-  std::int32_t PostCommand(std::uint16_t command);
+  [[nodiscard]] std::int32_t PostCommand(std::uint16_t command);
 
   // The OS's reason for the last failed open, for messages to the operator.
   std::string LastOpenError() const;
@@ -110,18 +113,13 @@ class TModbus {
   // reply, a cut one or noise came. Read it like LastFailure.
   std::size_t LastReplyBytes() const { return replyBytes_; }
 
-  // Number of commands the worker has taken (for tests and benchmarks).
-  std::uint64_t CommandsTaken() const { return commandsTaken_.load(std::memory_order_relaxed); }
-  // The command word as it stands, and the waits on it that a lost wake-up
-  // would have hung (see CommandWord): for tests and hang reports.
-  std::uint16_t CommandWordNow() const { return command.Load(); }
-  std::uint64_t RescuedWaits() const { return command.RescuedWaits(); }
-
  private:
-  void Execute();  // thread body
-  std::int32_t Run(std::uint16_t command);
+  friend struct test::MasterTestAccess;
 
-  std::int32_t OpenSerial();
+  void Execute();  // thread body
+  [[nodiscard]] std::int32_t Run(std::uint16_t command);
+
+  [[nodiscard]] std::int32_t OpenSerial();
   std::int32_t CloseSerial();
   // The serial line and RTU over TCP carry RTU framing timed by silence:
   // quiet time, late replies. Modbus TCP frames are delimited by their
@@ -134,14 +132,14 @@ class TModbus {
   rtu::EchoRule EchoRuleFor(std::uint8_t function);
   void LearnEchoBeforeWrite(std::uint8_t readFunction);
 
-  std::int32_t SendFrame(std::size_t length, std::size_t expected);
-  std::int32_t ReceiveFrame(std::size_t expected, rtu::EchoRule echo);
-  std::int32_t Exchange(std::size_t length, std::size_t expected, std::uint8_t function);
+  [[nodiscard]] std::int32_t SendFrame(std::size_t length, std::size_t expected);
+  [[nodiscard]] std::int32_t ReceiveFrame(std::size_t expected, rtu::EchoRule echo);
+  [[nodiscard]] std::int32_t Exchange(std::size_t length, std::size_t expected, std::uint8_t function);
   void DropLateReply();
   void WaitForQuietLine();
-  std::int32_t ExecuteRead(std::uint8_t function);
-  std::int32_t ExecuteWriteSingle(std::uint8_t function);
-  std::int32_t ExecuteWriteMultiple(std::uint8_t function);
+  [[nodiscard]] std::int32_t ExecuteRead(std::uint8_t function);
+  [[nodiscard]] std::int32_t ExecuteWriteSingle(std::uint8_t function);
+  [[nodiscard]] std::int32_t ExecuteWriteMultiple(std::uint8_t function);
   void ClearBuffers();
 
   std::array<std::uint8_t, rtu::kFrameBufferSize> txBuffer{};
@@ -159,8 +157,8 @@ class TModbus {
   std::int32_t result = 0;
   RequestFailure failure_ = RequestFailure::None;
   std::size_t replyBytes_ = 0;
-  RequestFailure pendingFailure_ = RequestFailure::None;  // set on the -1 paths of a request
-  RequestFailure noReplyFailure_ = RequestFailure::NoReply;  // set on the -4 paths
+  RequestFailure pendingFailure_ = RequestFailure::None;  // set on the kFailed paths of a request
+  RequestFailure noReplyFailure_ = RequestFailure::NoReply;  // set on the kNoReply paths
 
   std::string lastOpenError_;  // written by the worker, read after a request
   SerialError lastOpenFailure_;
@@ -177,7 +175,7 @@ class TModbus {
   std::uint8_t lateReplyAddress_ = 0;
   std::chrono::steady_clock::time_point lateReplyFailedAt_{};
   std::atomic<bool> stopping_{false};
-  std::atomic<std::uint64_t> commandsTaken_{0};
+  std::atomic<std::uint64_t> commandsTaken_{0};  // commands the worker has taken
   std::thread worker_;
 };
 

@@ -39,7 +39,7 @@ PortAddress ParsePortAddress(std::string_view name);
 // Sets portName and, from it, transport, host and tcpPort (empty and 0 for
 // a serial port). Returns ParsePortAddress's error; the record then has the
 // name and the serial transport.
-std::string SetPortName(SerialSettings& settings, const std::string& name);
+[[nodiscard]] std::string SetPortName(SerialSettings& settings, const std::string& name);
 
 // True for the two TCP transports.
 inline bool IsTcpTransport(std::uint8_t transport) {

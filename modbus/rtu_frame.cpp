@@ -103,23 +103,6 @@ std::uint8_t WriteByteCount(std::uint8_t function, std::uint16_t count) {
   return static_cast<std::uint8_t>((2U * count) & 0xFFU);
 }
 
-std::size_t RequestLength(std::uint8_t function, std::uint16_t count) {
-  switch (function) {
-    case kReadCoils:
-    case kReadDiscreteInputs:
-    case kReadHoldingRegisters:
-    case kReadInputRegisters:
-    case kWriteSingleCoil:
-    case kWriteSingleRegister:
-      return 8;
-    case kWriteMultipleCoils:
-    case kWriteMultipleRegisters:
-      return 9U + WriteByteCount(function, count);
-    default:
-      return 0;
-  }
-}
-
 std::size_t ExpectedReplyLength(std::uint8_t function, std::uint16_t count) {
   switch (function) {
     case kReadCoils:
@@ -332,10 +315,6 @@ ReplyScan ScanFrom(const ReplyRule& rule, const std::uint8_t* data, std::size_t 
 
 ReplyScan ScanReply(const ReplyRule& rule, const std::uint8_t* data, std::size_t size, bool final) {
   return ScanFrom(rule, data, size, final, 0, ReplyScan{});
-}
-
-int ExceptionResult(std::uint8_t code) {
-  return -50 - static_cast<int>(code);
 }
 
 }  // namespace rtu

@@ -46,10 +46,6 @@ bool IsKnownFunction(std::uint8_t function);
 // frame buffers. A count of 0 never fits; single writes always fit.
 bool Fits(std::uint8_t function, std::uint16_t count);
 
-// Length of the request frame, CRC included: 8 for functions 1-6, 9 plus the
-// byte count for 15 and 16. 0 for an unknown function.
-std::size_t RequestLength(std::uint8_t function, std::uint16_t count);
-
 // Length of a correct reply, CRC included: 5 + ceil(count / 8) for 1 and 2,
 // 5 + 2 * count for 3 and 4, 8 for the writes. 0 for an unknown function.
 std::size_t ExpectedReplyLength(std::uint8_t function, std::uint16_t count);
@@ -59,7 +55,8 @@ std::size_t ExpectedReplyLength(std::uint8_t function, std::uint16_t count);
 std::uint8_t WriteByteCount(std::uint8_t function, std::uint16_t count);
 
 // Request builders. Each writes the whole frame with its CRC (low byte first)
-// into out, which must hold RequestLength() bytes, and returns that length.
+// into out and returns its length: 8 for functions 1-6, 9 plus the byte count
+// for 15 and 16.
 std::size_t BuildReadRequest(std::uint8_t* out, std::uint8_t slave, std::uint8_t function,
                              std::uint16_t start, std::uint16_t count);
 std::size_t BuildWriteSingleRequest(std::uint8_t* out, std::uint8_t slave, std::uint8_t function,
@@ -132,9 +129,5 @@ struct ReplyScan {
 // deadline has passed): what is still incomplete is then judged as it is;
 // a cut exception frame of at least three bytes still gives its code.
 ReplyScan ScanReply(const ReplyRule& rule, const std::uint8_t* data, std::size_t size, bool final);
-
-// Result code of an exception reply: codes 1-4 give -51..-54, any other code
-// gives -50 - code.
-int ExceptionResult(std::uint8_t code);
 
 }  // namespace rtu

@@ -14,7 +14,7 @@ namespace ktr::detail {
 // Every flag a previous program may have left that changes the line is
 // cleared. Stores what the driver then reports in *actual (parity 3 for
 // mark, 4 for space). Returns 0, or -1 with errno set by the failing ioctl.
-int ConfigureLine(int fd, const LineSettings& line, LineSettings* actual);
+[[nodiscard]] int ConfigureLine(int fd, const LineSettings& line, LineSettings* actual);
 
 // Asks the driver to pass received bytes on at once (ASYNC_LOW_LATENCY: an
 // FTDI adapter then flushes after 1 ms instead of its 16 ms latency timer).
@@ -23,12 +23,12 @@ void RequestLowLatency(int fd);
 
 // Turns kernel RS-485 direction control on, RTS high while sending, keeping
 // the driver's delays. Returns 0, or -1 with errno set.
-int EnableRs485(int fd);
+[[nodiscard]] int EnableRs485(int fd);
 
 // The driver's low-latency and RS-485 state.
 DriverState QueryDriver(int fd);
 
 // The UART's line-error counters; false when the driver keeps none.
-bool ReadLineCounters(int fd, LineErrorCounts* counts);
+[[nodiscard]] bool ReadLineCounters(int fd, LineErrorCounts* counts);
 
 }  // namespace ktr::detail

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "result_code.h"
 #include "transport.h"
 
 namespace ktr {
@@ -33,10 +34,10 @@ using FrameComplete = bool (*)(const std::uint8_t* data, std::size_t received);
 
 class SerialPort final : public Transport {
  public:
-  // Open results, as the master reports them.
-  static constexpr int kOk = 0;
-  static constexpr int kFailed = -1;      // the port opened but cannot be set up
-  static constexpr int kCannotOpen = -3;  // the device could not be opened at all
+  // Open results, in the master's result codes.
+  static constexpr int kOk = result::kOk;
+  static constexpr int kFailed = result::kFailed;       // the port opened but cannot be set up
+  static constexpr int kCannotOpen = result::kNotOpen;  // the device could not be opened at all
 
   SerialPort() = default;
   ~SerialPort() override;
@@ -48,27 +49,27 @@ class SerialPort final : public Transport {
   // kCannotOpen when the device cannot be opened (missing, no access, held by
   // another program) or kFailed when the settings are refused; on any failure
   // the port is left closed. An open port is closed first.
-  int Open(const std::string& name, const LineSettings& line);
+  [[nodiscard]] int Open(const std::string& name, const LineSettings& line);
 
   void Close() override;
   bool IsOpen() const override { return handle_ != kInvalidHandle; }
 
   // Writes all bytes within the time-out. Returns true when all were written.
-  bool Write(const std::uint8_t* data, std::size_t length) override;
+  [[nodiscard]] bool Write(const std::uint8_t* data, std::size_t length) override;
 
   // Reads until `length` bytes have arrived, `complete` (if given) accepts the
   // bytes so far, or the time-out has passed since the call began. Stores the
   // number of bytes read in *received. Returns false when the read itself
   // failed (not for a time-out).
-  bool Read(std::uint8_t* dest, std::size_t length, std::size_t* received,
-            FrameComplete complete = nullptr);
+  [[nodiscard]] bool Read(std::uint8_t* dest, std::size_t length, std::size_t* received,
+                          FrameComplete complete = nullptr);
 
   // Waits until at least one byte has arrived or `deadline` has passed, then
   // takes what has arrived, up to `capacity` bytes; *received is 0 when the
   // deadline came first. For readers that judge the bytes as they come.
   // Returns false when the read itself failed.
-  bool ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::size_t* received,
-                     std::chrono::steady_clock::time_point deadline) override;
+  [[nodiscard]] bool ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::size_t* received,
+                                   std::chrono::steady_clock::time_point deadline) override;
 
   // Drops whatever has arrived and not been read yet.
   void DiscardInput() override;
@@ -94,9 +95,16 @@ class SerialPort final : public Transport {
  private:
   static constexpr std::intptr_t kInvalidHandle = -1;
 
-  void SetError(SerialErrorKind kind, const char* call);
+  // The calling thread's last OS error: errno, or GetLastError() on Windows.
+  static int LastOsError();
+  // Records that `call` failed with the OS's `code`: the kind is the one
+  // the code means (KindOf) unless given, the message the OS's text.
+  void SetError(const char* call, int code = LastOsError()) { SetError(KindOf(code), call, code); }
+  void SetError(SerialErrorKind kind, const char* call, int code = LastOsError());
+  // Windows: a code means another kind on an open port (see KindOfError).
+  SerialErrorKind KindOf(int code) const;
   // The counters now; false when the driver keeps none.
-  bool ReadLineErrors(LineErrorCounts* counts);
+  [[nodiscard]] bool ReadLineErrors(LineErrorCounts* counts);
   void Trace(bool sent, const std::uint8_t* data, std::size_t length) const {
     if (trace_ && length > 0) trace_(sent, data, length);
   }

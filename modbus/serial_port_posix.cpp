@@ -83,10 +83,13 @@ std::string SerialPort::DevicePath(const std::string& name) {
   return "/dev/" + name;
 }
 
-void SerialPort::SetError(SerialErrorKind kind, const char* call) {
-  const int code = errno;
+int SerialPort::LastOsError() { return errno; }
+
+SerialErrorKind SerialPort::KindOf(int code) const { return KindOfErrno(code); }
+
+void SerialPort::SetError(SerialErrorKind kind, const char* call, int code) {
   error_.osCode = code;
-  error_.kind = kind != SerialErrorKind::Other ? kind : KindOfErrno(code);
+  error_.kind = kind;
   error_.message = std::string(call) + ": " + (code != 0 ? std::strerror(code) : "failed");
 }
 
@@ -102,7 +105,7 @@ int SerialPort::Open(const std::string& name, const LineSettings& line) {
   const std::string path = DevicePath(name);
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    SetError(SerialErrorKind::Other, ("open " + path).c_str());
+    SetError(("open " + path).c_str());
     return kCannotOpen;
   }
   handle_ = fd;
@@ -111,20 +114,19 @@ int SerialPort::Open(const std::string& name, const LineSettings& line) {
   // the flock makes any other program that locks serial ports (and a second
   // open of ours, root or not) fail while we hold it.
   if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
-    SetError(SerialErrorKind::Other, "ioctl TIOCEXCL");
+    SetError("ioctl TIOCEXCL");
     Close();
     return kCannotOpen;
   }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    errno = errno == EWOULDBLOCK ? EBUSY : errno;
-    SetError(SerialErrorKind::Busy, ("flock " + path).c_str());
+    const int code = errno;
+    SetError(SerialErrorKind::Busy, ("flock " + path).c_str(), code == EWOULDBLOCK ? EBUSY : code);
     Close();
     return kCannotOpen;
   }
 
   if (!ValidLine(line)) {
-    errno = EINVAL;
-    SetError(SerialErrorKind::BadSettings, "line settings");
+    SetError("line settings", EINVAL);
     Close();
     return kFailed;
   }
@@ -162,8 +164,7 @@ void SerialPort::Close() {
 
 bool SerialPort::Write(const std::uint8_t* data, std::size_t length) {
   if (!IsOpen()) {
-    errno = EBADF;
-    SetError(SerialErrorKind::NotOpen, "write");
+    SetError("write", EBADF);
     return false;
   }
   LineErrorCounts counts;
@@ -180,19 +181,18 @@ bool SerialPort::Write(const std::uint8_t* data, std::size_t length) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) {
-      SetError(SerialErrorKind::Other, "write");
+      SetError("write");
       return false;
     }
     // Output queue full: wait for room, but not past the time-out.
     const int left = MillisecondsLeft(deadline);
     if (left == 0) {
-      errno = ETIMEDOUT;
-      SetError(SerialErrorKind::Timeout, "write");
+      SetError("write", ETIMEDOUT);
       return false;
     }
     pollfd p{Fd(handle_), POLLOUT, 0};
     if (::poll(&p, 1, left) < 0 && errno != EINTR) {
-      SetError(SerialErrorKind::Other, "poll");
+      SetError("poll");
       return false;
     }
   }
@@ -203,8 +203,7 @@ bool SerialPort::Read(std::uint8_t* dest, std::size_t length, std::size_t* recei
                       FrameComplete complete) {
   *received = 0;
   if (!IsOpen()) {
-    errno = EBADF;
-    SetError(SerialErrorKind::NotOpen, "read");
+    SetError("read", EBADF);
     return false;
   }
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
@@ -214,8 +213,7 @@ bool SerialPort::Read(std::uint8_t* dest, std::size_t length, std::size_t* recei
     std::size_t n = 0;
     if (!ReadAvailable(dest + got, length - got, &n, deadline)) return false;
     if (n == 0) {  // the deadline has passed
-      errno = ETIMEDOUT;
-      SetError(SerialErrorKind::Timeout, "read");
+      SetError("read", ETIMEDOUT);
       return true;
     }
     got += n;
@@ -229,8 +227,7 @@ bool SerialPort::ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::si
                                Clock::time_point deadline) {
   *received = 0;
   if (!IsOpen()) {
-    errno = EBADF;
-    SetError(SerialErrorKind::NotOpen, "read");
+    SetError("read", EBADF);
     return false;
   }
   int emptyAfterReadable = 0;
@@ -242,7 +239,7 @@ bool SerialPort::ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::si
     const int r = ::poll(&p, 1, left);
     if (r < 0) {
       if (errno == EINTR) continue;
-      SetError(SerialErrorKind::Other, "poll");
+      SetError("poll");
       return false;
     }
     if (r == 0) {
@@ -264,8 +261,7 @@ bool SerialPort::ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::si
     // a hung-up tty returns 0 and poll keeps reporting it readable (with
     // POLLHUP); waiting on would only spin until the deadline.
     if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 || ++emptyAfterReadable >= 3) {
-      errno = EIO;
-      SetError(SerialErrorKind::Disconnected, "read");
+      SetError(SerialErrorKind::Disconnected, "read", EIO);
       return false;
     }
   }

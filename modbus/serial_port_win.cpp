@@ -5,32 +5,15 @@
 
 #include <string>
 
-#include "serial_port_text.h"
-
 #include "serial_port.h"
+#include "serial_port_text.h"
 #include "serial_port_win_dcb.h"
-#include "win_error_text.h"
+#include "win_text.h"
 
 namespace ktr {
 namespace {
 
 HANDLE Win(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  return wide;
-}
-
-std::string Narrow(const wchar_t* text, int length) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, length, narrow.data(), size, nullptr, nullptr);
-  return narrow;
-}
-
 
 // ClearCommError ends the driver's error state (with fAbortOnError set by
 // someone, every read and write fails until it is called) and tells which
@@ -45,21 +28,42 @@ void ClearLineErrors(HANDLE handle, LineErrorCounts& seen) {
   if ((errors & CE_BREAK) != 0) ++seen.brk;
 }
 
+// The port's device control block as the driver holds it.
+bool GetDcb(HANDLE handle, DCB& dcb) {
+  dcb.DCBlength = sizeof dcb;
+  return GetCommState(handle, &dcb) != FALSE;
+}
+
+// The driver judges the settings: an unknown baud rate or a data-bit and
+// stop-bit pair the UART cannot send fails here.
+bool SetDcb(HANDLE handle, DCB& dcb, const LineSettings& line) {
+  detail::ApplyLineToDcb(dcb, line);
+  return SetCommState(handle, &dcb) != FALSE;
+}
+
+// A read returns when all requested bytes have arrived or when timeoutMs
+// has passed since it began, whichever comes first (the interval between
+// bytes plays no part); a write gives up after timeoutMs.
+bool SetTimeouts(HANDLE handle, std::int32_t timeoutMs) {
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadIntervalTimeout = 0;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(timeoutMs);
+  timeouts.WriteTotalTimeoutMultiplier = 0;
+  timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(timeoutMs);
+  if (timeoutMs <= 0) {
+    // All zero would mean "no time-out": a read would wait for ever. A
+    // time-out of nothing takes what has arrived and returns at once.
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutConstant = 1;
+  }
+  return SetCommTimeouts(handle, &timeouts) != FALSE;
+}
+
 }  // namespace
 
 namespace detail {
-
-std::string SystemMessage(DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  if (length == 0 || buffer == nullptr) return "error " + std::to_string(code);
-  std::string text = Narrow(buffer, static_cast<int>(length));
-  LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-  return text;
-}
 
 // ERROR_NO_SUCH_DEVICE, which some mingw-w64 headers lack.
 constexpr DWORD kErrorNoSuchDevice = 433;
@@ -100,6 +104,9 @@ void ApplyLineToDcb(DCB& dcb, const LineSettings& line) {
   dcb.DCBlength = sizeof dcb;
   dcb.BaudRate = static_cast<DWORD>(line.baudRate);
   dcb.ByteSize = line.dataBits;
+  // The stored codes go in as they are: they are the DCB's.
+  static_assert(NOPARITY == 0 && ODDPARITY == 1 && EVENPARITY == 2);
+  static_assert(ONESTOPBIT == 0 && ONE5STOPBITS == 1 && TWOSTOPBITS == 2);
   dcb.Parity = line.parity;
   dcb.StopBits = line.stopBits;
   dcb.fBinary = TRUE;  // the only mode Win32 supports; no end-of-file byte
@@ -138,11 +145,16 @@ std::string SerialPort::DevicePath(const std::string& name) {
   return "\\\\.\\" + name;
 }
 
-void SerialPort::SetError(SerialErrorKind kind, const char* call) {
-  const DWORD code = GetLastError();
-  error_.osCode = static_cast<int>(code);
-  error_.kind = kind != SerialErrorKind::Other ? kind : detail::KindOfError(code, IsOpen());
-  error_.message = std::string(call) + ": " + detail::SystemMessage(code);
+int SerialPort::LastOsError() { return static_cast<int>(GetLastError()); }
+
+SerialErrorKind SerialPort::KindOf(int code) const {
+  return detail::KindOfError(static_cast<DWORD>(code), IsOpen());
+}
+
+void SerialPort::SetError(SerialErrorKind kind, const char* call, int code) {
+  error_.osCode = code;
+  error_.kind = kind;
+  error_.message = std::string(call) + ": " + win::SystemErrorText(static_cast<DWORD>(code));
 }
 
 int SerialPort::Open(const std::string& name, const LineSettings& line) {
@@ -156,57 +168,31 @@ int SerialPort::Open(const std::string& name, const LineSettings& line) {
 
   const std::string path = DevicePath(name);
   // No sharing, synchronous I/O: ReadFile and WriteFile block until the
-  // driver's time-outs below end them.
-  const HANDLE handle = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+  // driver's time-outs (SetTimeouts) end them.
+  const HANDLE handle = CreateFileW(win::WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    SetError(SerialErrorKind::Other, ("CreateFileW " + path).c_str());
+    SetError(("CreateFileW " + path).c_str());
     return kCannotOpen;
   }
   handle_ = reinterpret_cast<std::intptr_t>(handle);
 
   DCB dcb{};
-  dcb.DCBlength = sizeof dcb;
-  if (!GetCommState(handle, &dcb)) {
-    SetError(SerialErrorKind::Other, "GetCommState");
-    Close();
-    return kFailed;
-  }
-  detail::ApplyLineToDcb(dcb, line);
-  // The driver judges the settings: an unknown baud rate or a data-bit and
-  // stop-bit pair the UART cannot send fails here.
-  if (!SetCommState(handle, &dcb)) {
+  if (!GetDcb(handle, dcb)) {
+    SetError("GetCommState");
+  } else if (!SetDcb(handle, dcb, line)) {
     SetError(SerialErrorKind::BadSettings, "SetCommState");
-    Close();
-    return kFailed;
+  } else if (!SetTimeouts(handle, line.timeoutMs)) {
+    SetError("SetCommTimeouts");
+  } else {
+    // The driver's queue sizes stay as they are. Error flags a previous
+    // program left would otherwise be reported for our first request.
+    ClearLineErrors(Win(handle_), commErrors_);
+    commErrors_ = {};
+    return kOk;
   }
-
-  // A read returns when all requested bytes have arrived or when timeoutMs
-  // has passed since it began, whichever comes first (the interval between
-  // bytes plays no part); a write gives up after timeoutMs.
-  COMMTIMEOUTS timeouts{};
-  timeouts.ReadIntervalTimeout = 0;
-  timeouts.ReadTotalTimeoutMultiplier = 0;
-  timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(line.timeoutMs);
-  timeouts.WriteTotalTimeoutMultiplier = 0;
-  timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(line.timeoutMs);
-  if (line.timeoutMs <= 0) {
-    // All zero would mean "no time-out": a read would wait for ever. A
-    // time-out of nothing takes what has arrived and returns at once.
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = 0;
-    timeouts.WriteTotalTimeoutConstant = 1;
-  }
-  if (!SetCommTimeouts(handle, &timeouts)) {
-    SetError(SerialErrorKind::Other, "SetCommTimeouts");
-    Close();
-    return kFailed;
-  }
-  // The driver's queue sizes stay as they are. Error flags a previous
-  // program left would otherwise be reported for our first request.
-  ClearLineErrors(Win(handle_), commErrors_);
-  commErrors_ = {};
-  return kOk;
+  Close();
+  return kFailed;
 }
 
 void SerialPort::Close() {
@@ -219,8 +205,7 @@ void SerialPort::Close() {
 
 bool SerialPort::Write(const std::uint8_t* data, std::size_t length) {
   if (!IsOpen()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    SetError(SerialErrorKind::Other, "WriteFile");
+    SetError("WriteFile", ERROR_INVALID_HANDLE);
     return false;
   }
   LineErrorCounts counts;
@@ -232,8 +217,7 @@ bool SerialPort::Write(const std::uint8_t* data, std::size_t length) {
   if (ok && written == length) return true;
   // The write time-out ends a write that the line cannot take in time with
   // success and fewer bytes: the frame on the line is cut.
-  SetLastError(ok ? ERROR_SEM_TIMEOUT : error);
-  SetError(SerialErrorKind::Other, "WriteFile");
+  SetError("WriteFile", static_cast<int>(ok ? ERROR_SEM_TIMEOUT : error));
   return false;
 }
 
@@ -244,27 +228,23 @@ bool SerialPort::Write(const std::uint8_t* data, std::size_t length) {
 bool SerialPort::Read(std::uint8_t* dest, std::size_t length, std::size_t* received,
                       FrameComplete /*complete*/) {
   *received = 0;
-  DWORD got = 0;
   if (!IsOpen()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-  } else {
-    const BOOL ok = ReadFile(Win(handle_), dest, static_cast<DWORD>(length), &got, nullptr);
-    *received = got;
-    const DWORD readError = ok ? ERROR_SUCCESS : GetLastError();
-    Trace(false, dest, got);
-    // A line error may have ended the read; clear it for the next one.
-    if (!ok || got < length) ClearLineErrors(Win(handle_), commErrors_);
-    SetLastError(readError);
-    if (ok) {
-      if (got < length) {
-        SetLastError(ERROR_SEM_TIMEOUT);
-        SetError(SerialErrorKind::Other, "ReadFile");
-      }
-      return true;
-    }
+    SetError("ReadFile", ERROR_INVALID_HANDLE);
+    return false;
   }
-  SetError(SerialErrorKind::Other, "ReadFile");
-  return false;
+  DWORD got = 0;
+  const BOOL ok = ReadFile(Win(handle_), dest, static_cast<DWORD>(length), &got, nullptr);
+  *received = got;
+  const DWORD readError = ok ? ERROR_SUCCESS : GetLastError();
+  Trace(false, dest, got);
+  // A line error may have ended the read; clear it for the next one.
+  if (!ok || got < length) ClearLineErrors(Win(handle_), commErrors_);
+  if (!ok) {
+    SetError("ReadFile", static_cast<int>(readError));
+    return false;
+  }
+  if (got < length) SetError("ReadFile", ERROR_SEM_TIMEOUT);
+  return true;
 }
 
 // One ReadFile with the time-outs that make it wait for the first byte only:
@@ -276,13 +256,12 @@ bool SerialPort::ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::si
                                std::chrono::steady_clock::time_point deadline) {
   *received = 0;
   if (!IsOpen()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    SetError(SerialErrorKind::Other, "ReadFile");
+    SetError("ReadFile", ERROR_INVALID_HANDLE);
     return false;
   }
   COMMTIMEOUTS saved{};
   if (!GetCommTimeouts(Win(handle_), &saved)) {
-    SetError(SerialErrorKind::Other, "GetCommTimeouts");
+    SetError("GetCommTimeouts");
     return false;
   }
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
@@ -291,12 +270,12 @@ bool SerialPort::ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::si
   wait.ReadTotalTimeoutMultiplier = left > 0 ? MAXDWORD : 0;
   wait.ReadTotalTimeoutConstant = left > 0 ? static_cast<DWORD>(left) : 0;
   if (!SetCommTimeouts(Win(handle_), &wait)) {
-    SetError(SerialErrorKind::Other, "SetCommTimeouts");
+    SetError("SetCommTimeouts");
     return false;
   }
   DWORD got = 0;
   const BOOL ok = ReadFile(Win(handle_), dest, static_cast<DWORD>(capacity), &got, nullptr);
-  if (!ok) SetError(SerialErrorKind::Other, "ReadFile");
+  if (!ok) SetError("ReadFile");
   SetCommTimeouts(Win(handle_), &saved);
   *received = got;
   return ok != FALSE;

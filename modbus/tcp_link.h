@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "result_code.h"
 #include "rtu_frame.h"
 #include "tcp_socket.h"
 #include "transport.h"
@@ -28,8 +29,8 @@ class TcpLink final : public Transport {
   enum class Framing : std::uint8_t { kModbusTcp, kRtu };
 
   // Open results, as for the serial port: kCannotOpen for every failure.
-  static constexpr int kOk = 0;
-  static constexpr int kCannotOpen = -3;
+  static constexpr int kOk = result::kOk;
+  static constexpr int kCannotOpen = result::kNotOpen;
 
   TcpLink() = default;
   ~TcpLink() override = default;
@@ -39,13 +40,14 @@ class TcpLink final : public Transport {
   // Connects within `timeoutMs` (a connect that takes longer fails like a
   // missing port); later writes are bounded by it too. An open connection
   // is closed first.
-  int Open(const std::string& host, std::uint16_t port, Framing framing, std::int32_t timeoutMs);
+  [[nodiscard]] int Open(const std::string& host, std::uint16_t port, Framing framing,
+                         std::int32_t timeoutMs);
 
   void Close() override;
   bool IsOpen() const override { return socket_.IsOpen(); }
-  bool Write(const std::uint8_t* data, std::size_t length) override;
-  bool ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::size_t* received,
-                     std::chrono::steady_clock::time_point deadline) override;
+  [[nodiscard]] bool Write(const std::uint8_t* data, std::size_t length) override;
+  [[nodiscard]] bool ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::size_t* received,
+                                   std::chrono::steady_clock::time_point deadline) override;
   // RTU over TCP: drops what has arrived. Modbus TCP: drops the whole
   // frames that have arrived and keeps a frame half received, so that the
   // stream stays in step; what breaks the framing goes entirely.
@@ -66,7 +68,7 @@ class TcpLink final : public Transport {
   // Takes the complete frames at the front of in_: the one with this
   // request's transaction id becomes the pending reply. False when a header
   // breaks the framing.
-  bool TakeFrames();
+  [[nodiscard]] bool TakeFrames();
 
   static constexpr std::size_t kHeaderSize = 7;  // MBAP: id, protocol, length, unit
   // Unit id and PDU; the protocol allows 254, the master's frame buffers a

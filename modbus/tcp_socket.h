@@ -27,20 +27,21 @@ class TcpSocket {
   // write at once (TCP_NODELAY). An open connection is closed first. On
   // failure `error` says why (NoHost, Refused, Unreachable, Timeout, ...)
   // with the address tried, and the socket is left closed.
-  bool Connect(const std::string& host, std::uint16_t port, TimePoint deadline, SerialError& error);
+  [[nodiscard]] bool Connect(const std::string& host, std::uint16_t port, TimePoint deadline,
+                             SerialError& error);
 
   void Close();
   bool IsOpen() const { return handle_ != kInvalid; }
 
   // Sends all bytes before `deadline`. *sent is what went out.
-  bool Send(const std::uint8_t* data, std::size_t length, std::size_t* sent, TimePoint deadline,
-            SerialError& error);
+  [[nodiscard]] bool Send(const std::uint8_t* data, std::size_t length, std::size_t* sent, TimePoint deadline,
+                          SerialError& error);
 
   // Waits until bytes arrive or `deadline` has passed, then takes what has
   // arrived, up to `capacity`; *received is 0 when the deadline came first.
   // False when the connection failed or the peer closed it (Disconnected).
-  bool Receive(std::uint8_t* dest, std::size_t capacity, std::size_t* received, TimePoint deadline,
-               SerialError& error);
+  [[nodiscard]] bool Receive(std::uint8_t* dest, std::size_t capacity, std::size_t* received,
+                             TimePoint deadline, SerialError& error);
 
   // Reads and drops whatever has arrived, without waiting.
   void Discard();

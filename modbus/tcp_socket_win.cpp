@@ -6,7 +6,7 @@
 #include <ws2tcpip.h>
 
 #include "tcp_socket.h"
-#include "win_error_text.h"
+#include "win_text.h"
 
 namespace ktr::detail {
 namespace {
@@ -56,7 +56,7 @@ SerialErrorKind KindOfWsaError(int code) {
 }
 
 void SetWsaError(SerialError& error, int code, const std::string& what) {
-  error = {KindOfWsaError(code), code, what + ": " + SystemMessage(static_cast<DWORD>(code))};
+  error = {KindOfWsaError(code), code, what + ": " + win::SystemErrorText(static_cast<DWORD>(code))};
 }
 
 std::string NumericHost(const addrinfo& a) {

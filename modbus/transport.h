@@ -70,14 +70,14 @@ class Transport {
 
   // Writes the whole request frame (Modbus RTU: address, PDU, CRC) within
   // the time-out. Returns true when all of it went out.
-  virtual bool Write(const std::uint8_t* data, std::size_t length) = 0;
+  [[nodiscard]] virtual bool Write(const std::uint8_t* data, std::size_t length) = 0;
 
   // Waits until at least one byte has arrived or `deadline` has passed, then
   // takes what has arrived, up to `capacity` bytes; *received is 0 when the
   // deadline came first. The bytes are in RTU form whatever the wire carries.
   // Returns false when the read itself failed.
-  virtual bool ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::size_t* received,
-                             std::chrono::steady_clock::time_point deadline) = 0;
+  [[nodiscard]] virtual bool ReadAvailable(std::uint8_t* dest, std::size_t capacity, std::size_t* received,
+                                           std::chrono::steady_clock::time_point deadline) = 0;
 
   // Drops whatever has arrived and not been read yet.
   virtual void DiscardInput() = 0;

@@ -61,11 +61,12 @@ class ReplyWriter {
   // Writes `first` then `second` in as few system calls as the socket
   // allows. False when the connection broke, the deadline passed or the
   // server stops.
-  bool SendAll(std::string_view first, std::string_view second, socket_io::Clock::time_point deadline);
+  [[nodiscard]] bool SendAll(std::string_view first, std::string_view second,
+                             socket_io::Clock::time_point deadline);
 
  private:
-  bool SendFile(const HttpResponse& response, std::FILE* file, std::uint64_t size,
-                socket_io::Clock::time_point deadline);
+  [[nodiscard]] bool SendFile(const HttpResponse& response, std::FILE* file, std::uint64_t size,
+                              socket_io::Clock::time_point deadline);
   void Finish(bool linger);
 
   const socket_io::Handle socket_;

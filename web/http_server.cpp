@@ -23,6 +23,7 @@
 
 #include "http_reply.h"
 #include "socket_io.h"
+#include "thread_name.h"
 
 namespace ktr {
 
@@ -286,7 +287,7 @@ HttpServer::Impl::~Impl() {
 // hands each new connection to one of the threads blocked in accept();
 // while all are busy, connections wait in the listen backlog.
 void HttpServer::Impl::Serve() {
-  socket_io::NameThisThread("ktr-http");
+  NameThisThread("ktr-http");
   InputBuffer input;
   while (!context.stopping.load(std::memory_order_acquire)) {
     socket_io::Socket connection;

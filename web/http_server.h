@@ -64,7 +64,7 @@ class HttpServer {
   // on success, else why the server could not listen (for the operator),
   // e.g. "Cannot listen on port 80: Permission denied". Starting a running
   // server returns an error text and changes nothing.
-  std::string Start();
+  [[nodiscard]] std::string Start();
   // Closes the listening socket (connections still waiting in its backlog
   // are reset), aborts open connections and joins the threads. A callback
   // that is running finishes first; its reply goes out as far as the socket

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "local_machine.h"
+#include "win_text.h"
 
 namespace ktr::local_machine {
 
@@ -52,10 +53,7 @@ std::string HostName() {
   wchar_t name[256] = {};
   DWORD length = 256;
   if (!GetComputerNameExW(ComputerNameDnsHostname, name, &length) || length == 0) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, name, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, name, static_cast<int>(length), text.data(), size, nullptr, nullptr);
-  return text;
+  return win::Utf8FromWide(std::wstring_view(name, length));
 }
 
 }  // namespace ktr::local_machine

@@ -22,7 +22,7 @@ namespace ktr {
 class RequestGuard {
  public:
   // Empty when the request may pass; otherwise the reason, for the log.
-  std::string Check(const HttpRequest& request, bool endpoint) const;
+  [[nodiscard]] std::string Check(const HttpRequest& request, bool endpoint) const;
 
   // True when `host` (a Host header value, with or without a port) names
   // this machine: "localhost", a loopback or local interface address, or the

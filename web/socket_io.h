@@ -54,7 +54,7 @@ class StopSignal {
   StopSignal& operator=(const StopSignal&) = delete;
 
   // Sets up what the waits watch. Empty on success, else the system's reason.
-  std::string Open();
+  [[nodiscard]] std::string Open();
   void Raise();
   // What the waits watch (readable once raised).
   Handle handle() const { return read_; }
@@ -77,17 +77,18 @@ struct IoResult {
 };
 
 // Reads what has arrived, at most `size` bytes, without blocking.
-IoResult ReceiveSome(Handle socket, char* data, std::size_t size);
+[[nodiscard]] IoResult ReceiveSome(Handle socket, char* data, std::size_t size);
 // Writes as much of `first` and then `second` as the socket takes now, in one
 // system call. A peer that has gone gives kFailed, never a signal.
-IoResult SendSome(Handle socket, std::string_view first, std::string_view second);
+[[nodiscard]] IoResult SendSome(Handle socket, std::string_view first, std::string_view second);
 // Ends the sending side; the peer reads the end of the stream.
 void ShutdownSend(Handle socket);
 
 // Waits until `socket` can be read (or written, `forWrite`); an error or
 // hang-up counts as ready, the next call reports it. False when the deadline
 // passes, the server stops or the wait itself fails.
-bool WaitReady(Handle socket, bool forWrite, const StopSignal& stop, Clock::time_point deadline);
+[[nodiscard]] bool WaitReady(Handle socket, bool forWrite, const StopSignal& stop,
+                             Clock::time_point deadline);
 // Waits `pause`, or until the server stops.
 void Pause(const StopSignal& stop, std::chrono::milliseconds pause);
 
@@ -99,13 +100,13 @@ void Pause(const StopSignal& stop, std::chrono::milliseconds pause);
 // bind the same port and take connections over, and without either option a
 // program could still bind a more specific address over ours. Returns 0, or
 // the system's error code (errno, or the Winsock error).
-int PrepareToBind(Handle socket);
+[[nodiscard]] int PrepareToBind(Handle socket);
 
 // Takes over a listening socket set up by Asio for the accept loop: as
 // Accept needs it, and not inherited by programs the application starts (a
 // browser the window opens would otherwise keep the port bound after we
 // exit). Empty on success, else the system's reason.
-std::string PrepareListener(Handle listener);
+[[nodiscard]] std::string PrepareListener(Handle listener);
 
 enum class Accepted {
   kConnection,  // the returned socket: non-blocking, not inherited
@@ -115,12 +116,9 @@ enum class Accepted {
 
 // Waits for the next connection on `listener` (or the stop: then kRetry,
 // and the caller sees the stop).
-Accepted Accept(Handle listener, const StopSignal& stop, Socket& connection);
+[[nodiscard]] Accepted Accept(Handle listener, const StopSignal& stop, Socket& connection);
 // Wakes every thread waiting in Accept on `listener` and resets the
 // connections still waiting in its backlog. Call after stop.Raise().
 void StopAccepting(Handle listener);
-
-// Names the calling thread for the system's tools (at most 15 characters).
-void NameThisThread(const char* name);
 
 }  // namespace ktr::socket_io

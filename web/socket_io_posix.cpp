@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -148,7 +147,5 @@ void StopAccepting(Handle listener) {
   // still waiting in the backlog.
   if (listener != kNoSocket) ::shutdown(Fd(listener), SHUT_RDWR);
 }
-
-void NameThisThread(const char* name) { pthread_setname_np(pthread_self(), name); }
 
 }  // namespace ktr::socket_io

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "socket_io.h"
+#include "win_text.h"
 
 namespace ktr::socket_io {
 
@@ -21,19 +22,7 @@ namespace {
 SOCKET Sock(Handle handle) { return static_cast<SOCKET>(handle); }
 
 // The system's text for a Winsock error code, as UTF-8.
-std::string ErrorText(int code) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  if (length == 0 || buffer == nullptr) return "Winsock error " + std::to_string(code);
-  const int size = WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), text.data(), size, nullptr, nullptr);
-  LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-  return text;
-}
+std::string ErrorText(int code) { return win::SystemErrorText(static_cast<DWORD>(code), "Winsock error"); }
 
 // Winsock must be started in a process before its first socket call.
 // WSAStartup counts its callers; this one call is never undone, since
@@ -218,17 +207,6 @@ void StopAccepting(Handle /*listener*/) {
   // Nothing more to do here: the raised stop signal has woken every thread
   // waiting in Accept, and the connections still in the backlog are reset
   // when the listener is closed right after the threads end.
-}
-
-void NameThisThread(const char* name) {
-  // SetThreadDescription exists from Windows 10 1607 on; Microsoft's advice
-  // is to look it up at run time.
-  using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
-  static const auto setDescription = reinterpret_cast<SetDescription>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
-  if (setDescription == nullptr) return;
-  const std::wstring wide(name, name + std::char_traits<char>::length(name));
-  setDescription(GetCurrentThread(), wide.c_str());
 }
 
 }  // namespace ktr::socket_io

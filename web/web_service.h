@@ -30,7 +30,7 @@ class WebService {
   // Listens on `address` (empty: every local address) and `port` (0: a free
   // one). Returns an empty text, or why the server could not listen. A
   // running service is stopped first.
-  std::string Start(const std::string& address, std::uint16_t port);
+  [[nodiscard]] std::string Start(const std::string& address, std::uint16_t port);
   // Idempotent.
   void Stop();
   bool running() const;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device_fixture.h"
+#include "device_test_access.h"
 #include "write_checks.h"
 
 namespace {
@@ -29,7 +30,7 @@ class CommandsTest : public DeviceTest {
   void MakeConfigStatusOne() {
     WriteSim(ktr::reg::kConfigStatus, {ktr::kCommandValue});
     ASSERT_EQ(device_->GetConfigStatus(), R"({"value":1})");
-    ASSERT_EQ(device_->DataCopy().ConfigStatus, 1U);
+    ASSERT_EQ(ktr::test::DeviceTestAccess::Data(*device_).ConfigStatus, 1U);
   }
 };
 
@@ -86,7 +87,7 @@ TEST_F(CommandsTest, SetDefaultRestoresTheDeviceAndResetsTheAddressList) {
   EXPECT_EQ(ReadSim(ktr::reg::kDiad, 1)[0], ktr::defaults::kAddress);
   EXPECT_EQ(ReadSim(ktr::reg::kConfigStatus, 1)[0], ktr::kConfigFactory);
   EXPECT_EQ(TakeAddressLists(), (Lists{{"1"}}));
-  EXPECT_EQ(device_->DataCopy().ConfigStatus, 0U);
+  EXPECT_EQ(ktr::test::DeviceTestAccess::Data(*device_).ConfigStatus, 0U);
   EXPECT_EQ(device_->Settings().slaveAddress, slave);
   EXPECT_TRUE(TakeLog().empty());
 }
@@ -112,7 +113,7 @@ TEST_F(CommandsTest, RunConfigStartsTheConfiguration) {
 
   const auto changed = ktr::test::Changed(before, RegisterSnapshot(device_->Settings()));
   EXPECT_EQ(changed, (ktr::test::Registers{{ktr::reg::kConfigStatus, ktr::kConfigRunning}}));
-  EXPECT_EQ(device_->DataCopy().ConfigStatus, 0U);
+  EXPECT_EQ(ktr::test::DeviceTestAccess::Data(*device_).ConfigStatus, 0U);
   EXPECT_TRUE(TakeAddressLists().empty());
   EXPECT_TRUE(TakeLog().empty());
 }

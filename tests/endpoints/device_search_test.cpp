@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "device_fixture.h"
+#include "device_test_access.h"
 #include "register_map_device.h"
 
 namespace ktr::test {
@@ -202,7 +203,7 @@ TEST(DeviceSearchMapTest, VersionNumber) {
     TModbus modbus;
     std::vector<std::string> log;
     TKtrDevice device(modbus, [&log](const std::string& line) { log.push_back(line); }, {});
-    device.SetFirmwareVersionForTest(0x123456);
+    DeviceTestAccess::SetFirmwareVersion(device, 0x123456);
     EXPECT_TRUE(device.SearchDevice(map.Settings().portName, {}));
     EXPECT_EQ(device.FirmwareVersionValue(), c.version);
     EXPECT_EQ(log.at(2), "A");

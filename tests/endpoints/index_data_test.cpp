@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "device_fixture.h"
+#include "device_test_access.h"
 #include "register_map_device.h"
 
 namespace ktr::test {
@@ -44,7 +45,7 @@ constexpr const char* kMapReply =
 using IndexDataTest = DeviceTest;
 
 TEST_F(IndexDataTest, DefaultDeviceGivesLiveClockAndSensorTexts) {
-  device_->SetFirmwareVersionForTest(0x2304);
+  DeviceTestAccess::SetFirmwareVersion(*device_, 0x2304);
   const std::string reply = device_->GetIndexData();
   EXPECT_THAT(Value(reply, "time"), MatchesRegex("[0-9][0-9]:[0-9][0-9]:[0-9][0-9]"));
   EXPECT_THAT(Value(reply, "date"), MatchesRegex("[0-9][0-9]-[0-9][0-9]-20[0-9][0-9]"));
@@ -69,7 +70,7 @@ TEST_F(IndexDataTest, SensorTextFollowsModeAndUnit) {
       {1, 0, 0, 215, "---"},           {2, 3, 0, 215, "---"},
       {1, 1, 4, 215, "---"},
   };
-  device_->SetFirmwareVersionForTest(0x2304);
+  DeviceTestAccess::SetFirmwareVersion(*device_, 0x2304);
   for (const SensorCase& c : cases) {
     SCOPED_TRACE(c.text);
     const auto entry = static_cast<std::uint16_t>(c.sensor - 1);
@@ -96,13 +97,13 @@ TEST(IndexDataMapTest, ReplyAndReadsFollowTheFirmwareVersion) {
     TModbus modbus;
     TKtrDevice device(modbus, {}, {});
     device.SetSettings(map.Settings());
-    device.SetFirmwareVersionForTest(c.version);
+    DeviceTestAccess::SetFirmwareVersion(device, c.version);
 
     EXPECT_EQ(device.GetIndexData(), kMapReply);
     EXPECT_EQ(map.Reads(), (Reads{{10060, c.settingsCount}, {0, 20}, {160, 10}, {10020, 8}}));
     EXPECT_EQ(ToHex(map.Requests().at(0)),
               ToHex(WithCrc({1, 3, 0x27, 0x4C, 0, static_cast<std::uint8_t>(c.settingsCount)})));
-    const KTR_DATA data = device.DataCopy();
+    const KTR_DATA data = DeviceTestAccess::Data(device);
     EXPECT_EQ(data.s1rf, c.rf);
     EXPECT_EQ(data.s2rf, c.rf);
   }
@@ -126,7 +127,7 @@ TEST(IndexDataMapTest, FailedBlockLogsItsLineAndKeepsTheLastValues) {
     std::vector<std::string> log;
     TKtrDevice device(modbus, [&log](const std::string& line) { log.push_back(line); }, {});
     device.SetSettings(map.Settings());
-    device.SetFirmwareVersionForTest(0x2304);
+    DeviceTestAccess::SetFirmwareVersion(device, 0x2304);
     ASSERT_EQ(device.GetIndexData(), kMapReply);
 
     map.Remove(c.start, c.count);
@@ -141,7 +142,7 @@ TEST(IndexDataMapTest, FailedBlockLogsItsLineAndKeepsTheLastValues) {
     EXPECT_EQ(Value(reply, "sensor1unit"), c.start == 0 ? "21.5 " DEG "C" : "21.6 " DEG "C");
     // 10077/10078 are preset to 1 before every settings read, so a failed
     // read leaves 1 in both.
-    EXPECT_EQ(device.DataCopy().s1rf, c.start == 10060 ? 1U : 8U);
+    EXPECT_EQ(DeviceTestAccess::Data(device).s1rf, c.start == 10060 ? 1U : 8U);
   }
 }
 
@@ -152,7 +153,7 @@ TEST(IndexDataMapTest, TwoRequestsAtOnceNeverShareTheLine) {
   TModbus modbus;
   TKtrDevice device(modbus, {}, {});
   device.SetSettings(map.Settings());
-  device.SetFirmwareVersionForTest(0x2304);
+  DeviceTestAccess::SetFirmwareVersion(device, 0x2304);
 
   std::string first;
   std::string second;

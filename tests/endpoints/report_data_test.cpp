@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "device_fixture.h"
+#include "device_test_access.h"
 #include "register_map_device.h"
 
 namespace ktr::test {
@@ -56,7 +57,7 @@ TEST_F(ReportDataTest, DiadOtherThanOneEmptiesTheReportedList) {
   WriteSim(10060, {2});
   device_->GetSetData();
   EXPECT_EQ(device_->GetKtrList(), "[]");
-  EXPECT_EQ(device_->DataCopy().DeviceList[0], 0x0202U) << "older entries stay in memory";
+  EXPECT_EQ(DeviceTestAccess::Data(*device_).DeviceList[0], 0x0202U) << "older entries stay in memory";
 }
 
 TEST_F(ReportDataTest, ConfigStatusFollowsRegister10080) {
@@ -77,7 +78,7 @@ TEST(ReportDataMapTest, FirmwareAndListAnswerWhileALongCycleHoldsTheDevice) {
   TModbus modbus;
   TKtrDevice device(modbus, {}, {});
   device.SetSettings(map.Settings());
-  device.SetFirmwareVersionForTest(0x2304);
+  DeviceTestAccess::SetFirmwareVersion(device, 0x2304);
   device.GetSetData();
   ASSERT_EQ(device.GetKtrList(), R"([{"value":7,"desc":"KTR Clock"}])");
 

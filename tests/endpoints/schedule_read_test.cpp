@@ -5,6 +5,8 @@
 #include <stdexcept>
 
 #include "device_fixture.h"
+#include "device_test_access.h"
+#include "master_test_access.h"
 #include "register_map_device.h"
 
 namespace ktr::test {
@@ -44,9 +46,9 @@ TEST_F(ScheduleReadTest, OnlyTheRequestedDayChanges) {
               ::testing::StartsWith(R"({"ena":0,"plan":[{"status":0,"time":"00:00","len":1},)"));
   EXPECT_THAT(device_->GetSchedData(3),
               ::testing::StartsWith(R"({"ena":1,"plan":[{"status":2,"time":"07:55","len":3},)"));
-  EXPECT_EQ(device_->ScheduleCopy(0).len[0], 1U);
-  EXPECT_EQ(device_->ScheduleCopy(3).time[0], "07:55");
-  for (int day : {1, 2, 4, 5, 6}) EXPECT_EQ(device_->ScheduleCopy(day).time[0], "") << day;
+  EXPECT_EQ(DeviceTestAccess::Schedule(*device_, 0).len[0], 1U);
+  EXPECT_EQ(DeviceTestAccess::Schedule(*device_, 3).time[0], "07:55");
+  for (int day : {1, 2, 4, 5, 6}) EXPECT_EQ(DeviceTestAccess::Schedule(*device_, day).time[0], "") << day;
 }
 
 struct TimeCase {
@@ -92,10 +94,10 @@ TEST(ScheduleReadMapTest, TimeWordsAndEntryOrder) {
 }
 
 TEST_F(ScheduleReadTest, DayOutsideTheWeekIsRefusedWithoutDeviceTraffic) {
-  const std::uint64_t before = modbus_.CommandsTaken();
+  const std::uint64_t before = MasterTestAccess::CommandsTaken(modbus_);
   EXPECT_THROW(device_->GetSchedData(7), std::out_of_range);
   EXPECT_THROW(device_->GetSchedData(-1), std::out_of_range);
-  EXPECT_EQ(modbus_.CommandsTaken(), before);
+  EXPECT_EQ(MasterTestAccess::CommandsTaken(modbus_), before);
   EXPECT_THAT(TakeLog(), IsEmpty());
   // The device is still usable afterwards (the mutex was never held).
   EXPECT_THAT(device_->GetSchedData(2), ::testing::StartsWith(R"({"ena":1,)"));

@@ -9,6 +9,7 @@
 #include <chrono>
 
 #include "device_fixture.h"
+#include "device_test_access.h"
 #include "register_map_device.h"
 
 namespace ktr::test {
@@ -22,7 +23,7 @@ using Reads = std::vector<std::pair<unsigned, unsigned>>;
 using SettingsReadTest = DeviceTest;
 
 TEST_F(SettingsReadTest, DefaultDeviceAtAddressOne) {
-  device_->SetFirmwareVersionForTest(0x2304);
+  DeviceTestAccess::SetFirmwareVersion(*device_, 0x2304);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(device_->GetSetData(),
             R"({"bmod":1,"blvl":8,"bloc":0,"bgra":2,"diad":1,"s1ad":2,"s1un":0,"s1mo":1,"s1rf":5,)"
@@ -33,7 +34,7 @@ TEST_F(SettingsReadTest, DefaultDeviceAtAddressOne) {
 }
 
 TEST_F(SettingsReadTest, FirmwareBelow0_35_4ReportsOneForBothRfSettings) {
-  device_->SetFirmwareVersionForTest(0x2303);
+  DeviceTestAccess::SetFirmwareVersion(*device_, 0x2303);
   const std::string reply = device_->GetSetData();
   EXPECT_THAT(reply, HasSubstr(R"("s1rf":1,)"));
   EXPECT_THAT(reply, HasSubstr(R"("s2rf":1,)"));
@@ -44,7 +45,7 @@ TEST_F(SettingsReadTest, FirmwareBelow0_35_4ReportsOneForBothRfSettings) {
 
 TEST_F(SettingsReadTest, OldFirmwareReadsTheShortBlockWithoutError) {
   StartDevice({"--firmware", "old"});
-  device_->SetFirmwareVersionForTest(0x2303);
+  DeviceTestAccess::SetFirmwareVersion(*device_, 0x2303);
   EXPECT_THAT(device_->GetSetData(), HasSubstr(R"("s1rf":1,)"));
   EXPECT_THAT(TakeLog(), IsEmpty());
 }
@@ -55,7 +56,7 @@ struct PollCase {
 };
 
 TEST_F(SettingsReadTest, PollOnlyWhenDiadIsOne) {
-  device_->SetFirmwareVersionForTest(0x2304);
+  DeviceTestAccess::SetFirmwareVersion(*device_, 0x2304);
   for (const PollCase c : {PollCase{1, 30}, PollCase{2, 0}, PollCase{0, 0}, PollCase{257, 0}}) {
     SCOPED_TRACE(c.diad);
     WriteSim(10060, {c.diad});
@@ -67,7 +68,7 @@ TEST_F(SettingsReadTest, PollOnlyWhenDiadIsOne) {
 
 TEST_F(SettingsReadTest, DeviceAtAnotherAddressReportsItsOwnAddressAndNoPoll) {
   StartDevice({"--address", "3"});
-  device_->SetFirmwareVersionForTest(0x2304);
+  DeviceTestAccess::SetFirmwareVersion(*device_, 0x2304);
   const std::string reply = device_->GetSetData();
   EXPECT_THAT(reply, HasSubstr(R"("diad":3,)"));
   EXPECT_THAT(reply, ::testing::EndsWith(R"("poll":0})"));
@@ -111,11 +112,11 @@ TEST(SettingsReadMapTest, ReadsFollowVersionAddressAndListCount) {
     TModbus modbus;
     TKtrDevice device(modbus, {}, {});
     device.SetSettings(map.Settings());
-    device.SetFirmwareVersionForTest(c.version);
+    DeviceTestAccess::SetFirmwareVersion(device, c.version);
     device.GetSetData();
     EXPECT_EQ(map.Reads(), c.reads);
     const std::size_t listed = c.reads.back().first == 10101 ? c.reads.back().second : 0;
-    EXPECT_EQ(device.DataCopy().DeviceListCount, listed);
+    EXPECT_EQ(DeviceTestAccess::Data(device).DeviceListCount, listed);
   }
 }
 
@@ -147,7 +148,7 @@ TEST(SettingsReadMapTest, FailedBlockLogsItsLineAndKeepsTheLastValues) {
     std::vector<std::string> log;
     TKtrDevice device(modbus, [&log](const std::string& line) { log.push_back(line); }, {});
     device.SetSettings(map.Settings());
-    device.SetFirmwareVersionForTest(0x2304);
+    DeviceTestAccess::SetFirmwareVersion(device, 0x2304);
     const std::string good = device.GetSetData();
     const std::string list = device.GetKtrList();
     ASSERT_EQ(list, R"([{"value":5,"desc":"KTR Clock"},{"value":6,"desc":"Sensor"}])");

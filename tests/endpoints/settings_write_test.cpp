@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device_fixture.h"
+#include "device_test_access.h"
 #include "request_fields.h"
 #include "write_checks.h"
 
@@ -130,7 +131,7 @@ TEST_F(SettingsWriteTest, DateAndTimeSetTheDeviceClock) {
   EXPECT_LE(clock[5], 40);  // the clock runs on; a generous bound
   EXPECT_EQ(Changed(before, Snapshot()), Registers{}) << "only the clock changed";
 
-  const ktr::KTR_DATA data = device_->DataCopy();
+  const ktr::KTR_DATA data = ktr::test::DeviceTestAccess::Data(*device_);
   EXPECT_EQ(data.isoDateText, "2024-02-29");
   EXPECT_EQ(data.dateText, "29-02-2024");
   EXPECT_EQ(data.timeText, "08:05:30");
@@ -142,7 +143,7 @@ TEST_F(SettingsWriteTest, WrittenValuesAreKeptInTheDeviceData) {
   EXPECT_EQ(device_->SetData("t_zone=-2"), kYes);
   EXPECT_EQ(device_->SetData("lm_s=70000"), kYes);
   EXPECT_EQ(device_->SetData("s2rf=9"), kYes);
-  const ktr::KTR_DATA data = device_->DataCopy();
+  const ktr::KTR_DATA data = ktr::test::DeviceTestAccess::Data(*device_);
   EXPECT_EQ(data.display[0], 65535U);
   EXPECT_EQ(data.tz, 65534U);
   EXPECT_EQ(data.counter[4], 4464U);
@@ -200,7 +201,7 @@ TEST_F(SettingsWriteTest, DiadReplacesTheAddressList) {
   // The list shows the address as the register holds it.
   EXPECT_EQ(device_->SetData("diad=-1"), kYes);
   EXPECT_EQ(TakeAddressLists(), (Lists{{"65535"}}));
-  EXPECT_EQ(device_->DataCopy().diad, 65535U);
+  EXPECT_EQ(ktr::test::DeviceTestAccess::Data(*device_).diad, 65535U);
   // No other key touches the list.
   EXPECT_EQ(device_->SetData("s1ad=7"), kYes);
   EXPECT_EQ(device_->SetData("poll=1"), kYes);

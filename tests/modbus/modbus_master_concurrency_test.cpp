@@ -10,6 +10,7 @@
 
 #include "libmodbus_slave.h"
 #include "master_fixture.h"
+#include "master_test_access.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ TEST(ModbusMasterConcurrency, ThreadsTakeTurnsUnderOneMutex) {
   }
   for (auto& th : threads) th.join();
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
-  EXPECT_EQ(master.CommandsTaken(), static_cast<std::uint64_t>(kThreads * kCycles * 4));
+  EXPECT_EQ(MasterTestAccess::CommandsTaken(master), static_cast<std::uint64_t>(kThreads * kCycles * 4));
 }
 
 TEST(ModbusMasterConcurrency, DestructionWhileIdleJoinsTheWorker) {

@@ -6,6 +6,7 @@
 
 #include "libmodbus_slave.h"
 #include "master_fixture.h"
+#include "master_test_access.h"
 #include "scripted_device.h"
 #include "serial_port.h"
 
@@ -122,12 +123,12 @@ TEST(ModbusMaster, InvalidCommandReturnsToIdleAndKeepsResult) {
   ASSERT_EQ(master.OpenPort(PtySettings(pty)), 0);
   std::array<std::uint16_t, 1> regs{};
   ASSERT_EQ(master.ReadHoldingRegisters(8000, 1, regs.data()), -52);
-  const auto taken = master.CommandsTaken();
+  const auto taken = MasterTestAccess::CommandsTaken(master);
   for (std::uint16_t bogus : {std::uint16_t{7}, std::uint16_t{0}, std::uint16_t{255},
                               std::uint16_t{258}, std::uint16_t{0xFFFE}}) {
     EXPECT_EQ(master.PostCommand(bogus), -52) << bogus;
   }
-  EXPECT_EQ(master.CommandsTaken(), taken + 5);  // each was taken and dropped
+  EXPECT_EQ(MasterTestAccess::CommandsTaken(master), taken + 5);  // each was taken and dropped
   EXPECT_EQ(device.Requests().size(), 1U);
   // The worker still serves real commands afterwards.
   EXPECT_EQ(master.ClosePort(), 0);

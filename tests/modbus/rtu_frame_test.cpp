@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "frame_hex.h"
+#include "result_code.h"
 #include "rtu_frame.h"
 
 namespace {
@@ -92,6 +93,24 @@ INSTANTIATE_TEST_SUITE_P(
                   "01 0F 00 13 00 0A 02 CD 01 72 CB"}),
     [](const ::testing::TestParamInfo<FrameCase>& p) { return std::string(p.param.name); });
 
+// Length of the request that the builder of `function` makes for `count`.
+std::size_t BuiltRequestLength(std::uint8_t function, std::uint16_t count) {
+  std::array<std::uint8_t, rtu::kFrameBufferSize> out{};
+  static const std::array<std::uint16_t, rtu::kMaxWriteRegisters> registers{};
+  static const std::array<std::uint8_t, rtu::kMaxWriteBits / 8> coils{};
+  switch (function) {
+    case rtu::kWriteSingleCoil:
+    case rtu::kWriteSingleRegister:
+      return rtu::BuildWriteSingleRequest(out.data(), 1, function, 0, 0);
+    case rtu::kWriteMultipleCoils:
+      return rtu::BuildWriteCoilsRequest(out.data(), 1, 0, count, coils.data());
+    case rtu::kWriteMultipleRegisters:
+      return rtu::BuildWriteRegistersRequest(out.data(), 1, 0, count, registers.data());
+    default:
+      return rtu::BuildReadRequest(out.data(), 1, function, 0, count);
+  }
+}
+
 struct LengthCase {
   std::uint8_t function;
   std::uint16_t count;
@@ -108,10 +127,9 @@ TEST(FrameLengths, RequestAndExpectedReply) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "function " << int(c.function) << " count " << c.count);
-    EXPECT_EQ(rtu::RequestLength(c.function, c.count), c.request);
+    EXPECT_EQ(BuiltRequestLength(c.function, c.count), c.request);
     EXPECT_EQ(rtu::ExpectedReplyLength(c.function, c.count), c.reply);
   }
-  EXPECT_EQ(rtu::RequestLength(7, 1), 0U);
   EXPECT_EQ(rtu::ExpectedReplyLength(7, 1), 0U);
 }
 
@@ -130,19 +148,22 @@ TEST(FrameLengths, WhatFitsTheBuffers) {
     EXPECT_EQ(rtu::Fits(c.function, c.count), c.fits)
         << "function " << int(c.function) << " count " << c.count;
     if (c.fits && rtu::IsKnownFunction(c.function)) {
-      EXPECT_LE(rtu::RequestLength(c.function, c.count), rtu::kFrameBufferSize);
+      EXPECT_LE(BuiltRequestLength(c.function, c.count), rtu::kFrameBufferSize);
       EXPECT_LE(rtu::ExpectedReplyLength(c.function, c.count), rtu::kFrameBufferSize);
     }
   }
 }
 
-TEST(ExceptionResult, CodesMapBelowMinusFifty) {
-  EXPECT_EQ(rtu::ExceptionResult(1), -51);
-  EXPECT_EQ(rtu::ExceptionResult(2), -52);
-  EXPECT_EQ(rtu::ExceptionResult(3), -53);
-  EXPECT_EQ(rtu::ExceptionResult(4), -54);
-  EXPECT_EQ(rtu::ExceptionResult(11), -61);
-  EXPECT_EQ(rtu::ExceptionResult(255), -305);
+TEST(ResultCodes, ExceptionsMapBelowMinusFifty) {
+  using namespace ktr::result;
+  EXPECT_EQ(Exception(1), -51);
+  EXPECT_EQ(Exception(2), -52);
+  EXPECT_EQ(Exception(3), -53);
+  EXPECT_EQ(Exception(4), -54);
+  EXPECT_EQ(Exception(11), -61);
+  EXPECT_EQ(Exception(255), -305);
+  EXPECT_TRUE(IsException(Exception(1)));
+  EXPECT_FALSE(IsException(kNoReply));
 }
 
 // --- finding the reply in the bytes of the line ------------------------------

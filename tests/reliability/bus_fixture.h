@@ -13,9 +13,11 @@
 #include <mutex>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "device_test_access.h"
 #include "endpoint_cases.h"
 #include "fault_bus.h"
 #include "http_client.h"
@@ -63,7 +65,7 @@ class BusTest : public ::testing::Test {
     const int number = static_cast<int>(sims_.size()) - 1;
     TModbus direct;
     if (direct.OpenPort(DirectSettings(number)) == 0) {
-      direct.WriteSingleRegister(10080, 0x5555);  // refused or lost by a faulty simulator
+      std::ignore = direct.WriteSingleRegister(10080, 0x5555);  // refused or lost by a faulty simulator
       direct.ClosePort();
     }
     return number;
@@ -109,7 +111,7 @@ class BusTest : public ::testing::Test {
     s.slaveAddress = 1;
     s.timeoutMs = kTimeoutMs;
     device_->SetSettings(s);
-    device_->SetFirmwareVersionForTest(0x2304);
+    test::DeviceTestAccess::SetFirmwareVersion(*device_, 0x2304);
     web_ = std::make_unique<WebService>(*device_,
                                         (std::filesystem::temp_directory_path() / "ktr-no-web").string());
     ASSERT_EQ(web_->Start("127.0.0.1", 0), "");

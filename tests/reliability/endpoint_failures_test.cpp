@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bus_fixture.h"
+#include "device_test_access.h"
 
 namespace ktr::test {
 namespace {
@@ -92,7 +93,7 @@ TEST_P(PortMissing, AnswersEmptySendsNothingAndChangesNothing) {
   }
   ASSERT_EQ(Call(ConfigRead()).body, R"({"value":1})");
   const auto image = device_->ImageCopy();
-  ASSERT_EQ(device_->DataCopy().ConfigStatus, 1U);
+  ASSERT_EQ(test::DeviceTestAccess::Data(*device_).ConfigStatus, 1U);
   const std::size_t frames = bus_.Requests(device).size();
   TakeAddressLists();
 
@@ -105,7 +106,7 @@ TEST_P(PortMissing, AnswersEmptySendsNothingAndChangesNothing) {
   EXPECT_EQ(bus_.Requests(device).size(), frames) << "something went on the line";
   EXPECT_EQ(TakeAddressLists(), Lists{});
   EXPECT_EQ(device_->ImageCopy(), image);
-  EXPECT_EQ(device_->DataCopy().ConfigStatus, 1U);
+  EXPECT_EQ(test::DeviceTestAccess::Data(*device_).ConfigStatus, 1U);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, PortMissing, ::testing::ValuesIn(PortlessCases()), CaseName);

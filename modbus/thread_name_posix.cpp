@@ -1,0 +1,9 @@
+#include <pthread.h>
+
+#include "thread_name.h"
+
+namespace ktr {
+
+void NameThisThread(const char* name) { pthread_setname_np(pthread_self(), name); }
+
+}  // namespace ktr
