@@ -23,8 +23,8 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 void TApplication::ShowException(const QString& message) {
-  QMessageBox::critical(nullptr, applicationName().isEmpty() ? QStringLiteral("KTRWebServer") : applicationName(),
-                        message);
+  QMessageBox::critical(
+      nullptr, applicationName().isEmpty() ? QStringLiteral("KTRWebServer") : applicationName(), message);
 }
 
 void TApplication::ShowCurrentException() {

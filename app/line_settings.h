@@ -24,10 +24,10 @@ inline constexpr std::string_view kInitialLabelText = "19200,Even,8,1";
 
 // Positions in the four lists (0-based).
 struct LineChoice {
-  int baud = 5;    // 19200
-  int parity = 2;  // Even
-  int stop = 0;    // "1"
-  int data = 3;    // "8"
+  int baud = 5;        // 19200
+  int parity = 2;      // Even
+  int stop = 0;        // "1"
+  int data = 3;        // "8"
   bool rs485 = false;  // kernel RS-485 direction control
 };
 

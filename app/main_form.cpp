@@ -59,7 +59,8 @@ void TMainForm::OnCreate() {
       [this](const std::vector<std::string>& addresses) {
         QStringList list;
         for (const std::string& a : addresses) list << QString::fromStdString(a);
-        QMetaObject::invokeMethod(this, [this, list] { ReplaceAddressList(list); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, list] { ReplaceAddressList(list); }, Qt::QueuedConnection);
       });
 
   SerialSettings settings = device_->Settings();
@@ -105,7 +106,8 @@ std::uint16_t TMainForm::HttpPort() const { return web_ ? web_->port() : 0; }
 // well: one queue keeps the lines in the order they were logged, whichever
 // threads they came from.
 void TMainForm::Log(const QString& line) {
-  QMetaObject::invokeMethod(this, [this, line] { AppendLog(line); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this, line] { AppendLog(line); }, Qt::QueuedConnection);
 }
 
 void TMainForm::AppendLog(const QString& line) {
@@ -165,7 +167,8 @@ void TMainForm::OnButtonSearchClick() {
     } catch (const std::exception& e) {
       Log(QStringLiteral("Search failed: %1").arg(QString::fromLocal8Bit(e.what())));
     }
-    QMetaObject::invokeMethod(this, [this, found] { OnSearchDone(found); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, found] { OnSearchDone(found); }, Qt::QueuedConnection);
   });
 }
 

@@ -120,9 +120,9 @@ void TMainForm::CreateComponents() {
   ButtonSerialSettings->setObjectName("ButtonSerialSettings");
   ButtonSerialSettings->setToolTip(QStringLiteral("Parameters..."));
   ButtonSerialSettings->setFixedWidth(26);
-  LabelSerialSettings = new QLabel(QString::fromUtf8(kInitialLabelText.data(),
-                                                     static_cast<qsizetype>(kInitialLabelText.size())),
-                                   GroupBox2);
+  LabelSerialSettings = new QLabel(
+      QString::fromUtf8(kInitialLabelText.data(), static_cast<qsizetype>(kInitialLabelText.size())),
+      GroupBox2);
   LabelSerialSettings->setObjectName("LabelSerialSettings");
   auto* portRow = new QHBoxLayout;
   portRow->setSpacing(3);

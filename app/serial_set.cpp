@@ -115,7 +115,9 @@ void TSerialSet::ApplyToSettings(SerialSettings& settings, QLabel* label) const 
   if (label != nullptr) label->setText(SettingsLabelText());
 }
 
-QString TSerialSet::SettingsLabelText() const { return QString::fromStdString(ktr::app::SettingsLabelText(Choice())); }
+QString TSerialSet::SettingsLabelText() const {
+  return QString::fromStdString(ktr::app::SettingsLabelText(Choice()));
+}
 
 void TSerialSet::FillPortList(QComboBox* box, const QString& portSource, const QString& byIdFolder) {
   box->clear();

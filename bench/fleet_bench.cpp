@@ -24,7 +24,9 @@ constexpr double kPauseMs = 50.0;
 
 double CharMs() { return static_cast<double>(rtu::CharacterTimeNs(kBaud, 8, 2, 0)) / 1e6; }
 double QuietMs() { return static_cast<double>(rtu::QuietTimeNs(kBaud, 8, 2, 0)) / 1e6; }
-double MsSince(Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); }
+double MsSince(Clock::time_point t0) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
 
 // Bytes and requests on the wire, from the master's trace.
 struct WireCount {
@@ -63,8 +65,8 @@ void ScanAll() {
   double ours = 0, peer = 0;
   std::size_t found = 0;
   {
-    ktr::test::SimProcess sim({"--address", "5", "--address", "64", "--address", "126", "--wire",
-                              std::to_string(kBaud)});
+    ktr::test::SimProcess sim(
+        {"--address", "5", "--address", "64", "--address", "126", "--wire", std::to_string(kBaud)});
     TModbus modbus;
     TKtrDevice device(modbus, nullptr, nullptr);
     device.SetSettings(LineTo(sim.link(), 1));
@@ -118,7 +120,8 @@ void ChangeEverything(const std::string& port) {
       block[reg::PlanOffset(i) + 2U] = static_cast<std::uint16_t>(4 + day);
     }
     for (int j = 0; j < reg::kLengthEntries; ++j) {
-      for (int k = 0; k < 3; ++k) block[reg::LengthOffset(j) + static_cast<std::size_t>(k)] = static_cast<std::uint16_t>(20 + j + k);
+      for (int k = 0; k < 3; ++k)
+        block[reg::LengthOffset(j) + static_cast<std::size_t>(k)] = static_cast<std::uint16_t>(20 + j + k);
     }
     write(reg::ScheduleDay(day).start, std::vector<std::uint16_t>(block.begin(), block.begin() + 38));
     write(static_cast<std::uint16_t>(reg::ScheduleDay(day).start + 38),

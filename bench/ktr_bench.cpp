@@ -97,7 +97,8 @@ void ModbusOverhead(const std::string& port, int n) {
         p.push_back(Measure(n / 4, [&] { return lm.Read(b); }));
       }
       auto mid = [](std::vector<Stats> v, double Stats::*field) {
-        std::sort(v.begin(), v.end(), [field](const Stats& x, const Stats& y) { return x.*field < y.*field; });
+        std::sort(v.begin(), v.end(),
+                  [field](const Stats& x, const Stats& y) { return x.*field < y.*field; });
         return v[v.size() / 2].*field;
       };
       ours = {mid(a, &Stats::median), mid(a, &Stats::p99), 0};
@@ -174,7 +175,8 @@ std::vector<ThreadSwitches> Switches(pid_t pid) {
     std::ifstream status(base + "/status");
     long total = 0;
     for (std::string line; std::getline(status, line);) {
-      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
         total += std::atol(line.substr(line.find(':') + 1).c_str());
       }
     }
@@ -255,8 +257,8 @@ void WindowProcess() {
   const auto t0 = Clock::now();
   ktr::test::SpawnedProcess window(
       "/bin/sh",
-      {"-c", std::string("echo started; exec env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=") +
-                 folder + " '" + KTR_WINDOW_PATH + "'"},
+      {"-c", std::string("echo started; exec env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=") + folder +
+                 " '" + KTR_WINDOW_PATH + "'"},
       "started");
   bool answered = false;
   while (!answered && Clock::now() - t0 < std::chrono::seconds(10)) {
@@ -365,7 +367,9 @@ void Endpoints(const std::string& simPort, unsigned wireBaud, int n) {
 // --- search -------------------------------------------------------------------
 
 // The quiet time before a request that follows a reply at once (8E1).
-double QuietUs(unsigned baud) { return static_cast<double>(rtu::QuietTimeNs(static_cast<std::int32_t>(baud), 8, 2, 0)) / 1000.0; }
+double QuietUs(unsigned baud) {
+  return static_cast<double>(rtu::QuietTimeNs(static_cast<std::int32_t>(baud), 8, 2, 0)) / 1000.0;
+}
 
 void Search(int address, unsigned baud = 19200, bool echo = false) {
   std::vector<std::string> args{"--address", std::to_string(address), "--wire", std::to_string(baud)};
@@ -421,8 +425,8 @@ void LineRates(unsigned baud, bool echo, int n) {
     master.ClosePort();
     // Back to back, each request also waits the quiet time after the reply.
     const double limitUs = WireUs({8000, 1}, baud, 2000) + QuietUs(baud);
-    Row("1-register read, back to back" + tag + ", median vs limit", ours.median / 1000, limitUs / 1000,
-        "ms", "<= 1.05x", ours.failures);
+    Row("1-register read, back to back" + tag + ", median vs limit", ours.median / 1000, limitUs / 1000, "ms",
+        "<= 1.05x", ours.failures);
     if (!echo) {
       // libmodbus (which waits no quiet time) on the same simulated wire:
       // what the simulation itself adds to the wire time.
@@ -511,8 +515,8 @@ void LineCosts(int n) {
   std::sort(spacedUs.begin(), spacedUs.end());
   const double spaced = spacedUs.empty() ? 0 : spacedUs[spacedUs.size() / 2];
   Row("1-register read on a pty, after a pause (no quiet time to wait)", spaced / 1000, 0, "ms", "-");
-  Row("1-register read on a pty at 19200 8E1, back to back: cost of the quiet time", (backToBack.median - spaced) / 1000,
-      QuietUs(19200) / 1000, "ms", "<= 2 ms");
+  Row("1-register read on a pty at 19200 8E1, back to back: cost of the quiet time",
+      (backToBack.median - spaced) / 1000, QuietUs(19200) / 1000, "ms", "<= 2 ms");
 }
 
 }  // namespace

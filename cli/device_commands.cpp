@@ -96,7 +96,8 @@ bool SplitListen(const std::string& text, std::string& host, std::uint16_t& port
 // "Web" beside the executable, or the installed pages (ChooseWebRoot).
 std::string DefaultWebRoot() {
   const std::string folder = ExecutableFolder();
-  return ChooseWebRoot(folder.empty() ? std::string("Web") : (std::filesystem::path(folder) / "Web").string());
+  return ChooseWebRoot(folder.empty() ? std::string("Web")
+                                      : (std::filesystem::path(folder) / "Web").string());
 }
 
 int RunServe(const ServeArgs& a) {
@@ -161,8 +162,9 @@ void AddDeviceCommands(CLI::App& app, std::function<int()>& run) {
         std::uint16_t port = 0;
         return SplitListen(text, host, port) ? std::string() : "expected HOST:PORT, got " + text;
       });
-  serve->add_option("--web", serveArgs->webRoot,
-                    "Folder of the web pages (default: Web beside ktr-cli, else the installed pages)")
+  serve
+      ->add_option("--web", serveArgs->webRoot,
+                   "Folder of the web pages (default: Web beside ktr-cli, else the installed pages)")
       ->check(CLI::ExistingDirectory);
   serve->callback([serveArgs, &run] { run = [serveArgs] { return RunServe(*serveArgs); }; });
 }

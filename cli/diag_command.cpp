@@ -18,7 +18,7 @@ namespace {
 
 constexpr int kFirstAddress = 1;
 constexpr int kLastAddress = 126;
-constexpr std::int32_t kScanTimeoutMs = 100;  // as the device search
+constexpr std::int32_t kScanTimeoutMs = 100;    // as the device search
 constexpr std::uint16_t kProbeRegister = 8000;  // the firmware text's length: every KTR has it
 
 struct DiagArgs {
@@ -92,10 +92,11 @@ int RunDiag(const DiagArgs& a) {
 
   const int first = a.address != 0 ? a.address : kFirstAddress;
   const int last = a.address != 0 ? a.address : kLastAddress;
-  Row("probe:", "address " + (first == last ? std::to_string(first)
-                                            : std::to_string(first) + "-" + std::to_string(last)) +
-                    ", register " + std::to_string(kProbeRegister) + ", " + std::to_string(settings.timeoutMs) +
-                    " ms each");
+  Row("probe:",
+      "address " +
+          (first == last ? std::to_string(first) : std::to_string(first) + "-" + std::to_string(last)) +
+          ", register " + std::to_string(kProbeRegister) + ", " + std::to_string(settings.timeoutMs) +
+          " ms each");
   int answered = 0;
   bool counted = false;
   LineErrorCounts errors;

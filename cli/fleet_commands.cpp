@@ -155,10 +155,14 @@ int RunBackup(const BackupArgs& a) {
 
 std::string Outcome(const ChangeResult& r) {
   switch (r.outcome) {
-    case ChangeOutcome::kNotWritten: return "not written";
-    case ChangeOutcome::kWritten: return r.verified ? "" : "written, not verified";
-    case ChangeOutcome::kRefused: return "refused (" + std::to_string(r.code) + " " + ResultText(r.code) + ")";
-    case ChangeOutcome::kFailed: return "failed (" + std::to_string(r.code) + " " + ResultText(r.code) + ")";
+    case ChangeOutcome::kNotWritten:
+      return "not written";
+    case ChangeOutcome::kWritten:
+      return r.verified ? "" : "written, not verified";
+    case ChangeOutcome::kRefused:
+      return "refused (" + std::to_string(r.code) + " " + ResultText(r.code) + ")";
+    case ChangeOutcome::kFailed:
+      return "failed (" + std::to_string(r.code) + " " + ResultText(r.code) + ")";
   }
   return {};
 }
@@ -185,9 +189,11 @@ bool PrintRestore(const RestoreReport& r) {
     if (!outcome.empty()) std::printf("  %s: %s\n", c.change.name.c_str(), outcome.c_str());
   }
   if (!r.stopped.empty()) std::printf("%sstopped at %s; nothing retried\n", head.c_str(), r.stopped.c_str());
-  if (!r.verifyError.empty()) std::printf("%sthe read-back failed: %s\n", head.c_str(), r.verifyError.c_str());
-  std::printf("%s%zu difference%s, %zu written, %zu verified, %zu refused\n", head.c_str(), n, n == 1 ? "" : "s",
-              r.Count(ChangeOutcome::kWritten), r.Verified(), r.Count(ChangeOutcome::kRefused));
+  if (!r.verifyError.empty())
+    std::printf("%sthe read-back failed: %s\n", head.c_str(), r.verifyError.c_str());
+  std::printf("%s%zu difference%s, %zu written, %zu verified, %zu refused\n", head.c_str(), n,
+              n == 1 ? "" : "s", r.Count(ChangeOutcome::kWritten), r.Verified(),
+              r.Count(ChangeOutcome::kRefused));
   return r.Ok();
 }
 
@@ -248,13 +254,14 @@ std::string ClockText(const ClockTime& t) {
 bool ParseClock(const std::string& text, ClockTime& t) {
   char sep = 0;
   char tail = 0;
-  if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%c", &t.year, &t.month, &t.day, &sep, &t.hour, &t.minute,
-                  &t.second, &tail) != 7 ||
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%c", &t.year, &t.month, &t.day, &sep, &t.hour,
+                  &t.minute, &t.second, &tail) != 7 ||
       (sep != ' ' && sep != 'T')) {
     return false;
   }
   using namespace std::chrono;
-  const year_month_day date{year{t.year}, month{static_cast<unsigned>(t.month)}, day{static_cast<unsigned>(t.day)}};
+  const year_month_day date{year{t.year}, month{static_cast<unsigned>(t.month)},
+                            day{static_cast<unsigned>(t.day)}};
   return date.ok() && t.year >= 2000 && t.year <= 2099 && t.hour >= 0 && t.hour <= 23 && t.minute >= 0 &&
          t.minute <= 59 && t.second >= 0 && t.second <= 59;
 }
@@ -298,7 +305,9 @@ int RunSetTime(const SetTimeArgs& a) {
   bool ok = true;
   for (const int address : addresses) {
     const auto device = DeviceAt(modbus, a.line, address);
-    const auto timeAt = [&a, &fixed](std::chrono::milliseconds ahead) { return a.time.empty() ? PcTime(ahead) : fixed; };
+    const auto timeAt = [&a, &fixed](std::chrono::milliseconds ahead) {
+      return a.time.empty() ? PcTime(ahead) : fixed;
+    };
     const TKtrDevice::ClockReport r = device->SetClock(timeAt);
     if (!r.failure.empty()) {
       std::printf("address %d: error: %s\n", address, r.failure.c_str());
@@ -362,16 +371,20 @@ int RunScanAll(const LineOptions& line) {
     return 1;
   }
   const std::size_t n = result.devices.size();
-  std::fprintf(stderr, "%zu %s on addresses %d-%d (%.1f s)\n", n, n == 1 ? "device answers" : "devices answer",
-               kInventoryFirstAddress, kInventoryLastAddress, SecondsSince(t0));
+  std::fprintf(stderr, "%zu %s on addresses %d-%d (%.1f s)\n", n,
+               n == 1 ? "device answers" : "devices answer", kInventoryFirstAddress, kInventoryLastAddress,
+               SecondsSince(t0));
   return result.devices.empty() ? 1 : 0;
 }
 
 void AddFleetCommands(CLI::App& app, std::function<int()>& run) {
   auto backupArgs = std::make_shared<BackupArgs>();
-  CLI::App* backup = app.add_subcommand("backup", "Read a device's configuration into a file (docs/config-file.md)");
+  CLI::App* backup =
+      app.add_subcommand("backup", "Read a device's configuration into a file (docs/config-file.md)");
   AddLineOptions(*backup, backupArgs->line, /*needAddress=*/false);
-  backup->add_option("--address", backupArgs->address, "Device address")->capture_default_str()->check(CLI::Range(1, 247));
+  backup->add_option("--address", backupArgs->address, "Device address")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 247));
   backup->add_option("-o,--output", backupArgs->output, "File to write (default: stdout)");
   backup->callback([backupArgs, &run] { run = [backupArgs] { return RunBackup(*backupArgs); }; });
 
@@ -380,9 +393,11 @@ void AddFleetCommands(CLI::App& app, std::function<int()>& run) {
       "restore", "Write a configuration file into one or several devices: only what differs, read back");
   AddLineOptions(*restore, restoreArgs->line, /*needAddress=*/false);
   AddAddressList(*restore, restoreArgs->addresses)->required();
-  restore->add_option("FILE", restoreArgs->file, "Configuration file (from backup or the Bus page)")->required();
+  restore->add_option("FILE", restoreArgs->file, "Configuration file (from backup or the Bus page)")
+      ->required();
   restore->add_flag("--dry-run", restoreArgs->dryRun, "Print the differences, write nothing");
-  restore->add_flag("--force", restoreArgs->force, "Write even into a device whose firmware differs from the file's");
+  restore->add_flag("--force", restoreArgs->force,
+                    "Write even into a device whose firmware differs from the file's");
   restore->callback([restoreArgs, &run] { run = [restoreArgs] { return RunRestore(*restoreArgs); }; });
 
   auto setArgs = std::make_shared<SetTimeArgs>();
@@ -392,12 +407,13 @@ void AddFleetCommands(CLI::App& app, std::function<int()>& run) {
   auto* all = setTime->add_flag("--all", setArgs->all, "Every KTR device on the bus (scan --all first)");
   addresses->excludes(all);
   auto* fromPc = setTime->add_flag("--from-pc", setArgs->fromPc, "This computer's local time (the default)");
-  auto* fixed = setTime->add_option("--time", setArgs->time, "\"YYYY-MM-DD HH:MM:SS\" instead of the computer's time")
-                    ->check([](const std::string& text) {
-                      ClockTime t;
-                      return ParseClock(text, t) ? std::string()
-                                                 : "expected \"YYYY-MM-DD HH:MM:SS\" of 2000-2099, got " + text;
-                    });
+  auto* fixed =
+      setTime->add_option("--time", setArgs->time, "\"YYYY-MM-DD HH:MM:SS\" instead of the computer's time")
+          ->check([](const std::string& text) {
+            ClockTime t;
+            return ParseClock(text, t) ? std::string()
+                                       : "expected \"YYYY-MM-DD HH:MM:SS\" of 2000-2099, got " + text;
+          });
   fromPc->excludes(fixed);
   setTime->callback([setArgs, &run] {
     if (setArgs->addresses.empty() && !setArgs->all) throw CLI::RequiredError("--address or --all");

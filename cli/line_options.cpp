@@ -8,10 +8,11 @@ namespace ktr::cli {
 
 void AddLineOptions(CLI::App& command, LineOptions& o, bool needAddress) {
   command
-      .add_option("--port", o.port,
-                  "Serial port (e.g. ttyUSB0, /dev/ttyUSB0 or COM3; ktr-cli ports lists them), or a gateway:\n"
-                  "tcp://HOST[:PORT] (Modbus TCP, port 502 by default) or rtu+tcp://HOST:PORT (RTU frames\n"
-                  "over TCP)")
+      .add_option(
+          "--port", o.port,
+          "Serial port (e.g. ttyUSB0, /dev/ttyUSB0 or COM3; ktr-cli ports lists them), or a gateway:\n"
+          "tcp://HOST[:PORT] (Modbus TCP, port 502 by default) or rtu+tcp://HOST:PORT (RTU frames\n"
+          "over TCP)")
       ->required()
       ->check(CLI::Validator(
           [](std::string& name) {
@@ -35,9 +36,10 @@ void AddLineOptions(CLI::App& command, LineOptions& o, bool needAddress) {
   command.add_option("--timeout", o.timeoutMs, "Reply time-out in milliseconds")
       ->capture_default_str()
       ->check(CLI::Range(1, 600000));
-  command.add_flag("--rs485", o.rs485,
-                   "Let the kernel drive RTS as the RS-485 transmit enable (on-board UARTs with a transceiver; "
-                   "USB adapters switch by themselves)");
+  command.add_flag(
+      "--rs485", o.rs485,
+      "Let the kernel drive RTS as the RS-485 transmit enable (on-board UARTs with a transceiver; "
+      "USB adapters switch by themselves)");
   command
       .add_option("--echo", o.echo,
                   "Does the line return each request before the reply (an adapter without echo "

@@ -91,8 +91,8 @@ void AddRegisterCommands(CLI::App& app, std::function<int()>& run) {
   });
 
   auto writeArgs = std::make_shared<WriteArgs>();
-  CLI::App* write = app.add_subcommand(
-      "write", "Write holding registers (function 6 for one value, 16 for several)");
+  CLI::App* write =
+      app.add_subcommand("write", "Write holding registers (function 6 for one value, 16 for several)");
   AddLineOptions(*write, writeArgs->line);
   write->add_option("START", writeArgs->start, "First register")->required()->check(CLI::Range(0, 65535));
   write->add_option("VALUE", writeArgs->values, "Values (0 to 65535)")
@@ -101,8 +101,8 @@ void AddRegisterCommands(CLI::App& app, std::function<int()>& run) {
   write->callback([writeArgs, &run] {
     const std::size_t n = writeArgs->values.size();
     if (n > rtu::kMaxWriteRegisters) {
-      throw CLI::ValidationError("VALUE", "at most " + std::to_string(rtu::kMaxWriteRegisters) +
-                                              " values in one write");
+      throw CLI::ValidationError(
+          "VALUE", "at most " + std::to_string(rtu::kMaxWriteRegisters) + " values in one write");
     }
     if (writeArgs->start + n > 65536U) {
       throw CLI::ValidationError("START + values", "the registers must end at 65535 or below");

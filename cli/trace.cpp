@@ -17,7 +17,8 @@ std::int64_t LocalMsOfDay() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t t = std::chrono::system_clock::to_time_t(now);
   const std::tm tm = LocalTime(t);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   return ((tm.tm_hour * 60LL + tm.tm_min) * 60 + tm.tm_sec) * 1000 + ms;
 }
 
@@ -41,7 +42,8 @@ void AttachTrace(TModbus& master) {
 
 void PrintLineErrors(TModbus& master) {
   if (const auto moved = master.LineErrorsOfLastRequest()) {
-    if (const std::string text = LineErrorsText(*moved); !text.empty()) std::fprintf(stderr, "%s\n", text.c_str());
+    if (const std::string text = LineErrorsText(*moved); !text.empty())
+      std::fprintf(stderr, "%s\n", text.c_str());
   }
 }
 

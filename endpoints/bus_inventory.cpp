@@ -8,8 +8,8 @@ namespace {
 // An answer of any kind: a reply, an exception, or bytes that were no reply
 // (noise, a cut reply, a reply with a bad CRC). Only silence is passed over.
 bool Answered(const TKtrDevice::Probe& p) {
-  return p.code == result::kOk || p.failure == RequestFailure::Exception || p.failure == RequestFailure::BadReply ||
-         p.replyBytes > 0;
+  return p.code == result::kOk || p.failure == RequestFailure::Exception ||
+         p.failure == RequestFailure::BadReply || p.replyBytes > 0;
 }
 
 }  // namespace
@@ -25,7 +25,8 @@ InventoryResult RunInventory(TKtrDevice& device, std::int32_t normalTimeoutMs, c
       result.stopped = true;
       return result;
     }
-    const TKtrDevice::Probe probe = device.ProbeAddress(static_cast<std::uint8_t>(address), kProbeTurnaroundMs);
+    const TKtrDevice::Probe probe =
+        device.ProbeAddress(static_cast<std::uint8_t>(address), kProbeTurnaroundMs);
     if (probe.failure == RequestFailure::Port && probe.code != result::kOk) {
       result.error = "the port could not be opened";  // the device logged why
       return result;
@@ -46,8 +47,8 @@ InventoryResult RunInventory(TKtrDevice& device, std::int32_t normalTimeoutMs, c
     }
     InventoryEntry entry;
     entry.address = progress.candidates[i];
-    const std::int32_t r =
-        device.ReadFirmwareAt(static_cast<std::uint8_t>(entry.address), normalTimeoutMs, entry.firmware, entry.version);
+    const std::int32_t r = device.ReadFirmwareAt(static_cast<std::uint8_t>(entry.address), normalTimeoutMs,
+                                                 entry.firmware, entry.version);
     bool listed = true;
     if (result::IsException(r)) {
       // It answers, with an exception: some other kind of device.

@@ -17,8 +17,10 @@ using std::chrono::sys_seconds;
 
 bool ToSeconds(const ClockTime& t, sys_seconds& out) {
   using namespace std::chrono;
-  const year_month_day date{year{t.year}, month{static_cast<unsigned>(t.month)}, day{static_cast<unsigned>(t.day)}};
-  if (!date.ok() || t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 || t.second < 0 || t.second > 59) {
+  const year_month_day date{year{t.year}, month{static_cast<unsigned>(t.month)},
+                            day{static_cast<unsigned>(t.day)}};
+  if (!date.ok() || t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 || t.second < 0 ||
+      t.second > 59) {
     return false;
   }
   out = sys_days{date} + hours{t.hour} + minutes{t.minute} + seconds{t.second};
@@ -49,7 +51,8 @@ TKtrDevice::ClockReport TKtrDevice::SetClock(
   // writes, the device moves on to the next day by itself and the date
   // written after it is already the new one.
   const ClockTime time = timeAt(ahead);
-  const std::uint16_t timeWords[3] = {static_cast<std::uint16_t>(time.hour), static_cast<std::uint16_t>(time.minute),
+  const std::uint16_t timeWords[3] = {static_cast<std::uint16_t>(time.hour),
+                                      static_cast<std::uint16_t>(time.minute),
                                       static_cast<std::uint16_t>(time.second)};
   if (const std::int32_t r = cycle.Write(table::kTimeRegister, timeWords, 3); r != result::kOk) {
     report.failure = Failure(r, table::kTimeRegister, 3);
@@ -59,7 +62,8 @@ TKtrDevice::ClockReport TKtrDevice::SetClock(
   AccessCycle::Pause();
   const ClockTime date = timeAt(ahead);
   const std::uint16_t dateWords[3] = {static_cast<std::uint16_t>(date.year % 100),
-                                      static_cast<std::uint16_t>(date.month), static_cast<std::uint16_t>(date.day)};
+                                      static_cast<std::uint16_t>(date.month),
+                                      static_cast<std::uint16_t>(date.day)};
   if (const std::int32_t r = cycle.Write(table::kDateRegister, dateWords, 3); r != result::kOk) {
     report.failure = Failure(r, table::kDateRegister, 3);
     return report;

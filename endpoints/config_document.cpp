@@ -47,7 +47,8 @@ std::string KeyedLine(const Table& keys, const std::array<std::uint16_t, N>& val
   return o.Done();
 }
 
-const std::uint16_t* PlanEntry(const std::array<std::uint16_t, table::kScheduleDayLength>& day, std::size_t i) {
+const std::uint16_t* PlanEntry(const std::array<std::uint16_t, table::kScheduleDayLength>& day,
+                               std::size_t i) {
   return day.data() + table::kPlanOffset + 3 * i;
 }
 const std::uint16_t* LengthEntry(const std::array<std::uint16_t, table::kScheduleDayLength>& day,
@@ -119,8 +120,8 @@ const Value& Member(const Value& object, const std::string& path, std::string_vi
 std::int64_t WholeNumber(const Value& v, const std::string& path, std::int64_t low, std::int64_t high) {
   if (!v.IsInt64()) {
     // Doubles (5.5, 1e3), numbers beyond 64 bits, texts, objects...
-    if (v.IsUint64()) Fail(path, Shown(v) + " is out of range (" + std::to_string(low) + " to " +
-                                     std::to_string(high) + ")");
+    if (v.IsUint64())
+      Fail(path, Shown(v) + " is out of range (" + std::to_string(low) + " to " + std::to_string(high) + ")");
     Fail(path, Shown(v) + " is not a whole number");
   }
   const std::int64_t n = v.GetInt64();
@@ -178,7 +179,8 @@ std::array<std::uint16_t, N> KeyedWords(const Value& root, std::string_view sect
   const std::string path(section);
   const Value& object = Object(Member(root, "", section), path);
   std::array<std::uint16_t, N> words{};
-  for (std::size_t i = 0; i < N; ++i) words[i] = Word(Member(object, path, keys[i].key), Join(path, keys[i].key));
+  for (std::size_t i = 0; i < N; ++i)
+    words[i] = Word(Member(object, path, keys[i].key), Join(path, keys[i].key));
   OnlyTableKeys(object, path, keys);
   return words;
 }
@@ -281,7 +283,11 @@ std::string ConfigurationJson(const DeviceConfiguration& c) {
     for (std::size_t i = 0; i < table::kPlanEntries; ++i) {
       const std::uint16_t* e = PlanEntry(day, i);
       out += "        " +
-             InlineObject().Add("status", e[0]).Add("time", table::ScheduleTimeText(e[1])).Add("len", e[2]).Done() +
+             InlineObject()
+                 .Add("status", e[0])
+                 .Add("time", table::ScheduleTimeText(e[1]))
+                 .Add("len", e[2])
+                 .Done() +
              (i + 1 < table::kPlanEntries ? ",\n" : "\n");
     }
     out += "      ],\n      \"cfg\": [\n";
@@ -340,8 +346,9 @@ DeviceConfiguration ParseConfiguration(std::string_view text) {
   c.configStatus = Word(Member(status, "config_status", "value"), "config_status.value");
   OnlyKeys(status, "config_status", {"value"});
 
-  OnlyKeys(doc, "", {"format", "format_version", "firmware", "firmware_version", "address", "taken", "display",
-                     "counter", "settings", "schedule", "config_status"});
+  OnlyKeys(doc, "",
+           {"format", "format_version", "firmware", "firmware_version", "address", "taken", "display",
+            "counter", "settings", "schedule", "config_status"});
   return c;
 }
 

@@ -18,10 +18,10 @@ inline constexpr int kConfigFormatVersion = 1;
 
 struct DeviceConfiguration {
   // Identity: never written to a device.
-  std::string firmware;              // UTF-8
+  std::string firmware;               // UTF-8
   std::uint32_t firmwareVersion = 0;  // packed: 0, major, minor, patch
   int address = 0;
-  std::string taken;                 // when the backup was taken, UTC
+  std::string taken;  // when the backup was taken, UTC
 
   std::array<std::uint16_t, table::kDisplay.size()> display{};
   std::array<std::uint16_t, table::kCounter.size()> counter{};

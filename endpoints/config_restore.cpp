@@ -18,10 +18,12 @@ std::string PlanText(const std::uint16_t* w) {
 
 // The registers run ws, bb, eb; the pages show bb, eb, ws.
 std::string LengthText(const std::uint16_t* w) {
-  return "len_bb " + std::to_string(w[1]) + " len_eb " + std::to_string(w[2]) + " len_ws " + std::to_string(w[0]);
+  return "len_bb " + std::to_string(w[1]) + " len_eb " + std::to_string(w[2]) + " len_ws " +
+         std::to_string(w[0]);
 }
 
-ConfigChange Single(std::string name, ConfigField field, std::uint16_t reg, std::uint16_t from, std::uint16_t to) {
+ConfigChange Single(std::string name, ConfigField field, std::uint16_t reg, std::uint16_t from,
+                    std::uint16_t to) {
   ConfigChange c;
   c.name = std::move(name);
   c.from = std::to_string(from);
@@ -37,11 +39,21 @@ TKtrDevice::ConfigBlocks BlocksOf(const std::vector<ChangeResult>& results) {
   for (const ChangeResult& r : results) {
     if (r.outcome != ChangeOutcome::kWritten) continue;
     switch (r.change.field.kind) {
-      case ConfigField::Kind::kDisplay: blocks.display = true; break;
-      case ConfigField::Kind::kCounter: blocks.counter = true; break;
-      case ConfigField::Kind::kSetting: blocks.settings = true; break;
-      case ConfigField::Kind::kSchedule: blocks.days[static_cast<std::size_t>(r.change.field.day)] = true; break;
-      case ConfigField::Kind::kConfigStatus: blocks.configStatus = true; break;
+      case ConfigField::Kind::kDisplay:
+        blocks.display = true;
+        break;
+      case ConfigField::Kind::kCounter:
+        blocks.counter = true;
+        break;
+      case ConfigField::Kind::kSetting:
+        blocks.settings = true;
+        break;
+      case ConfigField::Kind::kSchedule:
+        blocks.days[static_cast<std::size_t>(r.change.field.day)] = true;
+        break;
+      case ConfigField::Kind::kConfigStatus:
+        blocks.configStatus = true;
+        break;
     }
   }
   return blocks;
@@ -51,10 +63,14 @@ TKtrDevice::ConfigBlocks BlocksOf(const std::vector<ChangeResult>& results) {
 
 std::vector<std::uint16_t> FieldWords(const DeviceConfiguration& c, const ConfigField& f) {
   switch (f.kind) {
-    case ConfigField::Kind::kDisplay: return {c.display[f.index]};
-    case ConfigField::Kind::kCounter: return {c.counter[f.index]};
-    case ConfigField::Kind::kSetting: return {c.settings[f.index]};
-    case ConfigField::Kind::kConfigStatus: return {c.configStatus};
+    case ConfigField::Kind::kDisplay:
+      return {c.display[f.index]};
+    case ConfigField::Kind::kCounter:
+      return {c.counter[f.index]};
+    case ConfigField::Kind::kSetting:
+      return {c.settings[f.index]};
+    case ConfigField::Kind::kConfigStatus:
+      return {c.configStatus};
     case ConfigField::Kind::kSchedule: {
       const auto& day = c.schedule[static_cast<std::size_t>(f.day)];
       return {day.begin() + static_cast<std::ptrdiff_t>(f.index),
@@ -69,12 +85,13 @@ BackupResult BackupDevice(TKtrDevice& device) {
   DeviceConfiguration& c = result.configuration;
   const SerialSettings settings = device.Settings();
   RequestFailure failure = RequestFailure::None;
-  if (const std::int32_t r =
-          device.ReadFirmwareAt(settings.slaveAddress, settings.timeoutMs, c.firmware, c.firmwareVersion, &failure);
+  if (const std::int32_t r = device.ReadFirmwareAt(settings.slaveAddress, settings.timeoutMs, c.firmware,
+                                                   c.firmwareVersion, &failure);
       r != result::kOk) {
-    result.error = failure == RequestFailure::Port && r == result::kFailed
-                       ? "the port could not be opened"
-                       : "firmware registers (8000, 8001 on, 5000-5002): " + std::to_string(r) + " " + ResultText(r);
+    result.error =
+        failure == RequestFailure::Port && r == result::kFailed
+            ? "the port could not be opened"
+            : "firmware registers (8000, 8001 on, 5000-5002): " + std::to_string(r) + " " + ResultText(r);
     return result;
   }
   // The version decides the length of the settings block read next.
@@ -157,8 +174,8 @@ std::vector<ConfigChange> Differences(const DeviceConfiguration& device, const D
 }
 
 std::size_t RestoreReport::Count(ChangeOutcome outcome) const {
-  return static_cast<std::size_t>(
-      std::count_if(changes.begin(), changes.end(), [outcome](const ChangeResult& r) { return r.outcome == outcome; }));
+  return static_cast<std::size_t>(std::count_if(
+      changes.begin(), changes.end(), [outcome](const ChangeResult& r) { return r.outcome == outcome; }));
 }
 
 std::size_t RestoreReport::Verified() const {
@@ -174,7 +191,8 @@ bool RestoreReport::Ok() const {
                      [](const ChangeResult& r) { return r.verified || !r.change.writable; });
 }
 
-RestoreReport RestoreDevice(TKtrDevice& device, const DeviceConfiguration& file, const RestoreOptions& options) {
+RestoreReport RestoreDevice(TKtrDevice& device, const DeviceConfiguration& file,
+                            const RestoreOptions& options) {
   RestoreReport report;
   report.address = device.Settings().slaveAddress;
   report.dryRun = options.dryRun;
@@ -188,14 +206,15 @@ RestoreReport RestoreDevice(TKtrDevice& device, const DeviceConfiguration& file,
   }
   if (!options.force && (now.configuration.firmware != file.firmware ||
                          now.configuration.firmwareVersion != file.firmwareVersion)) {
-    report.refused = "firmware \"" + now.configuration.firmware + "\" " + VersionText(report.firmwareVersion) +
-                     ", the file's is \"" + file.firmware + "\" " + VersionText(file.firmwareVersion) +
-                     " (--force writes anyway)";
+    report.refused = "firmware \"" + now.configuration.firmware + "\" " +
+                     VersionText(report.firmwareVersion) + ", the file's is \"" + file.firmware + "\" " +
+                     VersionText(file.firmwareVersion) + " (--force writes anyway)";
     return report;
   }
 
   DeviceTraits traits;
-  traits.keepsPoll = report.address == 1 && now.configuration.settings[SettingIndex(table::kDiadRegister)] == 1;
+  traits.keepsPoll =
+      report.address == 1 && now.configuration.settings[SettingIndex(table::kDiadRegister)] == 1;
   traits.longSettings = report.firmwareVersion >= table::kLongSettingsFirmware;
   for (ConfigChange& change : Differences(now.configuration, file, traits)) {
     report.changes.push_back({std::move(change), ChangeOutcome::kNotWritten, 0, false});

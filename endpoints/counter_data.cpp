@@ -20,7 +20,8 @@ std::string TKtrDevice::GetCounterData() {
   // Reply keys in register order, 10040 first.
   JsonReply json;
   json.StartObject();
-  for (std::size_t i = 0; i < table::kCounter.size(); ++i) json.Member(table::kCounter[i].key, KtrData.counter[i]);
+  for (std::size_t i = 0; i < table::kCounter.size(); ++i)
+    json.Member(table::kCounter[i].key, KtrData.counter[i]);
   json.EndObject();
   return json.Text();
 }

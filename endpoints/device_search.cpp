@@ -85,7 +85,8 @@ std::int32_t ReadFirmware(TModbus& modbus, std::string& text, std::uint32_t& ver
   // version stays 0 and the text read still counts as a success.
   version = 0;
   std::array<std::uint16_t, table::kVersionCount> parts{};
-  if (modbus.ReadHoldingRegisters(table::kVersionRegister, table::kVersionCount, parts.data()) == result::kOk) {
+  if (modbus.ReadHoldingRegisters(table::kVersionRegister, table::kVersionCount, parts.data()) ==
+      result::kOk) {
     version = (std::uint32_t{VersionPart(parts[0])} << 16U) | (std::uint32_t{VersionPart(parts[1])} << 8U) |
               VersionPart(parts[2]);
   }
@@ -130,7 +131,8 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
         continue;
       }
       PortCloser closer(modbus_);
-      if (modbus_.ReadHoldingRegisters(kFirmwareTextLengthRegister, 1, RegisterImage.data() + place::kProbe) == result::kOk) {
+      if (modbus_.ReadHoldingRegisters(kFirmwareTextLengthRegister, 1,
+                                       RegisterImage.data() + place::kProbe) == result::kOk) {
         found = address;
         ReplaceAddressList({std::to_string(address)});
       } else {

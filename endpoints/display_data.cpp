@@ -20,7 +20,8 @@ std::string TKtrDevice::GetDisplayData() {
   // Reply keys in register order, 10000 first.
   JsonReply json;
   json.StartObject();
-  for (std::size_t i = 0; i < table::kDisplay.size(); ++i) json.Member(table::kDisplay[i].key, KtrData.display[i]);
+  for (std::size_t i = 0; i < table::kDisplay.size(); ++i)
+    json.Member(table::kDisplay[i].key, KtrData.display[i]);
   json.EndObject();
   return json.Text();
 }

@@ -58,8 +58,9 @@ class FindAllScan {
     json.Member("position", static_cast<std::uint32_t>(progress_.position));
     json.Member("total", static_cast<std::uint32_t>(progress_.total));
     const auto end = running_ ? Clock::now() : ended_;
-    json.Member("elapsed_ms", static_cast<std::uint32_t>(
-                                  std::chrono::duration_cast<std::chrono::milliseconds>(end - started_).count()));
+    json.Member("elapsed_ms",
+                static_cast<std::uint32_t>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(end - started_).count()));
     WriteDevice(json, device_);
     json.Key("candidates");
     json.StartArray();

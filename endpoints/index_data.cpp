@@ -32,7 +32,8 @@ std::string TKtrDevice::GetIndexData() {
 
 void TKtrDevice::ReadIndexBlocks() {
   ReadSettingsRegisters();
-  for (const table::BlockRead& block : {table::kSensorsBlock, table::kAbsoluteHumidityBlock, table::kClockBlock}) {
+  for (const table::BlockRead& block :
+       {table::kSensorsBlock, table::kAbsoluteHumidityBlock, table::kClockBlock}) {
     AccessCycle::Pause();
     ReadBlock(block);
   }

@@ -19,9 +19,7 @@ class JsonReply {
   void EndObject() { writer_.EndObject(); }
   void StartArray() { writer_.StartArray(); }
   void EndArray() { writer_.EndArray(); }
-  void Key(std::string_view key) {
-    writer_.Key(key.data(), static_cast<rapidjson::SizeType>(key.size()));
-  }
+  void Key(std::string_view key) { writer_.Key(key.data(), static_cast<rapidjson::SizeType>(key.size())); }
   // A UTF-8 text value.
   void String(std::string_view value) {
     writer_.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));

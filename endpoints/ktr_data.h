@@ -45,8 +45,8 @@ struct KTR_DATA {
   std::uint32_t dst = 0;
   std::string dateText, isoDateText, timeText;
   std::array<std::uint32_t, 7> counter{};  // 10040-10046: cdir lm_d lm_h lm_m lm_s rlpe crpt
-  std::uint32_t diad = 0, s1ad = 0, s1un = 0, s1mo = 0, s1rf = 0, s2ad = 0, s2un = 0, s2mo = 0,
-                s2rf = 0, sype = 0, stmo = 0, poll = 0, bmod = 0, blvl = 0, bloc = 0, bgra = 0;
+  std::uint32_t diad = 0, s1ad = 0, s1un = 0, s1mo = 0, s1rf = 0, s2ad = 0, s2un = 0, s2mo = 0, s2rf = 0,
+                sype = 0, stmo = 0, poll = 0, bmod = 0, blvl = 0, bloc = 0, bgra = 0;
   std::uint32_t ConfigStatus = 0;
   // Written under TKtrDevice's report lock as well as DeviceMutex, because
   // the device list endpoint reads them without DeviceMutex.

@@ -29,7 +29,8 @@ void TKtrDevice::ReplaceAddressList(const std::vector<std::string>& addresses) c
 }
 
 std::int32_t TKtrDevice::ReadBlock(const table::BlockRead& block) {
-  const std::int32_t r = modbus_.ReadHoldingRegisters(block.start, block.count, RegisterImage.data() + block.place);
+  const std::int32_t r =
+      modbus_.ReadHoldingRegisters(block.start, block.count, RegisterImage.data() + block.place);
   if (r != result::kOk) {
     Log(std::string(block.errorLine));
     AccessCycle::LogLineErrors(*this);

@@ -144,7 +144,7 @@ class TKtrDevice {
   struct ClockReport {
     std::string failure;  // "" or what failed ("port-error", "no-reply SET_10023_10025", ...)
     ClockTime written;
-    ClockTime read;       // as read back (valid only without a failure)
+    ClockTime read;         // as read back (valid only without a failure)
     bool verified = false;  // the clock read back runs within 2 s of the written time
   };
   [[nodiscard]] ClockReport SetClock(const std::function<ClockTime(std::chrono::milliseconds ahead)>& timeAt);

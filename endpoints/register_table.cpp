@@ -9,8 +9,9 @@ namespace {
 // fails the build instead of reading into another block's place.
 
 constexpr std::array<BlockRead, 11> kNamedBlocks{
-    kSensorsBlock,    kAbsoluteHumidityBlock, kDisplayBlock,      kClockBlock,           kCounterBlock,   kSettingsBlock,
-    kBrightnessBlock, kPollBlock,             kConfigStatusBlock, kDeviceListCountBlock, kDeviceListBlock,
+    kSensorsBlock,      kAbsoluteHumidityBlock, kDisplayBlock,    kClockBlock,
+    kCounterBlock,      kSettingsBlock,         kBrightnessBlock, kPollBlock,
+    kConfigStatusBlock, kDeviceListCountBlock,  kDeviceListBlock,
 };
 
 constexpr bool Fits(const BlockRead& b) { return b.count > 0 && b.place + b.count <= kRegisterImageSize; }
@@ -29,7 +30,8 @@ constexpr bool NamesItsStart(const BlockRead& b) {
   while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') {
     number = number * 10 + static_cast<std::uint32_t>(rest[digits++] - '0');
   }
-  return digits > 0 && number == b.start && digits < rest.size() && (rest[digits] == '_' || rest[digits] == ' ');
+  return digits > 0 && number == b.start && digits < rest.size() &&
+         (rest[digits] == '_' || rest[digits] == ' ');
 }
 
 constexpr bool BlocksAreSound() {
@@ -45,7 +47,8 @@ constexpr bool BlocksAreSound() {
   }
   return true;
 }
-static_assert(BlocksAreSound(), "a block read does not fit the image, overlaps another or misnames its start");
+static_assert(BlocksAreSound(),
+              "a block read does not fit the image, overlaps another or misnames its start");
 
 // The days follow the schedule's geometry.
 constexpr bool DaysFollowTheLayout() {
@@ -55,7 +58,8 @@ constexpr bool DaysFollowTheLayout() {
       return false;
     }
   }
-  return kLengthOffset + 3 * kLengthEntries == kScheduleDayLength && kPlanOffset + 3 * kPlanEntries == kLengthOffset;
+  return kLengthOffset + 3 * kLengthEntries == kScheduleDayLength &&
+         kPlanOffset + 3 * kPlanEntries == kLengthOffset;
 }
 static_assert(DaysFollowTheLayout(), "a schedule day's block does not follow the schedule's layout");
 
@@ -76,10 +80,13 @@ static_assert(InRegisterOrder(kCounter, kCounterBlock) && kCounter.size() == KTR
 
 // Each device setting is read by one of the settings reads, the two of the
 // longer block at its end.
-constexpr bool Within(std::uint16_t reg, const BlockRead& b) { return reg >= b.start && reg < b.start + b.count; }
+constexpr bool Within(std::uint16_t reg, const BlockRead& b) {
+  return reg >= b.start && reg < b.start + b.count;
+}
 constexpr bool SettingsAreRead() {
   for (const DeviceSetting& s : kDeviceSettings) {
-    if (!Within(s.reg, kSettingsBlock) && !Within(s.reg, kBrightnessBlock) && !Within(s.reg, kPollBlock)) return false;
+    if (!Within(s.reg, kSettingsBlock) && !Within(s.reg, kBrightnessBlock) && !Within(s.reg, kPollBlock))
+      return false;
   }
   return kLongSettingsRegisters[0] == kSettingsBlock.start + kSettingsBlock.count - 2 &&
          kLongSettingsRegisters[1] == kSettingsBlock.start + kSettingsBlock.count - 1;

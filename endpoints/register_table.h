@@ -49,17 +49,29 @@ inline constexpr BlockRead kAbsoluteHumidityBlock{160, 10, place::kAbsoluteHumid
 // Display settings, registers 10000-10005, in register order (the reply's
 // order too); kept in KTR_DATA::display in the same order.
 inline constexpr std::array<KeyedRegister, 6> kDisplay{{
-    {"tmpe", 10000}, {"dtpe", 10001}, {"cdpe", 10002}, {"s1pe", 10003}, {"s2pe", 10004}, {"stpe", 10005},
+    {"tmpe", 10000},
+    {"dtpe", 10001},
+    {"cdpe", 10002},
+    {"s1pe", 10003},
+    {"s2pe", 10004},
+    {"stpe", 10005},
 }};
-inline constexpr BlockRead kDisplayBlock{10000, 6, place::kDisplay, "Error read SET_10000_10005 registers !!!"};
+inline constexpr BlockRead kDisplayBlock{10000, 6, place::kDisplay,
+                                         "Error read SET_10000_10005 registers !!!"};
 
 // Counter settings, registers 10040-10046, in register order; kept in
 // KTR_DATA::counter.
 inline constexpr std::array<KeyedRegister, 7> kCounter{{
-    {"cdir", 10040}, {"lm_d", 10041}, {"lm_h", 10042}, {"lm_m", 10043},
-    {"lm_s", 10044}, {"rlpe", 10045}, {"crpt", 10046},
+    {"cdir", 10040},
+    {"lm_d", 10041},
+    {"lm_h", 10042},
+    {"lm_m", 10043},
+    {"lm_s", 10044},
+    {"rlpe", 10045},
+    {"crpt", 10046},
 }};
-inline constexpr BlockRead kCounterBlock{10040, 7, place::kCounter, "Error read SET_10040_10046 registers !!!"};
+inline constexpr BlockRead kCounterBlock{10040, 7, place::kCounter,
+                                         "Error read SET_10040_10046 registers !!!"};
 
 // Device settings in the order of the settings reply, with the KTR_DATA
 // field each is kept in.
@@ -88,8 +100,10 @@ inline constexpr std::array<DeviceSetting, 16> kDeviceSettings{{
 }};
 // The blocks that hold them: the settings block from 10060 (see
 // SettingsCount), the brightness 10300-10303 and the poll register.
-inline constexpr BlockRead kSettingsBlock{10060, 19, place::kSettings, "Error read SET_10060_10078 registers !!!"};
-inline constexpr BlockRead kBrightnessBlock{10300, 4, place::kBrightness, "Error read SET_10300_10303 registers !!!"};
+inline constexpr BlockRead kSettingsBlock{10060, 19, place::kSettings,
+                                          "Error read SET_10060_10078 registers !!!"};
+inline constexpr BlockRead kBrightnessBlock{10300, 4, place::kBrightness,
+                                            "Error read SET_10300_10303 registers !!!"};
 inline constexpr BlockRead kPollBlock{10084, 1, place::kPoll, "Error read SET_10084 register !!!"};
 inline constexpr std::uint16_t kDiadRegister = 10060;
 inline constexpr std::uint16_t kPollRegister = kPollBlock.start;
@@ -114,7 +128,8 @@ constexpr std::size_t SettingPlace(std::uint16_t reg) {
 }
 
 // The configuration status (reply "value").
-inline constexpr BlockRead kConfigStatusBlock{10080, 1, place::kConfigStatus, "Error read SET_10080 register !!!"};
+inline constexpr BlockRead kConfigStatusBlock{10080, 1, place::kConfigStatus,
+                                              "Error read SET_10080 register !!!"};
 
 // The list of the devices behind the one at bus address 1: the count in
 // the high byte of 10100, then one register per device from 10101 (the

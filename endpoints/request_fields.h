@@ -27,7 +27,9 @@ std::string FieldValue(std::string_view text, std::size_t position);
 // "x", "X", "0x" or "0X"; the whole text must be used and fit 32 bits signed.
 std::int32_t FieldInteger(std::string_view value);
 // What a register receives of a value: the low 16 bits of FieldInteger.
-inline std::uint16_t FieldWord(std::string_view value) { return static_cast<std::uint16_t>(FieldInteger(value)); }
+inline std::uint16_t FieldWord(std::string_view value) {
+  return static_cast<std::uint16_t>(FieldInteger(value));
+}
 // FieldInteger of the (up to) two characters at 1-based `position`.
 std::int32_t TwoDigitPiece(std::string_view value, std::size_t position);
 

@@ -62,7 +62,8 @@ void TKtrDevice::ReadScheduleDay(int dayIndex) {
   // Not through ReadBlock: a failed day read logs its own line only, not
   // the line errors after it.
   const table::BlockRead& block = table::kScheduleDayBlocks[static_cast<std::size_t>(dayIndex)];
-  const std::int32_t r = modbus_.ReadHoldingRegisters(block.start, block.count, RegisterImage.data() + block.place);
+  const std::int32_t r =
+      modbus_.ReadHoldingRegisters(block.start, block.count, RegisterImage.data() + block.place);
   if (r != result::kOk) Log(std::string(block.errorLine));
   NoteResult(r, BlockName(block.start, block.count));
 }

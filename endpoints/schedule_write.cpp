@@ -90,9 +90,8 @@ std::string TKtrDevice::SetSchedData(const std::string& parameters) {
   if (!cycle.opened()) return {};
 
   ScheduleRequest request;
-  ForEachField(parameters, [&request](const std::string& key, const std::string& value) {
-    request.Take(key, value);
-  });
+  ForEachField(parameters,
+               [&request](const std::string& key, const std::string& value) { request.Take(key, value); });
 
   using Kind = ScheduleRequest::Kind;
   if (request.kind == Kind::kNone) {

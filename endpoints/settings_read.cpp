@@ -28,7 +28,8 @@ std::string TKtrDevice::GetSetData() {
   // The sixteen settings in the order of the table, "poll" last.
   JsonReply json;
   json.StartObject();
-  for (const table::DeviceSetting& setting : table::kDeviceSettings) json.Member(setting.key, KtrData.*setting.field);
+  for (const table::DeviceSetting& setting : table::kDeviceSettings)
+    json.Member(setting.key, KtrData.*setting.field);
   json.EndObject();
   return json.Text();
 }

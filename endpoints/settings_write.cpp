@@ -36,8 +36,8 @@ using table::KeyedRegister;
 
 template <std::size_t N>
 std::optional<SettingWrite> ArrayGroup(const std::array<KeyedRegister, N>& keys,
-                                       std::uint32_t* (*slot)(KTR_DATA&, std::size_t),
-                                       const std::string& key, const std::string& value) {
+                                       std::uint32_t* (*slot)(KTR_DATA&, std::size_t), const std::string& key,
+                                       const std::string& value) {
   for (std::size_t i = 0; i < keys.size(); ++i) {
     if (key != keys[i].key) continue;
     SettingWrite w;

@@ -103,8 +103,7 @@ struct Harness {
     loadWeb = std::make_unique<ktr::LoadWeb>(root);
     cgi = std::make_unique<ktr::CgiHandler>(device);
     parser = std::make_unique<ktr::HttpRequestParser>(*loadWeb, *cgi);
-    guarded = std::make_unique<ktr::HttpRequestParser>(*loadWeb, *cgi, &guard,
-                                                       [](const std::string&) {});
+    guarded = std::make_unique<ktr::HttpRequestParser>(*loadWeb, *cgi, &guard, [](const std::string&) {});
   }
 };
 
@@ -145,8 +144,7 @@ void CheckResponse(Harness& h, ktr::HttpResponse& response) {
   if (response.text) {
     Check(response.text->find(kSecret) == std::string::npos, "secret text in a reply");
   }
-  Check(response.status == 200 || response.status == 400 || response.status == 403 ||
-            response.status == 404,
+  Check(response.status == 200 || response.status == 400 || response.status == 403 || response.status == 404,
         "unexpected status");
 }
 
@@ -185,8 +183,7 @@ void ParseAndHandle(Harness& h, std::string_view bytes) {
   boost::beast::error_code ec;
   std::size_t used = 0;
   while (used < bytes.size() && !parser.is_done()) {
-    const std::size_t n =
-        parser.put(boost::asio::buffer(bytes.data() + used, bytes.size() - used), ec);
+    const std::size_t n = parser.put(boost::asio::buffer(bytes.data() + used, bytes.size() - used), ec);
     used += n;
     if (ec || n == 0) break;
   }

@@ -172,7 +172,8 @@ std::vector<std::size_t> ReplyFrames(const Bytes& reply, const Bytes& request, s
   for (std::size_t k = 0; k + expected <= reply.size(); ++k) {
     const std::uint8_t* f = reply.data() + k;
     if (f[0] != request[0] || f[1] != request[1] || !ktr::fuzz::HasGoodCrc(f, expected)) continue;
-    if (read ? f[2] != static_cast<std::uint8_t>(expected - 5) : !std::equal(f + 2, f + 6, request.begin() + 2)) {
+    if (read ? f[2] != static_cast<std::uint8_t>(expected - 5)
+             : !std::equal(f + 2, f + 6, request.begin() + 2)) {
       continue;
     }
     at.push_back(k);
@@ -195,12 +196,18 @@ Bytes ExpectedRequest(const Request& req, const std::vector<std::uint16_t>& sour
                       const std::vector<std::uint8_t>& sourceBits) {
   switch (req.function) {
     case 3:
-    case 4: return ktr::fuzz::ReadRequestFrame(kSlave, req.function, 8000, req.count);
-    case 5: return ktr::fuzz::WriteSingleFrame(kSlave, 20, 0xFF00, 5);
-    case 6: return ktr::fuzz::WriteSingleFrame(kSlave, 10082, 0x5555);
-    case 15: return ktr::fuzz::WriteCoilsFrame(kSlave, 0, req.count, sourceBits.data());
-    case 16: return ktr::fuzz::WriteMultipleFrame(kSlave, 14000, source);
-    default: return ktr::fuzz::ReadRequestFrame(kSlave, req.function, 0, req.count);
+    case 4:
+      return ktr::fuzz::ReadRequestFrame(kSlave, req.function, 8000, req.count);
+    case 5:
+      return ktr::fuzz::WriteSingleFrame(kSlave, 20, 0xFF00, 5);
+    case 6:
+      return ktr::fuzz::WriteSingleFrame(kSlave, 10082, 0x5555);
+    case 15:
+      return ktr::fuzz::WriteCoilsFrame(kSlave, 0, req.count, sourceBits.data());
+    case 16:
+      return ktr::fuzz::WriteMultipleFrame(kSlave, 14000, source);
+    default:
+      return ktr::fuzz::ReadRequestFrame(kSlave, req.function, 0, req.count);
   }
 }
 
@@ -219,14 +226,30 @@ void CheckFuzzedExchange(Harness& h, const Request& req, const Bytes& reply) {
   const std::uint64_t before = h.responder.answered();
   std::int32_t r = 0;
   switch (req.function) {
-    case 3: r = h.modbus.ReadHoldingRegisters(8000, req.count, registers.data()); break;
-    case 4: r = h.modbus.ReadInputRegisters(8000, req.count, registers.data()); break;
-    case 6: r = h.modbus.WriteSingleRegister(10082, 0x5555); break;
-    case 16: r = h.modbus.WriteMultipleRegisters(14000, req.count, source.data()); break;
-    case 1: r = h.modbus.ReadCoils(0, req.count, bits.data()); break;
-    case 2: r = h.modbus.ReadDiscreteInputs(0, req.count, bits.data()); break;
-    case 5: r = h.modbus.WriteSingleCoil(20, 0xFF00); break;
-    default: r = h.modbus.WriteMultipleCoils(0, req.count, sourceBits.data()); break;
+    case 3:
+      r = h.modbus.ReadHoldingRegisters(8000, req.count, registers.data());
+      break;
+    case 4:
+      r = h.modbus.ReadInputRegisters(8000, req.count, registers.data());
+      break;
+    case 6:
+      r = h.modbus.WriteSingleRegister(10082, 0x5555);
+      break;
+    case 16:
+      r = h.modbus.WriteMultipleRegisters(14000, req.count, source.data());
+      break;
+    case 1:
+      r = h.modbus.ReadCoils(0, req.count, bits.data());
+      break;
+    case 2:
+      r = h.modbus.ReadDiscreteInputs(0, req.count, bits.data());
+      break;
+    case 5:
+      r = h.modbus.WriteSingleCoil(20, 0xFF00);
+      break;
+    default:
+      r = h.modbus.WriteMultipleCoils(0, req.count, sourceBits.data());
+      break;
   }
   Check(ResultIsKnown(r), "result code outside the defined set");
 
@@ -242,13 +265,15 @@ void CheckFuzzedExchange(Harness& h, const Request& req, const Bytes& reply) {
       coils ? std::all_of(bits.begin(), bits.end(), [](std::uint8_t b) { return b == kSentinelByte; })
             : std::all_of(registers.begin(), registers.end(), [](std::uint16_t v) { return v == kSentinel; });
   const Bytes request = ExpectedRequest(req, source, sourceBits);
-  const std::vector<std::size_t> frames = refused ? std::vector<std::size_t>{} : ReplyFrames(reply, request, expected);
+  const std::vector<std::size_t> frames =
+      refused ? std::vector<std::size_t>{} : ReplyFrames(reply, request, expected);
   if (r == 0) {
     Check(!frames.empty(), "success without a whole reply of this request");
     const auto holds = [&](std::size_t k) {
       if (req.function == 3 || req.function == 4) {
         for (std::size_t i = 0; i < req.count; ++i) {
-          const std::uint16_t v = static_cast<std::uint16_t>((reply[k + 3 + 2 * i] << 8) | reply[k + 4 + 2 * i]);
+          const std::uint16_t v =
+              static_cast<std::uint16_t>((reply[k + 3 + 2 * i] << 8) | reply[k + 4 + 2 * i]);
           if (registers[i] != v) return false;
         }
       } else if (coils) {

@@ -50,8 +50,7 @@ std::optional<std::int32_t> ReferenceInteger(std::string_view text) {
   const std::string_view digits = text.substr(i);
   if (digits.empty()) return std::nullopt;
   std::uint64_t magnitude = 0;
-  const auto [end, error] =
-      std::from_chars(digits.data(), digits.data() + digits.size(), magnitude, base);
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude, base);
   if (error == std::errc::result_out_of_range) return std::nullopt;
   if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
   if (magnitude > 0x80000000ULL) return std::nullopt;  // beyond any 32-bit value, either sign
@@ -111,8 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckInteger(value);
   });
   // The walk stopped where the next key is empty, and only there.
-  const bool noKeyLeft = position >= text.size() || text.find('=', position) == std::string_view::npos ||
-                         text[position] == '=';
+  const bool noKeyLeft =
+      position >= text.size() || text.find('=', position) == std::string_view::npos || text[position] == '=';
   Check(noKeyLeft, "walk ended while a key was left");
 
   // The first field as the settings write takes it.

@@ -140,16 +140,14 @@ std::int32_t TModbus::OpenPort(const SerialSettings& newSettings) {
 
 std::int32_t TModbus::ClosePort() { return PostCommand(CommandClose); }
 
-std::int32_t TModbus::ReadHoldingRegisters(std::uint16_t start, std::uint16_t n,
-                                           std::uint16_t* destination) {
+std::int32_t TModbus::ReadHoldingRegisters(std::uint16_t start, std::uint16_t n, std::uint16_t* destination) {
   startAddress = start;
   count = n;
   registers = destination;
   return PostCommand(rtu::kReadHoldingRegisters);
 }
 
-std::int32_t TModbus::ReadInputRegisters(std::uint16_t start, std::uint16_t n,
-                                         std::uint16_t* destination) {
+std::int32_t TModbus::ReadInputRegisters(std::uint16_t start, std::uint16_t n, std::uint16_t* destination) {
   startAddress = start;
   count = n;
   registers = destination;
@@ -178,8 +176,7 @@ std::int32_t TModbus::ReadCoils(std::uint16_t start, std::uint16_t n, std::uint8
   return PostCommand(rtu::kReadCoils);
 }
 
-std::int32_t TModbus::ReadDiscreteInputs(std::uint16_t start, std::uint16_t n,
-                                         std::uint8_t* destination) {
+std::int32_t TModbus::ReadDiscreteInputs(std::uint16_t start, std::uint16_t n, std::uint8_t* destination) {
   startAddress = start;
   count = n;
   bits = destination;
@@ -192,8 +189,7 @@ std::int32_t TModbus::WriteSingleCoil(std::uint16_t address, std::uint16_t v) {
   return PostCommand(rtu::kWriteSingleCoil);
 }
 
-std::int32_t TModbus::WriteMultipleCoils(std::uint16_t start, std::uint16_t n,
-                                         const std::uint8_t* source) {
+std::int32_t TModbus::WriteMultipleCoils(std::uint16_t start, std::uint16_t n, const std::uint8_t* source) {
   startAddress = start;
   count = n;
   bits = const_cast<std::uint8_t*>(source);
@@ -390,7 +386,7 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
     // A Modbus TCP frame whose header breaks the framing is a bad reply;
     // a connection that failed or closed is the port's failure.
     noReplyFailure_ = link_->LastError().kind == SerialErrorKind::Protocol ? RequestFailure::BadReply
-                                                                            : RequestFailure::Port;
+                                                                           : RequestFailure::Port;
   } else if (scan.verdict == rtu::ReplyVerdict::kNoise || scan.skipped > 0) {
     noReplyFailure_ = RequestFailure::BadReply;
   }
@@ -470,8 +466,8 @@ std::int32_t TModbus::ExecuteWriteSingle(std::uint8_t function) {
   ClearBuffers();
   if (!link_->IsOpen()) return result::kFailed;
   LearnEchoBeforeWrite(function == rtu::kWriteSingleCoil ? rtu::kReadCoils : rtu::kReadHoldingRegisters);
-  const std::size_t length = rtu::BuildWriteSingleRequest(txBuffer.data(), settings.slaveAddress,
-                                                          function, startAddress, value);
+  const std::size_t length =
+      rtu::BuildWriteSingleRequest(txBuffer.data(), settings.slaveAddress, function, startAddress, value);
   return Exchange(length, rtu::ExpectedReplyLength(function, 1), function);
 }
 
@@ -484,23 +480,30 @@ std::int32_t TModbus::ExecuteWriteMultiple(std::uint8_t function) {
     return result::kFailed;  // refused before anything is sent
   }
   const std::size_t length =
-      coils ? rtu::BuildWriteCoilsRequest(txBuffer.data(), settings.slaveAddress, startAddress,
-                                          count, bits)
-            : rtu::BuildWriteRegistersRequest(txBuffer.data(), settings.slaveAddress, startAddress,
-                                              count, registers);
+      coils ? rtu::BuildWriteCoilsRequest(txBuffer.data(), settings.slaveAddress, startAddress, count, bits)
+            : rtu::BuildWriteRegistersRequest(txBuffer.data(), settings.slaveAddress, startAddress, count,
+                                              registers);
   return Exchange(length, rtu::ExpectedReplyLength(function, count), function);
 }
 
 std::string ResultText(std::int32_t code) {
   switch (code) {
-    case result::kOk: return "success";
-    case result::kFailed: return "port, write or CRC failure";
-    case result::kNotOpen: return "port not open";
-    case result::kNoReply: return "no reply";
-    case result::Exception(1): return "illegal function";
-    case result::Exception(2): return "illegal data address";
-    case result::Exception(3): return "illegal data value";
-    case result::Exception(4): return "slave device failure";
+    case result::kOk:
+      return "success";
+    case result::kFailed:
+      return "port, write or CRC failure";
+    case result::kNotOpen:
+      return "port not open";
+    case result::kNoReply:
+      return "no reply";
+    case result::Exception(1):
+      return "illegal function";
+    case result::Exception(2):
+      return "illegal data address";
+    case result::Exception(3):
+      return "illegal data value";
+    case result::Exception(4):
+      return "slave device failure";
     default:
       if (code < result::Exception(0) && code >= result::Exception(255)) {
         return "exception code " + std::to_string(result::kExceptionBase - code);

@@ -157,7 +157,7 @@ class TModbus {
   std::int32_t result = 0;
   RequestFailure failure_ = RequestFailure::None;
   std::size_t replyBytes_ = 0;
-  RequestFailure pendingFailure_ = RequestFailure::None;  // set on the kFailed paths of a request
+  RequestFailure pendingFailure_ = RequestFailure::None;     // set on the kFailed paths of a request
   RequestFailure noReplyFailure_ = RequestFailure::NoReply;  // set on the kNoReply paths
 
   std::string lastOpenError_;  // written by the worker, read after a request

@@ -46,7 +46,9 @@ std::string FirstBad(std::string_view text, bool (*allowed)(char)) {
   return {};
 }
 
-bool Ipv6Character(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0 || c == ':' || c == '.'; }
+bool Ipv6Character(char c) {
+  return std::isxdigit(static_cast<unsigned char>(c)) != 0 || c == ':' || c == '.';
+}
 
 }  // namespace
 
@@ -83,14 +85,15 @@ PortAddress ParsePortAddress(std::string_view name) {
       return fail(bad + " in the IPv6 address '" + std::string(host) + "'");
     }
     rest = rest.substr(close + 1);
-    if (!rest.empty() && rest.front() != ':') return fail("'" + std::string(rest) + "' after the IPv6 address");
+    if (!rest.empty() && rest.front() != ':')
+      return fail("'" + std::string(rest) + "' after the IPv6 address");
   } else {
     const std::size_t colon = rest.find(':');
     host = rest.substr(0, colon);
     rest = colon == std::string_view::npos ? std::string_view{} : rest.substr(colon);
     if (rest.size() > 1 && rest.substr(1).find(':') != std::string_view::npos) {
-      return fail("an IPv6 address goes in brackets, e.g. " + std::string(scheme->prefix) + "[::1]:" +
-                  std::to_string(kModbusTcpPort));
+      return fail("an IPv6 address goes in brackets, e.g. " + std::string(scheme->prefix) +
+                  "[::1]:" + std::to_string(kModbusTcpPort));
     }
     if (host.empty()) return fail("no host name (" + form + ")");
     if (const std::string bad = FirstBad(host, HostCharacter); !bad.empty()) {

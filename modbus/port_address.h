@@ -23,9 +23,9 @@ inline constexpr std::uint16_t kModbusTcpPort = 502;
 
 struct PortAddress {
   std::uint8_t transport = kTransportSerial;
-  std::string host;            // TCP: a name, an IPv4 address or an IPv6 address (no brackets)
-  std::uint16_t tcpPort = 0;   // TCP: 1-65535
-  std::string error;           // empty when the name is good
+  std::string host;           // TCP: a name, an IPv4 address or an IPv6 address (no brackets)
+  std::uint16_t tcpPort = 0;  // TCP: 1-65535
+  std::string error;          // empty when the name is good
 };
 
 // Parses a port name. A name with "://" is a network address and must be

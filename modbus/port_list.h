@@ -54,9 +54,9 @@ std::vector<PortEntry> SystemPorts(const std::string& source, const std::string&
 
 // What the system says about one port, for a technician.
 struct PortDetails {
-  std::string device;        // the device the name leads to, e.g. "/dev/ttyUSB0"
-  std::string driver;        // e.g. "ftdi_sio", "cdc_acm", "serial8250"
-  std::string vendorId;      // USB vendor and product id, 4 hex digits each
+  std::string device;    // the device the name leads to, e.g. "/dev/ttyUSB0"
+  std::string driver;    // e.g. "ftdi_sio", "cdc_acm", "serial8250"
+  std::string vendorId;  // USB vendor and product id, 4 hex digits each
   std::string productId;
   std::string manufacturer;  // USB strings
   std::string product;
@@ -69,7 +69,7 @@ struct PortDetails {
 // Linux: looks the port up in the sysfs folder `source` and `byIdFolder`,
 // and finds the processes that have it open in the proc folder `procRoot`
 // (only those whose fds this user may read). Windows: the device only.
-PortDetails DescribePort(const std::string& portName, const std::string& source, const std::string& byIdFolder,
-                         const std::string& procRoot);
+PortDetails DescribePort(const std::string& portName, const std::string& source,
+                         const std::string& byIdFolder, const std::string& procRoot);
 
 }  // namespace ktr

@@ -48,7 +48,8 @@ std::string Attribute(const fs::path& file) {
   std::getline(in, text);
   const auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
   while (!text.empty() && blank(static_cast<unsigned char>(text.back()))) text.pop_back();
-  const auto first = std::find_if_not(text.begin(), text.end(), [&](char c) { return blank(static_cast<unsigned char>(c)); });
+  const auto first = std::find_if_not(text.begin(), text.end(),
+                                      [&](char c) { return blank(static_cast<unsigned char>(c)); });
   return std::string(first, text.end());
 }
 
@@ -149,8 +150,8 @@ std::vector<PortEntry> SystemPorts(const std::string& source, const std::string&
   return ports;
 }
 
-PortDetails DescribePort(const std::string& portName, const std::string& source, const std::string& byIdFolder,
-                         const std::string& procRoot) {
+PortDetails DescribePort(const std::string& portName, const std::string& source,
+                         const std::string& byIdFolder, const std::string& procRoot) {
   PortDetails details;
   const fs::path path = portName.find('/') == std::string::npos ? "/dev/" + portName : portName;
   std::error_code ec;

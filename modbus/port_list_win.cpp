@@ -57,8 +57,8 @@ bool SplitKeyName(const std::string& name, HKEY& root, std::wstring& path) {
 std::vector<std::wstring> ValueData(HKEY key) {
   std::vector<std::wstring> data;
   DWORD values = 0;
-  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
-                       nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                       nullptr, nullptr) != ERROR_SUCCESS) {
     return data;
   }
   for (DWORD index = 0; index < values; ++index) {
@@ -103,7 +103,8 @@ std::vector<PortEntry> SystemPorts(const std::string& source, const std::string&
   return ports;
 }
 
-PortDetails DescribePort(const std::string& portName, const std::string&, const std::string&, const std::string&) {
+PortDetails DescribePort(const std::string& portName, const std::string&, const std::string&,
+                         const std::string&) {
   PortDetails details;
   details.device = portName;
   return details;

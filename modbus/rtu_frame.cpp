@@ -28,8 +28,8 @@ constexpr CrcTables MakeCrcTables() {
 
 constexpr CrcTables kCrc = MakeCrcTables();
 
-std::size_t PutHeader(std::uint8_t* out, std::uint8_t slave, std::uint8_t function,
-                      std::uint16_t a, std::uint16_t b) {
+std::size_t PutHeader(std::uint8_t* out, std::uint8_t slave, std::uint8_t function, std::uint16_t a,
+                      std::uint16_t b) {
   out[0] = slave;
   out[1] = function;
   out[2] = static_cast<std::uint8_t>(a >> 8);
@@ -156,8 +156,9 @@ std::size_t BuildWriteCoilsRequest(std::uint8_t* out, std::uint8_t slave, std::u
 
 std::int64_t CharacterTimeNs(std::int32_t baudRate, std::uint8_t dataBits, std::uint8_t parity,
                              std::uint8_t stopBits) {
-  const std::int64_t halfBits = 2 * (1 + dataBits + (parity != 0 ? 1 : 0)) +
-                                (stopBits == 0 ? 2 : stopBits == 1 ? 3 : 4);
+  const std::int64_t halfBits = 2 * (1 + dataBits + (parity != 0 ? 1 : 0)) + (stopBits == 0   ? 2
+                                                                              : stopBits == 1 ? 3
+                                                                                              : 4);
   const std::int64_t baud = baudRate > 0 ? baudRate : 1;
   return halfBits * 500'000'000 / baud;
 }
@@ -216,8 +217,8 @@ std::size_t OtherFrameLength(const std::uint8_t* p, std::size_t avail) {
   // A read reply carries at least one data byte: a byte count of 0 is 256
   // that wrapped (a read of 128 registers).
   if (IsRead(function)) return avail < 3 ? kNeedMore : 5U + (p[2] == 0 ? 256U : p[2]);
-  if (function == kWriteSingleCoil || function == kWriteSingleRegister ||
-      function == kWriteMultipleCoils || function == kWriteMultipleRegisters) {
+  if (function == kWriteSingleCoil || function == kWriteSingleRegister || function == kWriteMultipleCoils ||
+      function == kWriteMultipleRegisters) {
     return 8;
   }
   return 0;

@@ -112,11 +112,11 @@ inline constexpr std::size_t kMaxSkippedBytes = 4;
 
 struct ReplyScan {
   ReplyVerdict verdict = ReplyVerdict::kWaiting;
-  std::size_t start = 0;        // kReply, kBadCrc: offset of the frame
-  std::uint8_t code = 0;        // kException
-  bool echoSeen = false;        // a copy of the request was dropped
-  std::size_t skipped = 0;      // bytes skipped that were no frame
-  std::size_t dropped = 0;      // whole frames with a good CRC that were not the reply
+  std::size_t start = 0;    // kReply, kBadCrc: offset of the frame
+  std::uint8_t code = 0;    // kException
+  bool echoSeen = false;    // a copy of the request was dropped
+  std::size_t skipped = 0;  // bytes skipped that were no frame
+  std::size_t dropped = 0;  // whole frames with a good CRC that were not the reply
 };
 
 // Looks for the reply to `rule.request` in the bytes received since it was

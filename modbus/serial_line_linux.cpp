@@ -9,10 +9,14 @@ namespace {
 
 std::uint8_t DataBitsOf(tcflag_t cflag) {
   switch (cflag & CSIZE) {
-    case CS5: return 5;
-    case CS6: return 6;
-    case CS7: return 7;
-    default: return 8;
+    case CS5:
+      return 5;
+    case CS6:
+      return 6;
+    case CS7:
+      return 7;
+    default:
+      return 8;
   }
 }
 
@@ -33,11 +37,11 @@ int ConfigureLine(int fd, const LineSettings& line, LineSettings* actual) {
   // Raw mode: the equivalent of cfmakeraw, plus no INPCK/ISTRIP so that a
   // byte with a parity error is still delivered as received, and no IGNPAR,
   // which would drop it.
-  tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                        IXON | IXOFF | IXANY | INPCK | IGNPAR | IUCLC | IMAXBEL);
+  tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                                        IXOFF | IXANY | INPCK | IGNPAR | IUCLC | IMAXBEL);
   tio.c_oflag &= ~static_cast<tcflag_t>(OPOST | ONLCR | OCRNL);
-  tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOKE | ICANON |
-                                        ISIG | IEXTEN);
+  tio.c_lflag &=
+      ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOKE | ICANON | ISIG | IEXTEN);
 
   // The termios of a UART or USB adapter survives from the last program
   // that used it (the kernel keeps it per port). CMSPAR would turn even
@@ -45,17 +49,25 @@ int ConfigureLine(int fd, const LineSettings& line, LineSettings* actual) {
   // the parity bit for an address bit, and HUPCL drops DTR and RTS at every
   // close: converters powered from those lines would lose power between two
   // access cycles.
-  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL |
-                                        CBAUD | CIBAUD);
+  tio.c_cflag &=
+      ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL | CBAUD | CIBAUD);
 #ifdef ADDRB
   tio.c_cflag &= ~static_cast<tcflag_t>(ADDRB);
 #endif
   tio.c_cflag |= CLOCAL | CREAD;  // ignore modem lines: an RS485 adapter has none wired
   switch (line.dataBits) {
-    case 5: tio.c_cflag |= CS5; break;
-    case 6: tio.c_cflag |= CS6; break;
-    case 7: tio.c_cflag |= CS7; break;
-    default: tio.c_cflag |= CS8; break;
+    case 5:
+      tio.c_cflag |= CS5;
+      break;
+    case 6:
+      tio.c_cflag |= CS6;
+      break;
+    case 7:
+      tio.c_cflag |= CS7;
+      break;
+    default:
+      tio.c_cflag |= CS8;
+      break;
   }
   if (line.parity == 1) {
     tio.c_cflag |= PARENB | PARODD;

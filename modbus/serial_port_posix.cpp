@@ -32,22 +32,31 @@ int MillisecondsLeft(Clock::time_point deadline) {
 
 SerialErrorKind KindOfErrno(int code) {
   switch (code) {
-    case 0: return SerialErrorKind::None;
+    case 0:
+      return SerialErrorKind::None;
     case ENOENT:
     case ENODEV:
     case ENXIO:
-    case ENOTDIR: return SerialErrorKind::NotFound;
+    case ENOTDIR:
+      return SerialErrorKind::NotFound;
     case EACCES:
-    case EPERM: return SerialErrorKind::Permission;
+    case EPERM:
+      return SerialErrorKind::Permission;
     case EBUSY:
-    case EWOULDBLOCK: return SerialErrorKind::Busy;
+    case EWOULDBLOCK:
+      return SerialErrorKind::Busy;
     case EINVAL:
-    case ENOTTY: return SerialErrorKind::BadSettings;
-    case ETIMEDOUT: return SerialErrorKind::Timeout;
+    case ENOTTY:
+      return SerialErrorKind::BadSettings;
+    case ETIMEDOUT:
+      return SerialErrorKind::Timeout;
     case EIO:
-    case EPIPE: return SerialErrorKind::Io;
-    case EBADF: return SerialErrorKind::NotOpen;
-    default: return SerialErrorKind::Other;
+    case EPIPE:
+      return SerialErrorKind::Io;
+    case EBADF:
+      return SerialErrorKind::NotOpen;
+    default:
+      return SerialErrorKind::Other;
   }
 }
 
@@ -55,8 +64,7 @@ SerialErrorKind KindOfErrno(int code) {
 // 5 to 8 data bits, parity none/odd/even, one or two stop bits, and one and a
 // half stop bits only with 5 data bits (two only with 6 to 8).
 bool ValidLine(const LineSettings& line) {
-  if (line.baudRate <= 0 || line.dataBits < 5 || line.dataBits > 8 || line.parity > 2 ||
-      line.stopBits > 2) {
+  if (line.baudRate <= 0 || line.dataBits < 5 || line.dataBits > 8 || line.parity > 2 || line.stopBits > 2) {
     return false;
   }
   if (line.stopBits == 1 && line.dataBits != 5) return false;
@@ -199,8 +207,7 @@ bool SerialPort::Write(const std::uint8_t* data, std::size_t length) {
   return true;
 }
 
-bool SerialPort::Read(std::uint8_t* dest, std::size_t length, std::size_t* received,
-                      FrameComplete complete) {
+bool SerialPort::Read(std::uint8_t* dest, std::size_t length, std::size_t* received, FrameComplete complete) {
   *received = 0;
   if (!IsOpen()) {
     SetError("read", EBADF);

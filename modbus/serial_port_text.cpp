@@ -33,7 +33,8 @@ std::string Hint(const SerialError& error) {
     case SerialErrorKind::NoHost:
       return "check the host name, or give the gateway's IP address";
     case SerialErrorKind::Refused:
-      return "nothing accepts connections there: check the port number and that the gateway's TCP server is on";
+      return "nothing accepts connections there: check the port number and that the gateway's TCP server is "
+             "on";
     case SerialErrorKind::Unreachable:
       return "no route to the gateway: check its address and the network";
     case SerialErrorKind::Timeout:
@@ -95,7 +96,8 @@ std::string TraceLine(std::int64_t msOfDay, bool sent, const std::uint8_t* data,
   const std::int64_t ms = ((msOfDay % 86400000) + 86400000) % 86400000;
   char stamp[16];
   std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", static_cast<int>(ms / 3600000),
-                static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60), static_cast<int>(ms % 1000));
+                static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60),
+                static_cast<int>(ms % 1000));
   std::string text = stamp;
   text += sent ? " TX" : " RX";
   static constexpr char kHex[] = "0123456789ABCDEF";

@@ -19,14 +19,14 @@ struct SerialSettings {
   std::string portName;        // e.g. "ttyUSB0", "/dev/ttyUSB0", "COM3", "tcp://10.0.0.5",
                                // "rtu+tcp://gw.local:4001"
   std::int32_t baudRate = 19200;
-  std::uint8_t parity = 2;     // 0 none, 1 odd, 2 even
-  std::uint8_t stopBits = 0;   // 0 one, 1 one and a half, 2 two
-  std::uint8_t dataBits = 8;   // 5 to 8
+  std::uint8_t parity = 2;    // 0 none, 1 odd, 2 even
+  std::uint8_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
+  std::uint8_t dataBits = 8;  // 5 to 8
   std::int32_t timeoutMs = 1000;
-  std::string host;            // TCP: the gateway's name or address
-  std::uint16_t tcpPort = 0;   // TCP: the gateway's port
+  std::string host;           // TCP: the gateway's name or address
+  std::uint16_t tcpPort = 0;  // TCP: the gateway's port
   std::uint8_t slaveAddress = 1;
-  bool rs485 = false;          // kernel RS-485 direction control (RTS on send)
+  bool rs485 = false;  // kernel RS-485 direction control (RTS on send)
   EchoMode echo = EchoMode::Auto;
 };
 

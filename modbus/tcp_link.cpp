@@ -15,7 +15,9 @@ void PutWord(std::uint8_t* p, std::size_t value) {
   p[1] = static_cast<std::uint8_t>(value & 0xFF);
 }
 
-std::chrono::milliseconds Timeout(std::int32_t ms) { return std::chrono::milliseconds(std::max<std::int32_t>(ms, 0)); }
+std::chrono::milliseconds Timeout(std::int32_t ms) {
+  return std::chrono::milliseconds(std::max<std::int32_t>(ms, 0));
+}
 
 }  // namespace
 
@@ -137,7 +139,8 @@ void TcpLink::DiscardInput() {
   bool sound = !broken_ && dropFrames();
   while (sound) {
     std::size_t n = 0;
-    if (!socket_.Receive(in_.data() + inSize_, in_.size() - inSize_, &n, Clock::time_point{}, error_) || n == 0) {
+    if (!socket_.Receive(in_.data() + inSize_, in_.size() - inSize_, &n, Clock::time_point{}, error_) ||
+        n == 0) {
       break;  // nothing more without waiting (or the connection failed: the request will say so)
     }
     inSize_ += n;

@@ -28,17 +28,22 @@ int MillisecondsLeft(Clock::time_point deadline) {
 
 SerialErrorKind KindOfErrno(int code) {
   switch (code) {
-    case ECONNREFUSED: return SerialErrorKind::Refused;
+    case ECONNREFUSED:
+      return SerialErrorKind::Refused;
     case ENETUNREACH:
     case EHOSTUNREACH:
     case ENETDOWN:
     case EHOSTDOWN:
-    case EADDRNOTAVAIL: return SerialErrorKind::Unreachable;
-    case ETIMEDOUT: return SerialErrorKind::Timeout;
+    case EADDRNOTAVAIL:
+      return SerialErrorKind::Unreachable;
+    case ETIMEDOUT:
+      return SerialErrorKind::Timeout;
     case ECONNRESET:
     case ECONNABORTED:
-    case EPIPE: return SerialErrorKind::Disconnected;
-    default: return SerialErrorKind::Other;
+    case EPIPE:
+      return SerialErrorKind::Disconnected;
+    default:
+      return SerialErrorKind::Other;
   }
 }
 
@@ -49,9 +54,10 @@ void SetErrno(SerialError& error, int code, const std::string& what) {
 // The numeric form of a resolved address, "127.0.0.1" or "::1".
 std::string NumericHost(const addrinfo& a) {
   char text[INET6_ADDRSTRLEN] = {};
-  const void* where = a.ai_family == AF_INET6
-                          ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(a.ai_addr)->sin6_addr)
-                          : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(a.ai_addr)->sin_addr);
+  const void* where =
+      a.ai_family == AF_INET6
+          ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(a.ai_addr)->sin6_addr)
+          : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(a.ai_addr)->sin_addr);
   return inet_ntop(a.ai_family, where, text, sizeof text) != nullptr ? text : "?";
 }
 
@@ -80,8 +86,9 @@ bool TcpSocket::Connect(const std::string& host, std::uint16_t port, TimePoint d
   const int resolved = getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
   if (resolved != 0) {
     const int code = resolved == EAI_SYSTEM ? errno : resolved;
-    error = {SerialErrorKind::NoHost, code,
-             "resolve " + host + ": " + (resolved == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(resolved))};
+    error = {
+        SerialErrorKind::NoHost, code,
+        "resolve " + host + ": " + (resolved == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(resolved))};
     return false;
   }
 

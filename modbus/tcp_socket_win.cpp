@@ -37,21 +37,27 @@ timeval TimeLeft(Clock::time_point deadline) {
 
 SerialErrorKind KindOfWsaError(int code) {
   switch (code) {
-    case WSAECONNREFUSED: return SerialErrorKind::Refused;
+    case WSAECONNREFUSED:
+      return SerialErrorKind::Refused;
     case WSAENETUNREACH:
     case WSAEHOSTUNREACH:
     case WSAENETDOWN:
     case WSAEHOSTDOWN:
-    case WSAEADDRNOTAVAIL: return SerialErrorKind::Unreachable;
-    case WSAETIMEDOUT: return SerialErrorKind::Timeout;
+    case WSAEADDRNOTAVAIL:
+      return SerialErrorKind::Unreachable;
+    case WSAETIMEDOUT:
+      return SerialErrorKind::Timeout;
     case WSAECONNRESET:
     case WSAECONNABORTED:
-    case WSAESHUTDOWN: return SerialErrorKind::Disconnected;
+    case WSAESHUTDOWN:
+      return SerialErrorKind::Disconnected;
     case WSAHOST_NOT_FOUND:
     case WSANO_DATA:
     case WSATRY_AGAIN:
-    case WSANO_RECOVERY: return SerialErrorKind::NoHost;
-    default: return SerialErrorKind::Other;
+    case WSANO_RECOVERY:
+      return SerialErrorKind::NoHost;
+    default:
+      return SerialErrorKind::Other;
   }
 }
 
@@ -61,9 +67,10 @@ void SetWsaError(SerialError& error, int code, const std::string& what) {
 
 std::string NumericHost(const addrinfo& a) {
   char text[INET6_ADDRSTRLEN] = {};
-  const void* where = a.ai_family == AF_INET6
-                          ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(a.ai_addr)->sin6_addr)
-                          : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(a.ai_addr)->sin_addr);
+  const void* where =
+      a.ai_family == AF_INET6
+          ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(a.ai_addr)->sin6_addr)
+          : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(a.ai_addr)->sin_addr);
   return inet_ntop(a.ai_family, where, text, sizeof text) != nullptr ? text : "?";
 }
 
@@ -124,7 +131,8 @@ bool TcpSocket::Connect(const std::string& host, std::uint16_t port, TimePoint d
   error = {};
   for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
     const std::string what = ConnectText(host, port, *a);
-    const SOCKET s = WSASocketW(a->ai_family, a->ai_socktype, a->ai_protocol, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    const SOCKET s =
+        WSASocketW(a->ai_family, a->ai_socktype, a->ai_protocol, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET) {
       SetWsaError(error, WSAGetLastError(), what);
       continue;
@@ -182,7 +190,8 @@ bool TcpSocket::Send(const std::uint8_t* data, std::size_t length, std::size_t* 
     return false;
   }
   while (*sent < length) {
-    const int n = send(Sock(handle_), reinterpret_cast<const char*>(data + *sent), static_cast<int>(length - *sent), 0);
+    const int n =
+        send(Sock(handle_), reinterpret_cast<const char*>(data + *sent), static_cast<int>(length - *sent), 0);
     if (n > 0) {
       *sent += static_cast<std::size_t>(n);
       continue;
@@ -241,8 +250,7 @@ void TcpSocket::Discard() {
   char scratch[512];
   // The socket is non-blocking: recv returns WSAEWOULDBLOCK once nothing
   // more has arrived.
-  while (recv(Sock(handle_), scratch, sizeof scratch, 0) > 0) {
-  }
+  while (recv(Sock(handle_), scratch, sizeof scratch, 0) > 0) {}
 }
 
 }  // namespace ktr::detail

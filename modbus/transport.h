@@ -17,19 +17,19 @@ namespace ktr {
 // WSAGetLastError() for sockets).
 enum class SerialErrorKind {
   None,
-  NotFound,        // no such device
-  Permission,      // access denied
-  Busy,            // held by another program
-  BadSettings,     // the line settings cannot be applied
-  NotOpen,         // operation on a closed port
-  Io,              // read or write failed
-  Timeout,         // nothing (or not everything) arrived in time
-  Disconnected,    // the device went away (hang-up), or the peer closed the connection
-  BadAddress,      // the port name is no valid name or network address
-  NoHost,          // the host name does not resolve
-  Refused,         // nothing listens at that address and port
-  Unreachable,     // no route to the host
-  Protocol,        // the peer's bytes break the framing (a Modbus TCP header)
+  NotFound,      // no such device
+  Permission,    // access denied
+  Busy,          // held by another program
+  BadSettings,   // the line settings cannot be applied
+  NotOpen,       // operation on a closed port
+  Io,            // read or write failed
+  Timeout,       // nothing (or not everything) arrived in time
+  Disconnected,  // the device went away (hang-up), or the peer closed the connection
+  BadAddress,    // the port name is no valid name or network address
+  NoHost,        // the host name does not resolve
+  Refused,       // nothing listens at that address and port
+  Unreachable,   // no route to the host
+  Protocol,      // the peer's bytes break the framing (a Modbus TCP header)
   Other,
 };
 

@@ -27,8 +27,8 @@ constexpr ULONGLONG kLostAfterMs = kRecheckMs / 2;
 struct CommandWord::Sync {
   SRWLOCK lock = SRWLOCK_INIT;
   CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
-  int blocked = 0;            // under `lock`
-  ULONGLONG storedAtMs = 0;   // GetTickCount64 of the last Store; under `lock`
+  int blocked = 0;           // under `lock`
+  ULONGLONG storedAtMs = 0;  // GetTickCount64 of the last Store; under `lock`
 };
 
 CommandWord::CommandWord(std::uint16_t initial) : word_(initial), sync_(std::make_unique<Sync>()) {}

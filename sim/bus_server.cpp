@@ -51,10 +51,10 @@ BusServer::~BusServer() {
 void BusServer::NewContext() {
   // The device name and line settings given here are never used: libmodbus
   // does not open anything, it is handed the line's descriptor.
-  modbus_t* ctx = line_.ModbusTcp() ? modbus_new_tcp("127.0.0.1", 0) : modbus_new_rtu("ktr-sim", 19200, 'N', 8, 1);
+  modbus_t* ctx =
+      line_.ModbusTcp() ? modbus_new_tcp("127.0.0.1", 0) : modbus_new_rtu("ktr-sim", 19200, 'N', 8, 1);
   if (ctx == nullptr) throw std::runtime_error(std::string("libmodbus: ") + modbus_strerror(errno));
-  if (modbus_set_socket(ctx, line_.fd()) < 0 ||
-      modbus_set_slave(ctx, options_.addresses.front()) < 0 ||
+  if (modbus_set_socket(ctx, line_.fd()) < 0 || modbus_set_slave(ctx, options_.addresses.front()) < 0 ||
       modbus_set_response_timeout(ctx, 0, kResponseTimeoutUs) < 0 ||
       modbus_set_indication_timeout(ctx, 0, kIndicationTimeoutUs) < 0) {
     const int saved = errno;
@@ -129,7 +129,8 @@ void BusServer::OnFrame(std::span<const std::uint8_t> frame) {
   if (options_.fault.kind == ktr::Fault::kEcho) {
     // The adapter hears its own transmission: every request comes back, as
     // it goes out, whoever it is for and whether or not anyone answers.
-    const Frame echo = line_.ModbusTcp() ? AduFromRtu(transaction_, frame) : Frame(frame.begin(), frame.end());
+    const Frame echo =
+        line_.ModbusTcp() ? AduFromRtu(transaction_, frame) : Frame(frame.begin(), frame.end());
     SendOnWire(echo, received);
     if (options_.verbose) LogLine("echo " + Hex(echo));
   }
@@ -144,7 +145,8 @@ void BusServer::OnFrame(std::span<const std::uint8_t> frame) {
   }
   const auto device = devices_.find(address);
   if (device == devices_.end()) {
-    if (options_.verbose) LogLine("rx " + Hex(frame) + " (address " + std::to_string(address) + ", not here)");
+    if (options_.verbose)
+      LogLine("rx " + Hex(frame) + " (address " + std::to_string(address) + ", not here)");
     return;
   }
   if (options_.verbose) LogLine("rx " + Hex(frame));
@@ -187,9 +189,11 @@ void BusServer::SendOnWire(const Frame& bytes, std::chrono::steady_clock::time_p
   while (sent < bytes.size() && *stop_ == 0) {
     const auto now = std::chrono::steady_clock::now();
     std::size_t due = 0;
-    if (now >= start) due = std::min<std::size_t>(bytes.size(), static_cast<std::size_t>((now - start) / charTime));
+    if (now >= start)
+      due = std::min<std::size_t>(bytes.size(), static_cast<std::size_t>((now - start) / charTime));
     if (due > sent) {
-      Send(Frame(bytes.begin() + static_cast<std::ptrdiff_t>(sent), bytes.begin() + static_cast<std::ptrdiff_t>(due)));
+      Send(Frame(bytes.begin() + static_cast<std::ptrdiff_t>(sent),
+                 bytes.begin() + static_cast<std::ptrdiff_t>(due)));
       sent = due;
       continue;
     }

@@ -56,8 +56,7 @@ void DeviceClock::Set(const ClockFields& fields) {
 bool DeviceClock::Valid(const ClockFields& f) {
   if (f.year < 0 || f.year > 99 || f.month < 1 || f.month > 12) return false;
   if (f.day < 1 || f.day > DaysInMonth(2000 + f.year, f.month)) return false;
-  return f.hour >= 0 && f.hour <= 23 && f.minute >= 0 && f.minute <= 59 && f.second >= 0 &&
-         f.second <= 59;
+  return f.hour >= 0 && f.hour <= 23 && f.minute >= 0 && f.minute <= 59 && f.second >= 0 && f.second <= 59;
 }
 
 }  // namespace ktr_sim

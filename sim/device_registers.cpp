@@ -14,9 +14,7 @@ std::array<int, 6> ClockArray(const ClockFields& f) {
   return {f.year, f.month, f.day, f.hour, f.minute, f.second};
 }
 
-ClockFields ClockFromArray(const std::array<int, 6>& a) {
-  return {a[0], a[1], a[2], a[3], a[4], a[5]};
-}
+ClockFields ClockFromArray(const std::array<int, 6>& a) { return {a[0], a[1], a[2], a[3], a[4], a[5]}; }
 
 }  // namespace
 

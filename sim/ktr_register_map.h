@@ -29,9 +29,7 @@ struct RegisterBlock {
 
   // One past the last register.
   constexpr std::uint32_t end() const { return std::uint32_t{start} + count; }
-  constexpr bool Contains(std::uint32_t address) const {
-    return address >= start && address < end();
-  }
+  constexpr bool Contains(std::uint32_t address) const { return address >= start && address < end(); }
 };
 
 // Firmware generations the simulator can play (`ktr-sim --firmware`).
@@ -66,10 +64,10 @@ namespace reg {
 
 // Measurements (index page). Ten entries per quantity; entry 0 belongs to
 // sensor 1, entry 1 to sensor 2, the rest are unused and read 0.
-inline constexpr RegisterBlock kTemperature{0, 10};        // tenths of a degree, in the sensor's unit
-inline constexpr RegisterBlock kHumidity{10, 10};          // relative humidity, tenths of a percent
-inline constexpr RegisterBlock kSensors{0, 20};            // the two above, read as one block
-inline constexpr RegisterBlock kAbsoluteHumidity{160, 10}; // thousandths of a gram per cubic metre
+inline constexpr RegisterBlock kTemperature{0, 10};         // tenths of a degree, in the sensor's unit
+inline constexpr RegisterBlock kHumidity{10, 10};           // relative humidity, tenths of a percent
+inline constexpr RegisterBlock kSensors{0, 20};             // the two above, read as one block
+inline constexpr RegisterBlock kAbsoluteHumidity{160, 10};  // thousandths of a gram per cubic metre
 
 // Firmware version: major, minor, patch, each as VersionRegister().
 inline constexpr RegisterBlock kVersion{5000, 3};
@@ -191,11 +189,11 @@ enum class Fault : std::uint8_t {
   kSlow,       // correct reply after the given number of milliseconds
   kGarbage,    // random bytes, as many as the correct reply, that never form a valid frame
   // Faults of the line rather than of the device:
-  kEcho,       // the line returns every request (any address) before the reply, as an adapter
-               // without echo suppression does
-  kNoise,      // one stray byte (kNoiseByte) before the reply, as at an unbiased bus turnaround
-  kForeign,    // before the reply, the late reply of the next address (same function and
-               // length, other data: kForeignXor) with a good CRC
+  kEcho,     // the line returns every request (any address) before the reply, as an adapter
+             // without echo suppression does
+  kNoise,    // one stray byte (kNoiseByte) before the reply, as at an unbiased bus turnaround
+  kForeign,  // before the reply, the late reply of the next address (same function and
+             // length, other data: kForeignXor) with a good CRC
 };
 
 struct FaultMode {
@@ -226,14 +224,22 @@ inline constexpr std::uint8_t kExceptionCode = 4;  // slave device failure
 // it is no trigger register).
 constexpr FaultMode TriggeredFault(std::uint16_t start) {
   switch (start) {
-    case trigger::kSilent: return {Fault::kSilent, 0};
-    case trigger::kBadCrc: return {Fault::kBadCrc, 0};
-    case trigger::kShort: return {Fault::kShort, 0};
-    case trigger::kLong: return {Fault::kLong, 0};
-    case trigger::kSlow: return {Fault::kSlow, trigger::kSlowMs};
-    case trigger::kException: return {Fault::kException, trigger::kExceptionCode};
-    case trigger::kGarbage: return {Fault::kGarbage, 0};
-    default: return {};
+    case trigger::kSilent:
+      return {Fault::kSilent, 0};
+    case trigger::kBadCrc:
+      return {Fault::kBadCrc, 0};
+    case trigger::kShort:
+      return {Fault::kShort, 0};
+    case trigger::kLong:
+      return {Fault::kLong, 0};
+    case trigger::kSlow:
+      return {Fault::kSlow, trigger::kSlowMs};
+    case trigger::kException:
+      return {Fault::kException, trigger::kExceptionCode};
+    case trigger::kGarbage:
+      return {Fault::kGarbage, 0};
+    default:
+      return {};
   }
 }
 
@@ -291,13 +297,26 @@ struct PlanEntry {
   std::uint16_t length;
 };
 inline constexpr std::array<PlanEntry, 12> kWorkdayPlan{{
-    {2, 7, 55, 3}, {1, 8, 0, 5},   {1, 8, 45, 5},  {2, 8, 55, 3},
-    {1, 9, 0, 5},  {1, 9, 45, 5},  {1, 10, 5, 5},  {1, 10, 50, 5},
-    {1, 11, 0, 5}, {1, 11, 45, 5}, {1, 11, 55, 5}, {1, 12, 40, 5},
+    {2, 7, 55, 3},
+    {1, 8, 0, 5},
+    {1, 8, 45, 5},
+    {2, 8, 55, 3},
+    {1, 9, 0, 5},
+    {1, 9, 45, 5},
+    {1, 10, 5, 5},
+    {1, 10, 50, 5},
+    {1, 11, 0, 5},
+    {1, 11, 45, 5},
+    {1, 11, 55, 5},
+    {1, 12, 40, 5},
 }};
 // Length entries (ws, bb, eb), the same on every day.
 inline constexpr std::array<std::array<std::uint16_t, 3>, 5> kLengths{{
-    {5, 3, 3}, {10, 5, 5}, {3, 2, 2}, {0, 0, 0}, {0, 0, 0},
+    {5, 3, 3},
+    {10, 5, 5},
+    {3, 2, 2},
+    {0, 0, 0},
+    {0, 0, 0},
 }};
 
 constexpr bool IsWorkday(int day) { return day >= 1 && day <= 5; }
@@ -327,9 +346,12 @@ constexpr std::array<std::uint16_t, reg::kScheduleDayLength> ScheduleDay(int day
 
 constexpr std::string_view FirmwareText(Firmware fw) {
   switch (fw) {
-    case Firmware::kNew: return kFirmwareTextNew;
-    case Firmware::kOld: return kFirmwareTextOld;
-    case Firmware::kNone: break;
+    case Firmware::kNew:
+      return kFirmwareTextNew;
+    case Firmware::kOld:
+      return kFirmwareTextOld;
+    case Firmware::kNone:
+      break;
   }
   return kFirmwareTextNone;
 }
@@ -353,9 +375,12 @@ constexpr std::uint16_t FirmwareTextRegister(Firmware fw, std::size_t index) {
 // The version the firmware reports, or nothing for Firmware::kNone.
 constexpr std::optional<Version> FirmwareVersion(Firmware fw) {
   switch (fw) {
-    case Firmware::kNew: return defaults::kVersionNew;
-    case Firmware::kOld: return defaults::kVersionOld;
-    case Firmware::kNone: break;
+    case Firmware::kNew:
+      return defaults::kVersionNew;
+    case Firmware::kOld:
+      return defaults::kVersionOld;
+    case Firmware::kNone:
+      break;
   }
   return std::nullopt;
 }

@@ -25,7 +25,7 @@ volatile std::sig_atomic_t g_stop = 0;
 extern "C" void OnStopSignal(int) { g_stop = 1; }
 
 void InstallSignals() {
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a pending sleep or write returns early
@@ -49,9 +49,10 @@ ktr::Firmware FirmwareCode(const std::string& firmware) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Simulated KTR device: answers Modbus RTU requests like a KTR clock, on a\n"
-               "pseudo-terminal (--pty) or a serial port (--port), or on a TCP port as a gateway\n"
-               "would (--tcp: Modbus TCP, --rtu-tcp: RTU frames over TCP)."};
+  CLI::App app{
+      "Simulated KTR device: answers Modbus RTU requests like a KTR clock, on a\n"
+      "pseudo-terminal (--pty) or a serial port (--port), or on a TCP port as a gateway\n"
+      "would (--tcp: Modbus TCP, --rtu-tcp: RTU frames over TCP)."};
   app.name("ktr-sim");
   app.set_version_flag("--version", std::string("ktr-sim ") + ktr::kVersion);
 
@@ -67,8 +68,9 @@ int main(int argc, char** argv) {
   bool verbose = false;
   unsigned wire_baud = 0;
 
-  auto* pty_option = app.add_option("--pty", link, "Serve a new pseudo-terminal reached through the symbolic link LINK")
-                         ->type_name("LINK");
+  auto* pty_option =
+      app.add_option("--pty", link, "Serve a new pseudo-terminal reached through the symbolic link LINK")
+          ->type_name("LINK");
   auto* port_option = app.add_option("--port", port, "Serve this serial port")->type_name("DEVICE");
   auto* tcp_option =
       app.add_option("--tcp", tcp, "Serve Modbus TCP on ADDR:PORT (port 0: a free one; the ready line tells)")
@@ -86,7 +88,8 @@ int main(int argc, char** argv) {
                  "Modbus address to answer on, 1-247 (default 1); repeat it for several devices on one bus")
       ->type_name("N")
       ->check(CLI::Range(1, 247));
-  app.add_option("--firmware", firmware, "Firmware: new (0.35.4), old (0.35.3) or none (no version registers)")
+  app.add_option("--firmware", firmware,
+                 "Firmware: new (0.35.4), old (0.35.3) or none (no version registers)")
       ->check(CLI::IsMember({"new", "old", "none"}))
       ->capture_default_str();
   app.add_option("--fault", fault_text,

@@ -28,7 +28,8 @@ Frame AduFromRtu(std::uint16_t transaction, std::span<const std::uint8_t> rtu) {
   return adu;
 }
 
-Outgoing ApplyTcpFault(ktr::FaultMode mode, const Frame& reply, std::uint16_t transaction, std::mt19937& random) {
+Outgoing ApplyTcpFault(ktr::FaultMode mode, const Frame& reply, std::uint16_t transaction,
+                       std::mt19937& random) {
   using ktr::Fault;
   Outgoing out;
   Frame adu = AduFromRtu(transaction, reply);

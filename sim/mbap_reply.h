@@ -34,6 +34,7 @@ Frame AduFromRtu(std::uint16_t transaction, std::span<const std::uint8_t> rtu);
 //   foreign  the other address's reply under the previous transaction id,
 //            then the frame
 // silent, slow and exception are as on the line; echo is the server's.
-Outgoing ApplyTcpFault(ktr::FaultMode mode, const Frame& reply, std::uint16_t transaction, std::mt19937& random);
+Outgoing ApplyTcpFault(ktr::FaultMode mode, const Frame& reply, std::uint16_t transaction,
+                       std::mt19937& random);
 
 }  // namespace ktr_sim

@@ -20,7 +20,8 @@ namespace {
 
 void SetNonBlockingCloseOnExec(int fd) {
   const int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) ThrowErrno("cannot set up the pseudo-terminal");
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+    ThrowErrno("cannot set up the pseudo-terminal");
   if (fcntl(fd, F_SETFD, FD_CLOEXEC) < 0) ThrowErrno("cannot set up the pseudo-terminal");
 }
 
@@ -79,10 +80,11 @@ class PtyLine final : public Line {
   // Points link_ at the slave through a temporary link and rename(), so the
   // name never dangles and a stale link is replaced in one step.
   void PlaceLink() {
-    struct stat st{};
+    struct stat st {};
     if (lstat(link_.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
-      throw std::system_error(std::make_error_code(std::errc::file_exists),
-                              "cannot create link " + link_ + ": a file that is no symbolic link is in the way");
+      throw std::system_error(
+          std::make_error_code(std::errc::file_exists),
+          "cannot create link " + link_ + ": a file that is no symbolic link is in the way");
     }
     const std::string temporary = link_ + ".tmp" + std::to_string(getpid());
     unlink(temporary.c_str());

@@ -49,8 +49,8 @@ std::optional<ktr::FaultMode> ParseFault(std::string_view text, std::string& err
     if (auto ms = ParseArgument(text.substr(kSlow.size()), 0, kMaxSlowMs)) {
       return ktr::FaultMode{Fault::kSlow, *ms};
     }
-    error = "slow delay must be a number of milliseconds from 0 to " + std::to_string(kMaxSlowMs) +
-            ": '" + std::string(text) + "'";
+    error = "slow delay must be a number of milliseconds from 0 to " + std::to_string(kMaxSlowMs) + ": '" +
+            std::string(text) + "'";
     return std::nullopt;
   }
   error = "unknown fault '" + std::string(text) +
@@ -61,17 +61,28 @@ std::optional<ktr::FaultMode> ParseFault(std::string_view text, std::string& err
 
 std::string FaultName(ktr::FaultMode mode) {
   switch (mode.kind) {
-    case Fault::kNone: return "none";
-    case Fault::kSilent: return "silent";
-    case Fault::kBadCrc: return "bad-crc";
-    case Fault::kException: return "exception=" + std::to_string(mode.value);
-    case Fault::kShort: return "short";
-    case Fault::kLong: return "long";
-    case Fault::kSlow: return "slow=" + std::to_string(mode.value);
-    case Fault::kGarbage: return "garbage";
-    case Fault::kEcho: return "echo";
-    case Fault::kNoise: return "noise";
-    case Fault::kForeign: return "foreign";
+    case Fault::kNone:
+      return "none";
+    case Fault::kSilent:
+      return "silent";
+    case Fault::kBadCrc:
+      return "bad-crc";
+    case Fault::kException:
+      return "exception=" + std::to_string(mode.value);
+    case Fault::kShort:
+      return "short";
+    case Fault::kLong:
+      return "long";
+    case Fault::kSlow:
+      return "slow=" + std::to_string(mode.value);
+    case Fault::kGarbage:
+      return "garbage";
+    case Fault::kEcho:
+      return "echo";
+    case Fault::kNoise:
+      return "noise";
+    case Fault::kForeign:
+      return "foreign";
   }
   return "?";
 }

@@ -68,7 +68,8 @@ std::uint16_t Crc16(std::span<const std::uint8_t> bytes) {
   for (std::uint8_t b : bytes) {
     crc ^= b;
     for (int bit = 0; bit < 8; ++bit) {
-      crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : static_cast<std::uint16_t>(crc >> 1);
+      crc =
+          (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : static_cast<std::uint16_t>(crc >> 1);
     }
   }
   return crc;
@@ -80,9 +81,7 @@ void AppendCrc(Frame& frame) {
   frame.push_back(static_cast<std::uint8_t>(crc >> 8));
 }
 
-bool CrcValid(std::span<const std::uint8_t> frame) {
-  return frame.size() >= 4 && Crc16(frame) == 0;
-}
+bool CrcValid(std::span<const std::uint8_t> frame) { return frame.size() >= 4 && Crc16(frame) == 0; }
 
 std::size_t RequestLength(std::span<const std::uint8_t> head) {
   if (head.size() < 2) return 0;

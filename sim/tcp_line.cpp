@@ -32,7 +32,8 @@ std::string SplitAddress(const std::string& address, std::string& host, std::str
   host = address.substr(0, colon);
   port = address.substr(colon + 1);
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  if (port.find_first_not_of("0123456789") != std::string::npos || port.size() > 5 || std::stoul(port) > 65535) {
+  if (port.find_first_not_of("0123456789") != std::string::npos || port.size() > 5 ||
+      std::stoul(port) > 65535) {
     return "port '" + port + "' is not a number from 0 to 65535";
   }
   return {};

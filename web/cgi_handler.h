@@ -28,8 +28,7 @@ class CgiHandler {
   // 404, "text/html", "404 Not Found". `parameters` reaches Login,
   // SetSchedData and SetData; the FieldConversionError that the last two
   // throw for a value that is no integer passes through to the server.
-  void Dispatch(HttpResponse& response, const std::string& path,
-                const std::string& parameters) const;
+  void Dispatch(HttpResponse& response, const std::string& path, const std::string& parameters) const;
 
   // The route paths in table order.
   static std::array<std::string_view, kRouteCount> RoutePaths();

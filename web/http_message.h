@@ -12,10 +12,10 @@
 namespace ktr {
 
 struct HttpRequest {
-  std::string method;       // as sent, e.g. "GET" (methods are case-sensitive)
-  std::string target;       // raw request target, e.g. "/a%20b.html?x=1"
-  std::string contentType;  // value of the Content-Type header, or empty
-  std::string body;         // the whole body (chunked bodies already joined)
+  std::string method;        // as sent, e.g. "GET" (methods are case-sensitive)
+  std::string target;        // raw request target, e.g. "/a%20b.html?x=1"
+  std::string contentType;   // value of the Content-Type header, or empty
+  std::string body;          // the whole body (chunked bodies already joined)
   std::string host;          // Host header, or empty
   std::string origin;        // Origin header, or empty
   std::string secFetchSite;  // Sec-Fetch-Site header, or empty

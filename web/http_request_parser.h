@@ -41,8 +41,8 @@ class HttpRequestParser {
 
   // All must outlive the parser. With a guard, a request it refuses gets
   // 403 "403 Forbidden" and one log line, and reaches nothing else.
-  HttpRequestParser(const LoadWeb& loadWeb, const CgiHandler& cgiHandler,
-                    const RequestGuard* guard = nullptr, LogFn log = nullptr);
+  HttpRequestParser(const LoadWeb& loadWeb, const CgiHandler& cgiHandler, const RequestGuard* guard = nullptr,
+                    LogFn log = nullptr);
 
   // GET: ".cgi" in the path -> CgiHandler with the query text, else LoadWeb.
   // POST: ".cgi" in the path -> CgiHandler with the form body, else the

@@ -53,9 +53,7 @@ bool IsHandledMethod(std::string_view method) {
   return method == "GET" || method == "POST" || method == "HEAD";
 }
 
-bool ExpectsContinue(beast::string_view expect) {
-  return beast::iequals(expect, "100-continue");
-}
+bool ExpectsContinue(beast::string_view expect) { return beast::iequals(expect, "100-continue"); }
 
 // An error of the HTTP parser (as opposed to one of the socket).
 bool IsParseError(const beast::error_code& ec) {
@@ -192,8 +190,7 @@ class Connection {
 }  // namespace
 
 struct HttpServer::Impl {
-  Impl(const Handler& handler, const HttpServerOptions& options)
-      : context{handler, options} {}
+  Impl(const Handler& handler, const HttpServerOptions& options) : context{handler, options} {}
   // Stops and joins the threads before the sockets close.
   ~Impl();
 

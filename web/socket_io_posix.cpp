@@ -47,8 +47,7 @@ std::string StopSignal::Open() {
 void StopSignal::Raise() {
   if (write_ == kNoSocket) return;
   // One byte keeps the read end readable for every poll from now on.
-  while (::write(Fd(write_), "", 1) < 0 && errno == EINTR) {
-  }
+  while (::write(Fd(write_), "", 1) < 0 && errno == EINTR) {}
 }
 
 IoResult ReceiveSome(Handle socket, char* data, std::size_t size) {
@@ -115,8 +114,7 @@ std::string PrepareListener(Handle listener) {
   return {};
 }
 
-Accepted Accept(Handle listener, const StopSignal& /*stop: StopAccepting wakes accept*/,
-                Socket& connection) {
+Accepted Accept(Handle listener, const StopSignal& /*stop: StopAccepting wakes accept*/, Socket& connection) {
   const int fd = ::accept4(Fd(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd >= 0) {
     connection = Socket(fd);

@@ -74,7 +74,8 @@ StopSignal::~StopSignal() {
 std::string StopSignal::Open() {
   if (const int code = StartWinsock(); code != 0) return ErrorText(code);
   const auto newSocket = [] {
-    return static_cast<Handle>(WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));
+    return static_cast<Handle>(
+        WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));
   };
   const Socket listener(newSocket());
   write_ = newSocket();  // from here on the destructor closes what is open
@@ -126,7 +127,8 @@ IoResult ReceiveSome(Handle socket, char* data, std::size_t size) {
 IoResult SendSome(Handle socket, std::string_view first, std::string_view second) {
   WSABUF parts[2] = {
       {static_cast<ULONG>(std::min<std::size_t>(first.size(), ULONG_MAX)), const_cast<char*>(first.data())},
-      {static_cast<ULONG>(std::min<std::size_t>(second.size(), ULONG_MAX)), const_cast<char*>(second.data())}};
+      {static_cast<ULONG>(std::min<std::size_t>(second.size(), ULONG_MAX)),
+       const_cast<char*>(second.data())}};
   DWORD sent = 0;
   // Windows raises no signal for a peer that has gone: the call fails.
   if (WSASend(Sock(socket), parts, 2, &sent, 0, nullptr, nullptr) != 0) return Failed();

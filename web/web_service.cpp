@@ -9,8 +9,7 @@ namespace ktr {
 WebService::WebService(TKtrDevice& device, std::string webRoot, HttpServerOptions options)
     : loadWeb_(std::move(webRoot)),
       cgiHandler_(device),
-      parser_(loadWeb_, cgiHandler_, &guard_,
-              [&device](const std::string& line) { device.Log(line); }),
+      parser_(loadWeb_, cgiHandler_, &guard_, [&device](const std::string& line) { device.Log(line); }),
       options_(std::move(options)) {}
 
 WebService::~WebService() { Stop(); }
@@ -22,9 +21,7 @@ std::string WebService::Start(const std::string& address, std::uint16_t port) {
   options.address = address;
   options.port = port;
   auto server = std::make_unique<HttpServer>(
-      [this](const HttpRequest& request, HttpResponse& response) {
-        parser_.Handle(request, response);
-      },
+      [this](const HttpRequest& request, HttpResponse& response) { parser_.Handle(request, response); },
       std::move(options));
   std::string error = server->Start();
   if (error.empty()) server_ = std::move(server);

@@ -119,16 +119,16 @@ class AppCoreTest : public QObject {
     QTest::addColumn<int>("parity");
     QTest::addColumn<int>("stop");
     QTest::addColumn<int>("data");
-    QTest::newRow("all four keys") << QByteArray("[PC]\nBaud=9600\nParity=1\nStopBits=2\nSize=7\n") << 9600 << 1
-                                   << 2 << 7;
+    QTest::newRow("all four keys") << QByteArray("[PC]\nBaud=9600\nParity=1\nStopBits=2\nSize=7\n") << 9600
+                                   << 1 << 2 << 7;
     QTest::newRow("no section -> defaults") << QByteArray("[XY]\nBaud=9600\n") << 19200 << 2 << 0 << 8;
     QTest::newRow("missing keys -> defaults") << QByteArray("[PC]\nSize=5\n") << 19200 << 2 << 0 << 5;
     QTest::newRow("not integers -> defaults")
         << QByteArray("[PC]\nBaud=fast\nParity=\nStopBits=1.5\nSize=8x\n") << 19200 << 2 << 0 << 8;
     QTest::newRow("out of the fields' range -> defaults")
         << QByteArray("[PC]\nBaud=-5\nParity=256\nStopBits=-1\nSize=1000\n") << 19200 << 2 << 0 << 8;
-    QTest::newRow("CRLF lines and spaces") << QByteArray("[PC]\r\nBaud = 57600\r\nParity = 0\r\n") << 57600 << 0
-                                           << 0 << 8;
+    QTest::newRow("CRLF lines and spaces")
+        << QByteArray("[PC]\r\nBaud = 57600\r\nParity = 0\r\n") << 57600 << 0 << 0 << 8;
     QTest::newRow("a baud rate the dialog does not list is kept")
         << QByteArray("[PC]\nBaud=250000\n") << 250000 << 2 << 0 << 8;
   }
@@ -169,7 +169,8 @@ class AppCoreTest : public QObject {
     QCOMPARE(SaveIniSettings(path, s), QString());
     LoadIniSettings(path, back);
     QCOMPARE(back.rs485, s.rs485);
-    QCOMPARE(QSettings(path, QSettings::IniFormat).value("PC/RS485").toString(), QString(s.rs485 ? "1" : "0"));
+    QCOMPARE(QSettings(path, QSettings::IniFormat).value("PC/RS485").toString(),
+             QString(s.rs485 ? "1" : "0"));
   }
 
   void LoadIniWithoutAFileGivesTheDefaults() {

@@ -178,8 +178,9 @@ class MainFormTest : public QObject {
     QCOMPARE(time.status, 200);
     QCOMPARE(QString::fromStdString(time.body), QString());
     QTRY_COMPARE(LogAfterStart(form),
-                 (QStringList{"Error open port !!!", "open: no port name given: the adapter is unplugged or the "
-                                                     "port has another name (ktr-cli ports lists them)"}));
+                 (QStringList{"Error open port !!!",
+                              "open: no port name given: the adapter is unplugged or the "
+                              "port has another name (ktr-cli ports lists them)"}));
   }
 
   void PortListIsRefilledWhenOpened() {
@@ -362,8 +363,9 @@ class MainFormTest : public QObject {
     TMainForm form(folder.Options());
     Search(form, QString::fromStdString(sim.link()));
 
-    QCOMPARE(LogAfterStart(form), (QStringList{"Search for connected device...", "Device found",
-                                               "KTR Clock fw 0.35.4", "Press 'Start' button for setting device"}));
+    QCOMPARE(LogAfterStart(form),
+             (QStringList{"Search for connected device...", "Device found", "KTR Clock fw 0.35.4",
+                          "Press 'Start' button for setting device"}));
     QCOMPARE(Items(form.ComboBoxAddress), QStringList{"5"});
     QCOMPARE(form.ComboBoxAddress->currentIndex(), 0);
     QCOMPARE(form.Gauge->minimum(), 1);
@@ -402,8 +404,9 @@ class MainFormTest : public QObject {
     TMainForm form(folder.Options());
     const QString address = QString::fromStdString(gateway.link());
     Search(form, address);
-    QCOMPARE(LogAfterStart(form), (QStringList{"Search for connected device...", "Device found",
-                                               "KTR Clock fw 0.35.4", "Press 'Start' button for setting device"}));
+    QCOMPARE(LogAfterStart(form),
+             (QStringList{"Search for connected device...", "Device found", "KTR Clock fw 0.35.4",
+                          "Press 'Start' button for setting device"}));
     QCOMPARE(Items(form.ComboBoxAddress), QStringList{"2"});
     QCOMPARE(int(form.Device().Settings().transport), int(ktr::kTransportModbusTcp));
     QCOMPARE(QSettings(folder.iniPath(), QSettings::IniFormat).value("PC/Port").toString(), address);
@@ -411,10 +414,11 @@ class MainFormTest : public QObject {
 
     // A malformed one says so once and ends the search.
     Search(form, "tcp://host:0");
-    QCOMPARE(LogAfterStart(form).mid(4), (QStringList{"Search for connected device...", "Error open port !!!",
-                                                      "bad port address 'tcp://host:0': port 0 is out of range "
-                                                      "(1-65535)",
-                                                      "Please check the device connection"}));
+    QCOMPARE(LogAfterStart(form).mid(4),
+             (QStringList{"Search for connected device...", "Error open port !!!",
+                          "bad port address 'tcp://host:0': port 0 is out of range "
+                          "(1-65535)",
+                          "Please check the device connection"}));
   }
 
   void SearchWithAPortThatCannotOpen() {
@@ -446,7 +450,8 @@ class MainFormTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!form.SearchRunning(), kScanWaitMs);
     QCOMPARE(form.ButtonSearch->toolTip(), QString("Search"));
 
-    QCOMPARE(LogAfterStart(form), (QStringList{"Search for connected device...", "Please check the device connection"}));
+    QCOMPARE(LogAfterStart(form),
+             (QStringList{"Search for connected device...", "Please check the device connection"}));
     QCOMPARE(form.Gauge->value(), 126);
     QCOMPARE(int(form.Device().Settings().slaveAddress), 126);
     QCOMPARE(form.Device().Settings().timeoutMs, 1000);
@@ -510,7 +515,7 @@ class MainFormTest : public QObject {
 
     QTest::mouseClick(form->ButtonClose, Qt::LeftButton);
     QCOMPARE(closed.count(), 1);
-    QVERIFY(!form->isVisible());  // hidden at once
+    QVERIFY(!form->isVisible());                                             // hidden at once
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, http::ClientSocket{port});  // the server has stopped
     // Destroying the window stops the scan at its next address (one reply
     // time-out of 100 ms), not after the remaining ones.

@@ -121,20 +121,19 @@ TEST_F(KtrCli, LineSettingsTheDriverRefuses) {
   const ProcessResult r = Cli(With({"read", "8000", "1", "--stop", "1.5"}, Port()));
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err.rfind("error: -1 cannot open port", 0), 0U) << r.err;
-  const ProcessResult ok = Cli(With({"read", "8000", "1", "--baud", "14400", "--parity", "odd",
-                                     "--stop", "2", "--data", "8"},
-                                    Port()));
+  const ProcessResult ok = Cli(With(
+      {"read", "8000", "1", "--baud", "14400", "--parity", "odd", "--stop", "2", "--data", "8"}, Port()));
   EXPECT_EQ(ok.exitCode, 0) << ok.err;
 }
 
 TEST(KtrCliArguments, BadArgumentsExitTwoWithUsage) {
   const std::vector<std::vector<std::string>> cases = {
       {},
-      {"read", "8000", "1"},                                      // no --port
-      {"read", "--port", "x", "8000"},                            // no count
-      {"read", "--port", "x", "8000", "0"},                       // count 0
-      {"read", "--port", "x", "8000", "148"},                     // more than one frame holds
-      {"read", "--port", "x", "65535", "2"},                      // past the last register
+      {"read", "8000", "1"},                   // no --port
+      {"read", "--port", "x", "8000"},         // no count
+      {"read", "--port", "x", "8000", "0"},    // count 0
+      {"read", "--port", "x", "8000", "148"},  // more than one frame holds
+      {"read", "--port", "x", "65535", "2"},   // past the last register
       {"read", "--port", "x", "-1", "1"},
       {"read", "--port", "x", "8000", "1", "--parity", "mark"},
       {"read", "--port", "x", "8000", "1", "--stop", "3"},
@@ -144,20 +143,20 @@ TEST(KtrCliArguments, BadArgumentsExitTwoWithUsage) {
       {"read", "--port", "x", "8000", "1", "--baud", "fast"},
       {"read", "--port", "x", "8000", "1", "--bogus"},
       {"read", "--port", "x", "8000", "1", "--echo", "maybe"},
-      {"read", "--port", "tcp://", "8000", "1"},                  // malformed addresses: nothing is sent
+      {"read", "--port", "tcp://", "8000", "1"},  // malformed addresses: nothing is sent
       {"read", "--port", "tcp://host:0", "8000", "1"},
       {"read", "--port", "tcp://host:99999", "8000", "1"},
       {"scan", "--port", "rtu+tcp://host"},
-      {"write", "--port", "x", "14000"},                          // no value
+      {"write", "--port", "x", "14000"},  // no value
       {"write", "--port", "x", "14000", "65536"},
       {"frobnicate"},
       {"backup", "--port", "x", "--address", "248"},
-      {"restore", "--port", "x", "f.json"},                       // no --address
+      {"restore", "--port", "x", "f.json"},  // no --address
       {"restore", "--port", "x", "--address", "0", "f.json"},
       {"restore", "--port", "x", "--address", "3,3", "f.json"},
       {"restore", "--port", "x", "--address", "3,", "f.json"},
-      {"restore", "--port", "x", "--address", "3"},               // no file
-      {"set-time", "--port", "x"},                                // neither --address nor --all
+      {"restore", "--port", "x", "--address", "3"},  // no file
+      {"set-time", "--port", "x"},                   // neither --address nor --all
       {"set-time", "--port", "x", "--all", "--address", "3"},
       {"set-time", "--port", "x", "--all", "--time", "2024-02-30 00:00:00"},
       {"set-time", "--port", "x", "--all", "--time", "2100-01-01 00:00:00"},
@@ -183,7 +182,8 @@ TEST(KtrCliArguments, VersionIsTheBuildsVersion) {
   const ProcessResult r = Cli({"--version"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, std::string("ktr-cli ") + ktr::kVersion + "\n");
-  EXPECT_TRUE(std::regex_match(ktr::kVersion, std::regex(R"(\d+\.\d+\.\d+(\+git\d+\.g[0-9a-f]{7,}(\.dirty)?)?)")))
+  EXPECT_TRUE(
+      std::regex_match(ktr::kVersion, std::regex(R"(\d+\.\d+\.\d+(\+git\d+\.g[0-9a-f]{7,}(\.dirty)?)?)")))
       << ktr::kVersion;
 }
 
@@ -192,15 +192,17 @@ TEST_F(KtrCli, TracePrintsEveryFrameOnStderr) {
   const ProcessResult read = Cli(With({"--trace", "read", "8000", "1"}, Port()));
   ASSERT_EQ(read.exitCode, 0) << read.err;
   EXPECT_EQ(read.out.rfind("8000 ", 0), 0U) << read.out;  // stdout holds the values only
-  EXPECT_TRUE(std::regex_match(read.err, std::regex("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} TX 01 03 1F 40 00 01 82 0A\n"
-                                                    "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} RX 01 03 02( [0-9A-F]{2}){4}\n")))
+  EXPECT_TRUE(
+      std::regex_match(read.err, std::regex("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} TX 01 03 1F 40 00 01 82 0A\n"
+                                            "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} RX 01 03 02( [0-9A-F]{2}){4}\n")))
       << read.err;
 
   // After the command's name too; a failed request's error line follows.
   const ProcessResult silent =
       Cli(With({"read", std::to_string(ktr::trigger::kSilent), "1", "--timeout", "100", "--trace"}, Port()));
   EXPECT_EQ(silent.exitCode, 1);
-  EXPECT_TRUE(std::regex_match(silent.err, std::regex("\\S+ TX( [0-9A-F]{2}){8}\nerror: -4 no reply\n"))) << silent.err;
+  EXPECT_TRUE(std::regex_match(silent.err, std::regex("\\S+ TX( [0-9A-F]{2}){8}\nerror: -4 no reply\n")))
+      << silent.err;
 }
 
 // Behind a Modbus TCP gateway: the same values; the trace shows the frames
@@ -209,7 +211,8 @@ TEST(KtrCliTcp, ReadsThroughAGatewayAndTracesTheFrames) {
   SimProcess gateway({"--tcp", "127.0.0.1:0"});
   const ProcessResult read = Cli({"read", "--port", gateway.link(), "--trace", "8000", "1"});
   ASSERT_EQ(read.exitCode, 0) << read.err;
-  EXPECT_EQ(read.out, "8000 " + std::to_string(ktr::defaults::FirmwareTextRegisters(ktr::Firmware::kNew)) + "\n");
+  EXPECT_EQ(read.out,
+            "8000 " + std::to_string(ktr::defaults::FirmwareTextRegisters(ktr::Firmware::kNew)) + "\n");
   EXPECT_TRUE(std::regex_match(read.err, std::regex("\\S+ TX 00 01 00 00 00 06 01 03 1F 40 00 01\n"
                                                     "\\S+ RX 00 01 00 00 00 05 01 03 02 00 [0-9A-F]{2}\n")))
       << read.err;
@@ -217,10 +220,10 @@ TEST(KtrCliTcp, ReadsThroughAGatewayAndTracesTheFrames) {
   const std::string address = "127.0.0.1:" + std::to_string(closed.port());
   const ProcessResult refused = Cli({"read", "--port", "tcp://" + address, "8000", "1"});
   EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_EQ(refused.err.rfind("error: -1 cannot open port tcp://" + address + ": connect " + address +
-                                  ": Connection refused",
-                              0),
-            0U)
+  EXPECT_EQ(
+      refused.err.rfind(
+          "error: -1 cannot open port tcp://" + address + ": connect " + address + ": Connection refused", 0),
+      0U)
       << refused.err;
 }
 
@@ -238,34 +241,42 @@ TEST_F(KtrCli, DiagReportsThePortAndProbes) {
   const std::string tty = std::filesystem::canonical(sim.link()).filename().string();
   sys.Usb(tty, "ftdi_sio", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI"});
   sys.ById("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", tty);
-  const std::vector<std::string> folders{"--sysfs-tty", sys.ttyClass().string(), "--by-id", sys.byId().string()};
+  const std::vector<std::string> folders{"--sysfs-tty", sys.ttyClass().string(), "--by-id",
+                                         sys.byId().string()};
 
   const ProcessResult found = Cli(With(With({"diag", "--address", "1"}, Port()), folders));
   EXPECT_EQ(found.exitCode, 0) << found.err;
   const std::string device = std::filesystem::canonical(sim.link()).string();
-  const std::string expected = "port:        " + sim.link() + "\n" +
-                               "device:      " + device + "\n" +
-                               "driver:      ftdi_sio\n"
-                               "USB:         0403:6001 FTDI FT232R USB UART, serial A50285BI\n"
-                               "stable name: " + sys.byId().string() + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\n"
-                               "held by:     " + std::to_string(sim.pid()) + " ktr-sim\n"
-                               "open:        ok, 19200 8E1\n"
-                               "RS-485:      the driver has no RS-485 mode (USB adapters switch direction by themselves)\n"
-                               "low latency: the driver has no such setting\n"
-                               "probe:       address 1, register 8000, 1000 ms each\n"
-                               "answers:     address 1 (register 8000 = " +
-                               std::to_string(ktr::defaults::FirmwareTextRegisters(ktr::Firmware::kNew)) + ")\n"
-                               "line errors: not counted by this driver\n";
+  const std::string expected =
+      "port:        " + sim.link() + "\n" + "device:      " + device + "\n" +
+      "driver:      ftdi_sio\n"
+      "USB:         0403:6001 FTDI FT232R USB UART, serial A50285BI\n"
+      "stable name: " +
+      sys.byId().string() +
+      "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\n"
+      "held by:     " +
+      std::to_string(sim.pid()) +
+      " ktr-sim\n"
+      "open:        ok, 19200 8E1\n"
+      "RS-485:      the driver has no RS-485 mode (USB adapters switch direction by themselves)\n"
+      "low latency: the driver has no such setting\n"
+      "probe:       address 1, register 8000, 1000 ms each\n"
+      "answers:     address 1 (register 8000 = " +
+      std::to_string(ktr::defaults::FirmwareTextRegisters(ktr::Firmware::kNew)) +
+      ")\n"
+      "line errors: not counted by this driver\n";
   EXPECT_EQ(found.out, expected);
 
-  const ProcessResult empty = Cli(With(With({"diag", "--address", "9", "--timeout", "100"}, Port()), folders));
+  const ProcessResult empty =
+      Cli(With(With({"diag", "--address", "9", "--timeout", "100"}, Port()), folders));
   EXPECT_EQ(empty.exitCode, 1);
   EXPECT_NE(empty.out.find("\nanswers:     address 9: -4 no reply\n"), std::string::npos) << empty.out;
 
   const ProcessResult missing = Cli({"diag", "--port", "/dev/ktr-no-such-port"});
   EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_NE(missing.out.find("\nopen:        failed: open /dev/ktr-no-such-port: No such file or directory: "),
-            std::string::npos)
+  EXPECT_NE(
+      missing.out.find("\nopen:        failed: open /dev/ktr-no-such-port: No such file or directory: "),
+      std::string::npos)
       << missing.out;
 }
 
@@ -274,8 +285,8 @@ class KtrCliBus : public ::testing::Test {
  protected:
   SimProcess sim{{"--address", "3", "--address", "7"}};
   std::vector<std::string> Port() const { return {"--port", sim.link()}; }
-  std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                 ("ktr-cli-bus-" + std::to_string(sim.pid()));
+  std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("ktr-cli-bus-" + std::to_string(sim.pid()));
   void SetUp() override { std::filesystem::create_directories(folder); }
   void TearDown() override { std::filesystem::remove_all(folder); }
 };
@@ -286,7 +297,8 @@ TEST_F(KtrCliBus, ScanAllListsEveryDevice) {
   const std::string fw = " firmware " + std::string(ktr::defaults::kFirmwareTextNew) + " version 0.35.4\n";
   EXPECT_EQ(r.out, "address 3" + fw + "address 7" + fw);
   // No terminal: no progress line, only the summary.
-  EXPECT_TRUE(std::regex_match(r.err, std::regex("2 devices answer on addresses 1-126 \\(\\d+\\.\\d s\\)\n"))) << r.err;
+  EXPECT_TRUE(std::regex_match(r.err, std::regex("2 devices answer on addresses 1-126 \\(\\d+\\.\\d s\\)\n")))
+      << r.err;
 }
 
 TEST_F(KtrCliBus, BackupRestoreAndAHandEditedFile) {
@@ -303,7 +315,8 @@ TEST_F(KtrCliBus, BackupRestoreAndAHandEditedFile) {
   std::ofstream(bad) << std::regex_replace(text, std::regex("\"tmpe\": 10,"), "\"tmpe\": 70000,");
   const ProcessResult refused = Cli(With({"--trace", "restore", "--address", "7", bad}, Port()));
   EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_EQ(refused.err, "error: " + bad + ": display.tmpe: 70000 is out of range (0 to 65535); nothing written\n");
+  EXPECT_EQ(refused.err,
+            "error: " + bad + ": display.tmpe: 70000 is out of range (0 to 65535); nothing written\n");
   EXPECT_EQ(refused.out, "");
 
   // A good edit: shown by the dry run, written and read back by the restore.
@@ -324,7 +337,8 @@ TEST_F(KtrCliBus, BackupRestoreAndAHandEditedFile) {
 }
 
 TEST_F(KtrCliBus, SetTimeOfOneOrEveryDevice) {
-  const ProcessResult one = Cli(With({"set-time", "--address", "7", "--time", "2024-02-29 12:00:00"}, Port()));
+  const ProcessResult one =
+      Cli(With({"set-time", "--address", "7", "--time", "2024-02-29 12:00:00"}, Port()));
   EXPECT_EQ(one.exitCode, 0) << one.err;
   EXPECT_TRUE(std::regex_match(one.out, std::regex("address 7: clock set to 2024-02-29 12:00:00, "
                                                    "reads 2024-02-29 12:00:0[0-2]\n")))

@@ -19,7 +19,8 @@ DeviceConfiguration Sample() {
   c.counter = {0, 1, 2, 3, 4, 5, 6};
   for (std::size_t i = 0; i < c.settings.size(); ++i) c.settings[i] = static_cast<std::uint16_t>(i + 1);
   for (std::size_t d = 0; d < c.schedule.size(); ++d) {
-    for (std::size_t w = 0; w < c.schedule[d].size(); ++w) c.schedule[d][w] = static_cast<std::uint16_t>(d * 100 + w);
+    for (std::size_t w = 0; w < c.schedule[d].size(); ++w)
+      c.schedule[d][w] = static_cast<std::uint16_t>(d * 100 + w);
   }
   c.schedule[1][2] = 0x071E;  // mon plan[0] time 07:30
   c.schedule[2][5] = 60;      // tue plan[1]: no time, "00:60"
@@ -41,11 +42,14 @@ TEST(ConfigDocument, LayoutIsStableAndReadsBackWhole) {
   EXPECT_EQ(ParseConfiguration(text), c);
   EXPECT_EQ(ConfigurationJson(ParseConfiguration(text)), text);
   // The reply keys and the layout of docs/config-file.md.
-  EXPECT_EQ(text.rfind("{\n  \"format\": \"ktr-configuration\",\n  \"format_version\": 1,\n"
-            "  \"firmware\": \"KTR Clock fw 0.35.4 \xC2\xB0\",\n  \"firmware_version\": \"0.35.4\",\n"
-            "  \"address\": 3,\n", 0),
-            0U);
-  EXPECT_NE(text.find("  \"display\": {\"tmpe\": 10, \"dtpe\": 3, \"cdpe\": 0, \"s1pe\": 3, \"s2pe\": 3, \"stpe\": 65535},\n"),
+  EXPECT_EQ(
+      text.rfind("{\n  \"format\": \"ktr-configuration\",\n  \"format_version\": 1,\n"
+                 "  \"firmware\": \"KTR Clock fw 0.35.4 \xC2\xB0\",\n  \"firmware_version\": \"0.35.4\",\n"
+                 "  \"address\": 3,\n",
+                 0),
+      0U);
+  EXPECT_NE(text.find("  \"display\": {\"tmpe\": 10, \"dtpe\": 3, \"cdpe\": 0, \"s1pe\": 3, \"s2pe\": 3, "
+                      "\"stpe\": 65535},\n"),
             std::string::npos);
   EXPECT_NE(text.find("    \"mon\": {\n      \"ena\": 100,\n      \"plan\": [\n"
                       "        {\"status\": 101, \"time\": \"07:30\", \"len\": 103},\n"),
@@ -97,7 +101,8 @@ TEST(ConfigDocument, BadFilesAreRefusedNamingTheKeyAndTheReason) {
        "schedule.mon.plan[0].time: \"07:300\" is not a time HH:MM (hour and minute 0 to 255 each)"},
       {Replaced(good, "{\"status\": 101, \"time\": \"07:30\", \"len\": 103},\n", ""),
        "schedule.mon.plan: has 19 entries instead of 20"},
-      {Replaced(good, "\"len\": 103}", "\"len\": 103, \"note\": 1}"), "schedule.mon.plan[0].note: unknown key"},
+      {Replaced(good, "\"len\": 103}", "\"len\": 103, \"note\": 1}"),
+       "schedule.mon.plan[0].note: unknown key"},
       {Replaced(good, "\"ena\": 100,", "\"ena\": 100, \"plan2\": [],"), "schedule.mon.plan2: unknown key"},
       {Replaced(good, "\"sat\": {", "\"sun\": {"), "schedule.sat: missing"},
       {Replaced(good, "\"firmware_version\": \"0.35.4\"", "\"firmware_version\": \"0.35\""),

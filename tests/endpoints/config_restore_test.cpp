@@ -69,9 +69,9 @@ TEST_F(ConfigRestoreTest, CloneIntoASecondDeviceGivesTheSameDocumentExceptIdenti
   WriteSim(reg::kCounter.start + 3, {45});
   WriteSim(reg::kS1un, {1});
   WriteSim(reg::kBrightness.start + 1, {3});
-  WriteSim(reg::ScheduleDay(0).start, {1, 1, 0x0800, 7});            // Sunday on, plan[0]
+  WriteSim(reg::ScheduleDay(0).start, {1, 1, 0x0800, 7});                 // Sunday on, plan[0]
   WriteSim(reg::ScheduleDay(6).start + reg::LengthOffset(4), {9, 8, 7});  // Saturday cfg[4]
-  WriteSim(reg::kConfigStatus, {kCommandValue});           // run configuration
+  WriteSim(reg::kConfigStatus, {kCommandValue});                          // run configuration
   const DeviceConfiguration source = Backup(*device_);
   TakeWrites();
 
@@ -79,7 +79,8 @@ TEST_F(ConfigRestoreTest, CloneIntoASecondDeviceGivesTheSameDocumentExceptIdenti
   std::vector<std::string> shown;
   RestoreOptions options;
   options.differences = [&shown](const RestoreReport& r) {
-    for (const ChangeResult& c : r.changes) shown.push_back(c.change.name + ": " + c.change.from + " -> " + c.change.to);
+    for (const ChangeResult& c : r.changes)
+      shown.push_back(c.change.name + ": " + c.change.from + " -> " + c.change.to);
   };
   const RestoreReport report = RestoreDevice(*target, source, options);
   EXPECT_TRUE(report.Ok()) << report.error << report.refused << report.stopped << report.verifyError;
@@ -104,8 +105,8 @@ TEST_F(ConfigRestoreTest, CloneIntoASecondDeviceGivesTheSameDocumentExceptIdenti
     EXPECT_EQ(s.address, 5);
     writes.push_back(std::to_string(s.function) + " " + std::to_string(s.start));
   }
-  EXPECT_EQ(writes, (std::vector<std::string>{"6 10000", "6 10001", "6 10043", "6 10301", "6 10062", "6 14000",
-                                              "16 14001", "16 14673", "6 10080"}));
+  EXPECT_EQ(writes, (std::vector<std::string>{"6 10000", "6 10001", "6 10043", "6 10301", "6 10062",
+                                              "6 14000", "16 14001", "16 14673", "6 10080"}));
 
   DeviceConfiguration clone = Backup(*target);
   EXPECT_EQ(clone.address, 5);
@@ -163,7 +164,8 @@ TEST_F(ConfigRestoreTest, OtherFirmwareIsRefusedUnlessForced) {
   const RestoreReport refused = RestoreDevice(*device_, file, {});
   EXPECT_FALSE(refused.Ok());
   EXPECT_EQ(refused.refused,
-            "firmware \"KTR Clock fw 0.35.4\" 0.35.4, the file's is \"KTR Clock fw 0.35.4\" 0.35.3 (--force writes anyway)");
+            "firmware \"KTR Clock fw 0.35.4\" 0.35.4, the file's is \"KTR Clock fw 0.35.4\" 0.35.3 (--force "
+            "writes anyway)");
   EXPECT_TRUE(TakeWrites().empty());
 
   RestoreOptions force;

@@ -76,8 +76,7 @@ class DeviceTest : public ::testing::Test {
   void WriteSim(std::uint16_t start, std::vector<std::uint16_t> values) {
     TModbus other;
     EXPECT_EQ(other.OpenPort(device_->Settings()), 0);
-    EXPECT_EQ(other.WriteMultipleRegisters(start, static_cast<std::uint16_t>(values.size()),
-                                           values.data()),
+    EXPECT_EQ(other.WriteMultipleRegisters(start, static_cast<std::uint16_t>(values.size()), values.data()),
               0);
     other.ClosePort();
   }

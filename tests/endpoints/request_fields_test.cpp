@@ -21,9 +21,8 @@ using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 Pairs Walk(const std::string& text) {
   Pairs pairs;
-  ktr::ForEachField(text, [&](const std::string& key, const std::string& value) {
-    pairs.emplace_back(key, value);
-  });
+  ktr::ForEachField(
+      text, [&](const std::string& key, const std::string& value) { pairs.emplace_back(key, value); });
   return pairs;
 }
 
@@ -121,10 +120,10 @@ TEST(RequestFields, IntegerConversion) {
 
 TEST(RequestFields, IntegerConversionFailures) {
   const std::string cases[] = {
-      "",    " ",     "42 ",  "4 2",         "+",           "-",           "+-1",
-      "--1", "- 5",   "0x",   "$",           "x",           "1a",          "0x1G",
-      "1.5", "1e3",   "3A",   "12%3A30",     "2147483648",  "-2147483649", "0x80000000",
-      "mon", "5\n",  "99999999999", "0x100000000", "\xB0",
+      "",    " ",   "42 ",         "4 2",         "+",          "-",           "+-1",
+      "--1", "- 5", "0x",          "$",           "x",          "1a",          "0x1G",
+      "1.5", "1e3", "3A",          "12%3A30",     "2147483648", "-2147483649", "0x80000000",
+      "mon", "5\n", "99999999999", "0x100000000", "\xB0",
   };
   for (const std::string& c : cases) {
     SCOPED_TRACE("value: '" + c + "'");
@@ -163,12 +162,8 @@ TEST(RequestFields, TwoDigitPieceFailures) {
     std::string failed;  // the piece named in the error text
   } cases[] = {
       {"24-02-29", 9, ""},  // too short for the day piece
-      {"2024-0x-29", 6, "0x"},
-      {"12:30", 7, ""},
-      {"12%3A30", 4, "3A"},
-      {"7:30", 1, "7:"},
-      {"", 1, ""},
-      {"12:3", 5, ""},
+      {"2024-0x-29", 6, "0x"}, {"12:30", 7, ""}, {"12%3A30", 4, "3A"},
+      {"7:30", 1, "7:"},       {"", 1, ""},      {"12:3", 5, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("value: '" + c.value + "' at " + std::to_string(c.position));

@@ -74,11 +74,11 @@ const struct {
     {"", kYes},
     {"day=mon", kYes},
     {"idx=3&foo=1", kYes},
-    {"=5&ena=1", kYes},  // the walk ends at the empty first key
-    {"day=mon&tp_status=1&tp_time=07:30&tp_len=5", kNo},        // no index
-    {"day=mon&idx=2&tp_status=1&tp_len=5", kNo},                // no time
-    {"day=mon&idx=2&tp_status=1&tp_time=07:30", kNo},           // no length
-    {"day=mon&idx=2&tp_time=07:30&tp_len=5", kNo},              // no status
+    {"=5&ena=1", kYes},                                          // the walk ends at the empty first key
+    {"day=mon&tp_status=1&tp_time=07:30&tp_len=5", kNo},         // no index
+    {"day=mon&idx=2&tp_status=1&tp_len=5", kNo},                 // no time
+    {"day=mon&idx=2&tp_status=1&tp_time=07:30", kNo},            // no length
+    {"day=mon&idx=2&tp_time=07:30&tp_len=5", kNo},               // no status
     {"day=mon&idx=20&tp_status=1&tp_time=07:30&tp_len=5", kNo},  // would reach the length entries
     {"day=mon&idx=-1&tp_status=0", kNo},
     {"day=mon&idx=2&tp_status=0&idx=20", kNo},

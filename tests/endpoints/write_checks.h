@@ -28,24 +28,15 @@ using Registers = std::map<std::uint16_t, std::uint16_t>;
 // Reads all stable registers of a simulator (new firmware) at `settings`.
 inline Registers RegisterSnapshot(const SerialSettings& settings) {
   static const RegisterBlock kBlocks[] = {
-      reg::kSensors,
-      reg::kAbsoluteHumidity,
-      reg::kDisplay,
-      {reg::kTimeZone, 2},
-      reg::kCounter,
-      reg::kSettings,
-      {reg::kConfigStatus, 1},
-      {reg::kFactoryDefaults, 1},
-      {reg::kPoll, 1},
-      {reg::kDeviceListCount, 1},
-      reg::kDeviceList,
-      reg::kBrightness,
-      reg::ScheduleDay(0),
-      reg::ScheduleDay(1),
-      reg::ScheduleDay(2),
-      reg::ScheduleDay(3),
-      reg::ScheduleDay(4),
-      reg::ScheduleDay(5),
+      reg::kSensors,           reg::kAbsoluteHumidity,
+      reg::kDisplay,           {reg::kTimeZone, 2},
+      reg::kCounter,           reg::kSettings,
+      {reg::kConfigStatus, 1}, {reg::kFactoryDefaults, 1},
+      {reg::kPoll, 1},         {reg::kDeviceListCount, 1},
+      reg::kDeviceList,        reg::kBrightness,
+      reg::ScheduleDay(0),     reg::ScheduleDay(1),
+      reg::ScheduleDay(2),     reg::ScheduleDay(3),
+      reg::ScheduleDay(4),     reg::ScheduleDay(5),
       reg::ScheduleDay(6),
   };
   Registers all;
@@ -81,13 +72,12 @@ class EchoBus {
  public:
   EchoBus()
       : device_(pty_, [](const Bytes& request) { return Acknowledge(request); }),
-        ktr_(
-            modbus_,
-            [this](const std::string& line) {
-              std::lock_guard<std::mutex> lock(mutex_);
-              log_.push_back(line);
-            },
-            {}) {
+        ktr_(modbus_,
+             [this](const std::string& line) {
+               std::lock_guard<std::mutex> lock(mutex_);
+               log_.push_back(line);
+             },
+             {}) {
     SerialSettings s;
     s.portName = pty_.slavePath();
     s.slaveAddress = 1;

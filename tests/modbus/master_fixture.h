@@ -12,8 +12,7 @@
 
 namespace ktr::test {
 
-inline SerialSettings PtySettings(const PtyPair& pty, std::uint8_t slave = 1,
-                                  std::int32_t timeoutMs = 300) {
+inline SerialSettings PtySettings(const PtyPair& pty, std::uint8_t slave = 1, std::int32_t timeoutMs = 300) {
   SerialSettings s;
   s.portName = pty.slavePath();
   s.slaveAddress = slave;
@@ -22,9 +21,8 @@ inline SerialSettings PtySettings(const PtyPair& pty, std::uint8_t slave = 1,
 }
 
 inline long MillisecondsSince(std::chrono::steady_clock::time_point t) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now() - t)
-                               .count());
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t).count());
 }
 
 }  // namespace ktr::test

@@ -26,8 +26,7 @@ using ktr::test::MasterTestAccess;
 // point of the worker's look at the word and of its falling asleep.
 void Busy(int us) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(us);
-  while (std::chrono::steady_clock::now() < until) {
-  }
+  while (std::chrono::steady_clock::now() < until) {}
 }
 
 // Watches a loop's progress counter; when it stands still for `stall`, prints
@@ -35,8 +34,7 @@ void Busy(int us) {
 // not be unwound).
 class StallWatchdog {
  public:
-  StallWatchdog(const ktr::TModbus& master, const std::atomic<int>& progress,
-                std::chrono::seconds stall)
+  StallWatchdog(const ktr::TModbus& master, const std::atomic<int>& progress, std::chrono::seconds stall)
       : thread_([this, &master, &progress, stall] {
           std::unique_lock<std::mutex> hold(lock_);
           int last = -1;

@@ -254,27 +254,42 @@ const Bytes kGood = ReadReplyFrame(1, {42});
 
 INSTANTIATE_TEST_SUITE_P(
     Master, LineNoise,
-    ::testing::Values(
-        LineCase{"EchoThenReply", [](const Bytes& r) { return Cat({r, kGood}); }, 0,
-                 ktr::RequestFailure::None},
-        LineCase{"NoiseByteThenReply", [](const Bytes&) { return Cat({{0x00}, kGood}); }, 0,
-                 ktr::RequestFailure::None},
-        LineCase{"EchoNoiseThenReply", [](const Bytes& r) { return Cat({r, {0xFF}, kGood}); }, 0,
-                 ktr::RequestFailure::None},
-        LineCase{"LateReplyOfAnotherAddressThenReply",
-                 [](const Bytes&) { return Cat({ReadReplyFrame(2, {666}), kGood}); }, 0,
-                 ktr::RequestFailure::None},
-        LineCase{"ReplyToAnotherReadThenReply",
-                 [](const Bytes&) { return Cat({ReadReplyFrame(1, {666, 667}), kGood}); }, 0,
-                 ktr::RequestFailure::None},
-        LineCase{"OnlyAnotherAddress", [](const Bytes&) { return ReadReplyFrame(2, {666}); }, -4,
-                 ktr::RequestFailure::NoReply},
-        LineCase{"OnlyTheEcho", [](const Bytes& r) { return r; }, -4, ktr::RequestFailure::NoReply},
-        LineCase{"OnlyNoise", [](const Bytes&) { return FromHex("FF 00 FF 00 FF 00"); }, -4,
-                 ktr::RequestFailure::BadReply},
-        LineCase{"EchoThenExceptionReply",
-                 [](const Bytes& r) { return Cat({r, WithCrc({1, 0x83, 2})}); }, -52,
-                 ktr::RequestFailure::Exception}),
+    ::testing::Values(LineCase{"EchoThenReply",
+                               [](const Bytes& r) {
+                                 return Cat({r, kGood});
+                               },
+                               0, ktr::RequestFailure::None},
+                      LineCase{"NoiseByteThenReply",
+                               [](const Bytes&) {
+                                 return Cat({{0x00}, kGood});
+                               },
+                               0, ktr::RequestFailure::None},
+                      LineCase{"EchoNoiseThenReply",
+                               [](const Bytes& r) {
+                                 return Cat({r, {0xFF}, kGood});
+                               },
+                               0, ktr::RequestFailure::None},
+                      LineCase{"LateReplyOfAnotherAddressThenReply",
+                               [](const Bytes&) {
+                                 return Cat({ReadReplyFrame(2, {666}), kGood});
+                               },
+                               0, ktr::RequestFailure::None},
+                      LineCase{"ReplyToAnotherReadThenReply",
+                               [](const Bytes&) {
+                                 return Cat({ReadReplyFrame(1, {666, 667}), kGood});
+                               },
+                               0, ktr::RequestFailure::None},
+                      LineCase{"OnlyAnotherAddress", [](const Bytes&) { return ReadReplyFrame(2, {666}); },
+                               -4, ktr::RequestFailure::NoReply},
+                      LineCase{"OnlyTheEcho", [](const Bytes& r) { return r; }, -4,
+                               ktr::RequestFailure::NoReply},
+                      LineCase{"OnlyNoise", [](const Bytes&) { return FromHex("FF 00 FF 00 FF 00"); }, -4,
+                               ktr::RequestFailure::BadReply},
+                      LineCase{"EchoThenExceptionReply",
+                               [](const Bytes& r) {
+                                 return Cat({r, WithCrc({1, 0x83, 2})});
+                               },
+                               -52, ktr::RequestFailure::Exception}),
     [](const ::testing::TestParamInfo<LineCase>& p) { return std::string(p.param.name); });
 
 // A write of function 5 or 6 is answered with its own request, which an

@@ -20,7 +20,8 @@ using ktr::RequestFailure;
 using ktr::SerialErrorKind;
 using ktr::TModbus;
 
-ktr::SerialSettings TcpSettings(const std::string& portName, std::uint8_t slave = 1, std::int32_t timeoutMs = 300) {
+ktr::SerialSettings TcpSettings(const std::string& portName, std::uint8_t slave = 1,
+                                std::int32_t timeoutMs = 300) {
   ktr::SerialSettings s;
   s.portName = portName;  // the master takes transport, host and port from it
   s.slaveAddress = slave;
@@ -93,7 +94,7 @@ TEST(ModbusTcp, FramesOnTheWireCarryTheHeaderAndNoCrc) {
   ASSERT_EQ(trace.size(), 4U);
   EXPECT_EQ(trace[0], "TX " + ToHex(requests[0]));
   EXPECT_EQ(trace[1], "RX " + ToHex(Mbap(static_cast<std::uint16_t>(requests[0][0] << 8 | requests[0][1]),
-                                        FromHex("07 03 02 12 34"))));
+                                         FromHex("07 03 02 12 34"))));
 }
 
 // What the master makes of a gateway's answer to a one-register read of
@@ -137,7 +138,9 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     -4, RequestFailure::Port},
         GatewayCase{"OtherTransactionOnly", false,
-                    [](std::uint16_t id) { return GatewayReply{Mbap(static_cast<std::uint16_t>(id + 1), kReplyPdu)}; },
+                    [](std::uint16_t id) {
+                      return GatewayReply{Mbap(static_cast<std::uint16_t>(id + 1), kReplyPdu)};
+                    },
                     -4, RequestFailure::NoReply},
         GatewayCase{"OtherTransactionThenOurs", false,
                     [](std::uint16_t id) {
@@ -147,19 +150,25 @@ INSTANTIATE_TEST_SUITE_P(
                       return GatewayReply{both};
                     },
                     0, RequestFailure::None},
-        GatewayCase{"OtherUnitId", false, [](std::uint16_t id) { return GatewayReply{Mbap(id, FromHex("02 03 02 01 02"))}; },
-                    -4, RequestFailure::NoReply},
-        GatewayCase{"ProtocolIdNotModbus", false, [](std::uint16_t id) { return GatewayReply{Mbap(id, kReplyPdu, 1)}; },
-                    -4, RequestFailure::BadReply},
+        GatewayCase{"OtherUnitId", false,
+                    [](std::uint16_t id) { return GatewayReply{Mbap(id, FromHex("02 03 02 01 02"))}; }, -4,
+                    RequestFailure::NoReply},
+        GatewayCase{"ProtocolIdNotModbus", false,
+                    [](std::uint16_t id) { return GatewayReply{Mbap(id, kReplyPdu, 1)}; }, -4,
+                    RequestFailure::BadReply},
         // The header's length counts a byte more than the byte count holds.
         GatewayCase{"LengthPastTheFrame", false,
                     [](std::uint16_t id) { return GatewayReply{Mbap(id, FromHex("01 03 02 01 02 FF"))}; }, -1,
                     RequestFailure::BadReply},
-        GatewayCase{"Exception", false, [](std::uint16_t id) { return GatewayReply{Mbap(id, FromHex("01 83 02"))}; },
-                    -52, RequestFailure::Exception},
+        GatewayCase{"Exception", false,
+                    [](std::uint16_t id) { return GatewayReply{Mbap(id, FromHex("01 83 02"))}; }, -52,
+                    RequestFailure::Exception},
         GatewayCase{"RtuAnswersNothing", true, [](std::uint16_t) { return GatewayReply{}; }, -4,
                     RequestFailure::NoReply},
-        GatewayCase{"RtuClosesMidReply", true, [](std::uint16_t) { return GatewayReply{FromHex("01 03 02"), true}; },
+        GatewayCase{"RtuClosesMidReply", true,
+                    [](std::uint16_t) {
+                      return GatewayReply{FromHex("01 03 02"), true};
+                    },
                     -4, RequestFailure::Port},
         GatewayCase{"RtuReply", true, [](std::uint16_t) { return GatewayReply{WithCrc(kReplyPdu)}; }, 0,
                     RequestFailure::None}),
@@ -194,7 +203,8 @@ TEST(ModbusTcp, OpenFailuresSayWhy) {
       {"tcp://127.0.0.1:99999", SerialErrorKind::BadAddress, "port 99999 is out of range"},
       {"tcp://127.0.0.1:" + std::to_string(refusing.port()), SerialErrorKind::Refused,
        "connect 127.0.0.1:" + std::to_string(refusing.port()) + ": Connection refused"},
-      {"rtu+tcp://127.0.0.1:" + std::to_string(refusing.port()), SerialErrorKind::Refused, "Connection refused"},
+      {"rtu+tcp://127.0.0.1:" + std::to_string(refusing.port()), SerialErrorKind::Refused,
+       "Connection refused"},
       {"tcp://127.0.0.1:" + std::to_string(unanswered.port()), SerialErrorKind::Timeout,
        "no answer within the time-out"},
       {"tcp://ktr-no-such-host.invalid", SerialErrorKind::NoHost, "resolve ktr-no-such-host.invalid: "},
@@ -203,7 +213,8 @@ TEST(ModbusTcp, OpenFailuresSayWhy) {
   for (const auto& c : cases) {
     EXPECT_EQ(master.OpenPort(TcpSettings(c.name, 1, 200)), -1) << c.name;
     EXPECT_EQ(master.LastOpenFailure().kind, c.kind) << c.name;
-    EXPECT_NE(master.LastOpenError().find(c.reason), std::string::npos) << c.name << ": " << master.LastOpenError();
+    EXPECT_NE(master.LastOpenError().find(c.reason), std::string::npos)
+        << c.name << ": " << master.LastOpenError();
     EXPECT_EQ(master.LastFailure(), RequestFailure::Port);
     std::uint16_t value = 0;
     EXPECT_EQ(master.ReadHoldingRegisters(8000, 1, &value), -1) << c.name;

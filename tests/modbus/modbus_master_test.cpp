@@ -124,8 +124,8 @@ TEST(ModbusMaster, InvalidCommandReturnsToIdleAndKeepsResult) {
   std::array<std::uint16_t, 1> regs{};
   ASSERT_EQ(master.ReadHoldingRegisters(8000, 1, regs.data()), -52);
   const auto taken = MasterTestAccess::CommandsTaken(master);
-  for (std::uint16_t bogus : {std::uint16_t{7}, std::uint16_t{0}, std::uint16_t{255},
-                              std::uint16_t{258}, std::uint16_t{0xFFFE}}) {
+  for (std::uint16_t bogus :
+       {std::uint16_t{7}, std::uint16_t{0}, std::uint16_t{255}, std::uint16_t{258}, std::uint16_t{0xFFFE}}) {
     EXPECT_EQ(master.PostCommand(bogus), -52) << bogus;
   }
   EXPECT_EQ(MasterTestAccess::CommandsTaken(master), taken + 5);  // each was taken and dropped
@@ -136,9 +136,8 @@ TEST(ModbusMaster, InvalidCommandReturnsToIdleAndKeepsResult) {
 
 TEST(ModbusMaster, ReopenAfterCloseUsesNewSettings) {
   PtyPair pty;
-  ScriptedDevice device(pty, [](const Bytes& req) {
-    return ScriptedReply{ReadReplyFrame(req[0], {req[0]})};
-  });
+  ScriptedDevice device(pty,
+                        [](const Bytes& req) { return ScriptedReply{ReadReplyFrame(req[0], {req[0]})}; });
   TModbus master;
   std::array<std::uint16_t, 1> regs{};
   for (std::uint8_t address : {std::uint8_t{3}, std::uint8_t{126}}) {

@@ -42,8 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         AddressCase{"ttyUSB0", kSerial, "", 0, ""},
         AddressCase{"/dev/serial/by-id/usb-FTDI:x", kSerial, "", 0, ""},
-        AddressCase{"COM12", kSerial, "", 0, ""},
-        AddressCase{"", kSerial, "", 0, ""},
+        AddressCase{"COM12", kSerial, "", 0, ""}, AddressCase{"", kSerial, "", 0, ""},
         AddressCase{"tcp://10.0.0.5", kTcp, "10.0.0.5", 502, ""},
         AddressCase{"tcp://gw-1.plant_a.local:1502", kTcp, "gw-1.plant_a.local", 1502, ""},
         AddressCase{"TCP://localhost:65535", kTcp, "localhost", 65535, ""},
@@ -67,17 +66,20 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"tcp://gw;rm:502", kSerial, "", 0, "';' in the host name 'gw;rm'"},
         AddressCase{"tcp://user@gw", kSerial, "", 0, "'@' in the host name 'user@gw'"},
         AddressCase{"tcp://gw\x01", kSerial, "", 0, "byte 0x01 in the host name 'gw\x01'"},
-        AddressCase{"tcp://::1:502", kSerial, "", 0, "an IPv6 address goes in brackets, e.g. tcp://[::1]:502"},
+        AddressCase{"tcp://::1:502", kSerial, "", 0,
+                    "an IPv6 address goes in brackets, e.g. tcp://[::1]:502"},
         AddressCase{"tcp://[::1", kSerial, "", 0, "'[' without ']' around the IPv6 address"},
         AddressCase{"tcp://[]:502", kSerial, "", 0, "no address between '[' and ']'"},
         AddressCase{"tcp://[::g]:502", kSerial, "", 0, "'g' in the IPv6 address '::g'"},
         AddressCase{"tcp://[::1]x", kSerial, "", 0, "'x' after the IPv6 address"},
-        AddressCase{"udp://host:502", kSerial, "", 0,
-                    "unknown scheme 'udp://' (use tcp://HOST[:PORT] for Modbus TCP or rtu+tcp://HOST:PORT for "
-                    "RTU over TCP)"},
-        AddressCase{"rtu-tcp://host:502", kSerial, "", 0,
-                    "unknown scheme 'rtu-tcp://' (use tcp://HOST[:PORT] for Modbus TCP or rtu+tcp://HOST:PORT "
-                    "for RTU over TCP)"}));
+        AddressCase{
+            "udp://host:502", kSerial, "", 0,
+            "unknown scheme 'udp://' (use tcp://HOST[:PORT] for Modbus TCP or rtu+tcp://HOST:PORT for "
+            "RTU over TCP)"},
+        AddressCase{
+            "rtu-tcp://host:502", kSerial, "", 0,
+            "unknown scheme 'rtu-tcp://' (use tcp://HOST[:PORT] for Modbus TCP or rtu+tcp://HOST:PORT "
+            "for RTU over TCP)"}));
 
 TEST(PortAddresses, LongestHostNameIsTaken) {
   const std::string longest(253, 'a');

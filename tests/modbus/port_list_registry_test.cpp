@@ -35,9 +35,7 @@ class RegistryPortsTest : public ::testing::Test {
               ERROR_SUCCESS);
   }
 
-  std::string Source() const {
-    return "HKEY_CURRENT_USER\\" + std::string(path_.begin(), path_.end());
-  }
+  std::string Source() const { return "HKEY_CURRENT_USER\\" + std::string(path_.begin(), path_.end()); }
 
   std::wstring path_;
   HKEY key_ = nullptr;

@@ -17,7 +17,8 @@ using ktr::test::UsbAdapter;
 constexpr UsbAdapter kFtdi{"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI"};
 // Some makers repeat their name in the product string; some leave the
 // manufacturer out.
-constexpr UsbAdapter kCh340{"1a86", "7523", "QinHeng Electronics", "QinHeng Electronics CH340 serial", nullptr};
+constexpr UsbAdapter kCh340{"1a86", "7523", "QinHeng Electronics", "QinHeng Electronics CH340 serial",
+                            nullptr};
 constexpr UsbAdapter kNoStrings{"10c4", "ea60", nullptr, nullptr, nullptr};
 
 class SysfsPortsTest : public ::testing::Test {
@@ -38,8 +39,9 @@ TEST_F(SysfsPortsTest, ListsTerminalsWithHardwareInNaturalOrder) {
   sys_.Virtual("tty0");
   sys_.Virtual("console");
   sys_.Virtual("ptmx");
-  EXPECT_EQ(ktr::SystemPortNames(tty()), (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyAMA0", "/dev/ttyS0",
-                                                                   "/dev/ttyS2", "/dev/ttyUSB2", "/dev/ttyUSB10"}));
+  EXPECT_EQ(ktr::SystemPortNames(tty()),
+            (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyAMA0", "/dev/ttyS0", "/dev/ttyS2",
+                                      "/dev/ttyUSB2", "/dev/ttyUSB10"}));
 }
 
 TEST_F(SysfsPortsTest, MissingFolderGivesNoPorts) {
@@ -92,7 +94,8 @@ TEST_F(SysfsPortsTest, DescribesAnOnBoardUartAndAnUnknownPort) {
   EXPECT_TRUE(uart.vendorId.empty());
   EXPECT_TRUE(uart.byId.empty());
   EXPECT_TRUE(uart.holders.empty());
-  const ktr::PortDetails none = ktr::DescribePort("/dev/ktr-no-such-port", tty(), byId(), sys_.proc().string());
+  const ktr::PortDetails none =
+      ktr::DescribePort("/dev/ktr-no-such-port", tty(), byId(), sys_.proc().string());
   EXPECT_EQ(none.device, "/dev/ktr-no-such-port");
   EXPECT_TRUE(none.driver.empty());
 }

@@ -63,8 +63,7 @@ const std::uint8_t kCoils[] = {0xCD, 0x01};
 INSTANTIATE_TEST_SUITE_P(
     AllFunctions, RequestFrames,
     ::testing::Values(
-        FrameCase{"ReadHolding8000",
-                  [](std::uint8_t* o) { return rtu::BuildReadRequest(o, 1, 3, 8000, 1); },
+        FrameCase{"ReadHolding8000", [](std::uint8_t* o) { return rtu::BuildReadRequest(o, 1, 3, 8000, 1); },
                   "01 03 1F 40 00 01 82 0A"},
         FrameCase{"ReadHolding128AtSlave247",
                   [](std::uint8_t* o) { return rtu::BuildReadRequest(o, 247, 3, 8001, 128); },
@@ -120,10 +119,9 @@ struct LengthCase {
 
 TEST(FrameLengths, RequestAndExpectedReply) {
   const LengthCase cases[] = {
-      {1, 8, 8, 6},   {1, 9, 8, 7},    {2, 1, 8, 6},     {2, 16, 8, 7},  {2, 17, 8, 8},
-      {3, 1, 8, 7},   {3, 128, 8, 261}, {3, 147, 8, 299}, {4, 2, 8, 9},  {5, 1, 8, 8},
-      {6, 1, 8, 8},   {15, 10, 11, 8},  {15, 16, 11, 8},  {15, 17, 12, 8}, {16, 3, 15, 8},
-      {16, 127, 263, 8},
+      {1, 8, 8, 6},     {1, 9, 8, 7},     {2, 1, 8, 6},   {2, 16, 8, 7},     {2, 17, 8, 8}, {3, 1, 8, 7},
+      {3, 128, 8, 261}, {3, 147, 8, 299}, {4, 2, 8, 9},   {5, 1, 8, 8},      {6, 1, 8, 8},  {15, 10, 11, 8},
+      {15, 16, 11, 8},  {15, 17, 12, 8},  {16, 3, 15, 8}, {16, 127, 263, 8},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "function " << int(c.function) << " count " << c.count);
@@ -139,10 +137,10 @@ TEST(FrameLengths, WhatFitsTheBuffers) {
     std::uint16_t count;
     bool fits;
   } const cases[] = {
-      {3, 0, false},    {3, 1, true},     {3, 147, true},  {3, 148, false}, {4, 148, false},
-      {16, 0, false},   {16, 127, true},  {16, 128, false}, {6, 0, true},   {5, 0, true},
-      {1, 0, false},    {1, 2360, true},  {1, 2361, false}, {15, 2040, true}, {15, 2041, false},
-      {7, 1, false},
+      {3, 0, false},    {3, 1, true},     {3, 147, true},    {3, 148, false},
+      {4, 148, false},  {16, 0, false},   {16, 127, true},   {16, 128, false},
+      {6, 0, true},     {5, 0, true},     {1, 0, false},     {1, 2360, true},
+      {1, 2361, false}, {15, 2040, true}, {15, 2041, false}, {7, 1, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(rtu::Fits(c.function, c.count), c.fits)
@@ -225,8 +223,8 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"PartOfAReplyAtTheDeadline", false, EchoRule::kDrop, FromHex("05 03 02 00"), true,
                  ReplyVerdict::kNone, 0, false},
         ScanCase{"NothingAtTheDeadline", false, EchoRule::kDrop, {}, true, ReplyVerdict::kNone, 0, false},
-        ScanCase{"EchoThenReply", false, EchoRule::kDrop, Cat({kRead, kReply}), false,
-                 ReplyVerdict::kReply, 8, true},
+        ScanCase{"EchoThenReply", false, EchoRule::kDrop, Cat({kRead, kReply}), false, ReplyVerdict::kReply,
+                 8, true},
         ScanCase{"EchoAlone", false, EchoRule::kDrop, kRead, true, ReplyVerdict::kNone, 0, true},
         ScanCase{"StartOfTheEchoWaits", false, EchoRule::kDrop, FromHex("05 03 1F 40"), false,
                  ReplyVerdict::kWaiting, 0, false},
@@ -238,14 +236,14 @@ INSTANTIATE_TEST_SUITE_P(
                  ReplyVerdict::kReply, 1, false},
         ScanCase{"FourNoiseBytes", false, EchoRule::kDrop, Cat({FromHex("FF 00 FF 00"), kReply}), false,
                  ReplyVerdict::kReply, 4, false},
-        ScanCase{"FiveNoiseBytes", false, EchoRule::kDrop, Cat({FromHex("FF 00 FF 00 FF"), kReply}),
-                 false, ReplyVerdict::kNoise, 0, false},
+        ScanCase{"FiveNoiseBytes", false, EchoRule::kDrop, Cat({FromHex("FF 00 FF 00 FF"), kReply}), false,
+                 ReplyVerdict::kNoise, 0, false},
         ScanCase{"NoiseBeforeAnIncompleteFrameHeader", false, EchoRule::kDrop,
                  Cat({FromHex("00 03"), kReply}), false, ReplyVerdict::kReply, 2, false},
         ScanCase{"OtherAddressDropped", false, EchoRule::kDrop, Cat({kOtherAddress, kReply}), false,
                  ReplyVerdict::kReply, 7, false},
-        ScanCase{"OtherAddressAlone", false, EchoRule::kDrop, kOtherAddress, true, ReplyVerdict::kNone,
-                 0, false},
+        ScanCase{"OtherAddressAlone", false, EchoRule::kDrop, kOtherAddress, true, ReplyVerdict::kNone, 0,
+                 false},
         ScanCase{"OtherFunctionDropped", false, EchoRule::kDrop, Cat({kOtherFunction, kReply}), false,
                  ReplyVerdict::kReply, 7, false},
         ScanCase{"OtherAddressWith128RegistersDropped", false, EchoRule::kDrop,
@@ -254,10 +252,9 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"OtherByteCountDropped", false, EchoRule::kDrop, Cat({kOtherCount, kReply}), false,
                  ReplyVerdict::kReply, 9, false},
         ScanCase{"EchoNoiseAndOtherDevice", false, EchoRule::kDrop,
-                 Cat({kRead, FromHex("00"), kOtherAddress, kReply}), false, ReplyVerdict::kReply, 16,
-                 true},
-        ScanCase{"ExceptionReply", false, EchoRule::kDrop, kException, false, ReplyVerdict::kException,
-                 0, false},
+                 Cat({kRead, FromHex("00"), kOtherAddress, kReply}), false, ReplyVerdict::kReply, 16, true},
+        ScanCase{"ExceptionReply", false, EchoRule::kDrop, kException, false, ReplyVerdict::kException, 0,
+                 false},
         ScanCase{"CutExceptionAtTheDeadline", false, EchoRule::kDrop, FromHex("05 83 02"), true,
                  ReplyVerdict::kException, 0, false},
         ScanCase{"ExceptionOfAnotherFunctionDropped", false, EchoRule::kDrop,
@@ -266,8 +263,7 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"FullReplyBadCrc", false, EchoRule::kDrop, FromHex("05 03 02 00 2A 00 00"), false,
                  ReplyVerdict::kBadCrc, 0, false},
         ScanCase{"WriteReply", true, EchoRule::kNone, kWrite, false, ReplyVerdict::kReply, 0, false},
-        ScanCase{"WriteEchoIsNoReply", true, EchoRule::kRequired, kWrite, true, ReplyVerdict::kNone, 0,
-                 true},
+        ScanCase{"WriteEchoIsNoReply", true, EchoRule::kRequired, kWrite, true, ReplyVerdict::kNone, 0, true},
         ScanCase{"WriteEchoThenReply", true, EchoRule::kRequired, Cat({kWrite, kWrite}), false,
                  ReplyVerdict::kReply, 8, true},
         ScanCase{"ReplyToAnotherWriteDropped", true, EchoRule::kNone, Cat({kOtherWrite, kWrite}), false,
@@ -281,11 +277,11 @@ struct WireCase {
 };
 
 TEST(LineTiming, CharacterAndQuietTimes) {
-  for (const WireCase& c : {WireCase{19200, 8, 2, 0, 572916, 2005206},    // 8E1: 11 bits
-                            WireCase{9600, 8, 0, 0, 1041666, 3645831},    // 8N1: 10 bits
-                            WireCase{1200, 8, 1, 2, 10000000, 35000000},  // 8O2: 12 bits
-                            WireCase{1200, 5, 0, 1, 6250000, 21875000},   // 5N1.5: 7.5 bits
-                            WireCase{115200, 8, 2, 0, 95486, 1750000}}) { // fixed 1.75 ms
+  for (const WireCase& c : {WireCase{19200, 8, 2, 0, 572916, 2005206},     // 8E1: 11 bits
+                            WireCase{9600, 8, 0, 0, 1041666, 3645831},     // 8N1: 10 bits
+                            WireCase{1200, 8, 1, 2, 10000000, 35000000},   // 8O2: 12 bits
+                            WireCase{1200, 5, 0, 1, 6250000, 21875000},    // 5N1.5: 7.5 bits
+                            WireCase{115200, 8, 2, 0, 95486, 1750000}}) {  // fixed 1.75 ms
     SCOPED_TRACE(c.baud);
     EXPECT_EQ(rtu::CharacterTimeNs(c.baud, c.dataBits, c.parity, c.stopBits), c.characterNs);
     EXPECT_EQ(rtu::QuietTimeNs(c.baud, c.dataBits, c.parity, c.stopBits), c.quietNs);

@@ -77,18 +77,16 @@ TEST_P(LineSettingsOnOpen, AcceptedOrRefused) {
 INSTANTIATE_TEST_SUITE_P(
     Table, LineSettingsOnOpen,
     ::testing::Values(LineCase{19200, 8, 0, 2, 0}, LineCase{14400, 8, 0, 2, 0},  // no B14400
-                      LineCase{250000, 8, 0, 0, 0}, LineCase{300, 7, 2, 1, 0},
-                      LineCase{9600, 6, 2, 2, 0}, LineCase{9600, 5, 1, 0, 0},    // 1.5 with 5 bits
+                      LineCase{250000, 8, 0, 0, 0}, LineCase{300, 7, 2, 1, 0}, LineCase{9600, 6, 2, 2, 0},
+                      LineCase{9600, 5, 1, 0, 0},                                // 1.5 with 5 bits
                       LineCase{9600, 8, 1, 2, -1}, LineCase{9600, 7, 1, 0, -1},  // 1.5 otherwise
-                      LineCase{9600, 5, 2, 0, -1}, LineCase{9600, 4, 0, 0, -1},
-                      LineCase{9600, 9, 0, 0, -1}, LineCase{9600, 8, 3, 0, -1},
-                      LineCase{9600, 8, 0, 3, -1}, LineCase{0, 8, 0, 2, -1},
+                      LineCase{9600, 5, 2, 0, -1}, LineCase{9600, 4, 0, 0, -1}, LineCase{9600, 9, 0, 0, -1},
+                      LineCase{9600, 8, 3, 0, -1}, LineCase{9600, 8, 0, 3, -1}, LineCase{0, 8, 0, 2, -1},
                       LineCase{-9600, 8, 0, 2, -1}),
     [](const ::testing::TestParamInfo<LineCase>& p) {
       const LineCase& c = p.param;
-      return "Baud" + std::to_string(c.baud < 0 ? 0 : c.baud) + (c.baud < 0 ? "Negative" : "") +
-             "Data" + std::to_string(c.data) + "Stop" + std::to_string(c.stop) + "Parity" +
-             std::to_string(c.parity);
+      return "Baud" + std::to_string(c.baud < 0 ? 0 : c.baud) + (c.baud < 0 ? "Negative" : "") + "Data" +
+             std::to_string(c.data) + "Stop" + std::to_string(c.stop) + "Parity" + std::to_string(c.parity);
     });
 
 TEST(SerialPort, HeldPortCannotBeOpenedAgain) {
@@ -170,8 +168,7 @@ TEST(SerialPort, ReadStopsEarlyWhenFrameIsComplete) {
   std::uint8_t buf[10] = {};
   std::size_t received = 0;
   const auto start = Clock::now();
-  ASSERT_TRUE(port.Read(buf, 10, &received,
-                        [](const std::uint8_t*, std::size_t n) { return n >= 3; }));
+  ASSERT_TRUE(port.Read(buf, 10, &received, [](const std::uint8_t*, std::size_t n) { return n >= 3; }));
   EXPECT_EQ(received, 3U);
   EXPECT_LT(ElapsedMs(start), 2500);
 }

@@ -38,15 +38,18 @@ TEST_P(LineMismatchTest, NamesWhatTheUartCouldNotDo) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LineMismatchTest,
-    ::testing::Values(
-        MismatchCase{"same", Line(19200, 8, 2, 0), Line(19200, 8, 2, 0), ""},
-        MismatchCase{"no parity (mini-UART)", Line(19200, 8, 2, 0), Line(19200, 8, 0, 0), "cannot do 8E1, got 8N1"},
-        MismatchCase{"space parity left on", Line(9600, 8, 2, 0), Line(9600, 8, 4, 0), "cannot do 8E1, got 8S1"},
-        MismatchCase{"no 5 data bits", Line(9600, 5, 0, 1), Line(9600, 8, 0, 2), "cannot do 5N1.5, got 8N2"},
-        MismatchCase{"odd, two stop bits", Line(9600, 7, 1, 2), Line(9600, 7, 1, 0), "cannot do 7O2, got 7O1"},
-        MismatchCase{"rounded baud within 3 %", Line(14400, 8, 2, 0), Line(14285, 8, 2, 0), ""},
-        MismatchCase{"baud off by more", Line(250000, 8, 2, 0), Line(230400, 8, 2, 0),
-                     "cannot do 8E1 at 250000 baud, got 8E1 at 230400 baud"}));
+    ::testing::Values(MismatchCase{"same", Line(19200, 8, 2, 0), Line(19200, 8, 2, 0), ""},
+                      MismatchCase{"no parity (mini-UART)", Line(19200, 8, 2, 0), Line(19200, 8, 0, 0),
+                                   "cannot do 8E1, got 8N1"},
+                      MismatchCase{"space parity left on", Line(9600, 8, 2, 0), Line(9600, 8, 4, 0),
+                                   "cannot do 8E1, got 8S1"},
+                      MismatchCase{"no 5 data bits", Line(9600, 5, 0, 1), Line(9600, 8, 0, 2),
+                                   "cannot do 5N1.5, got 8N2"},
+                      MismatchCase{"odd, two stop bits", Line(9600, 7, 1, 2), Line(9600, 7, 1, 0),
+                                   "cannot do 7O2, got 7O1"},
+                      MismatchCase{"rounded baud within 3 %", Line(14400, 8, 2, 0), Line(14285, 8, 2, 0), ""},
+                      MismatchCase{"baud off by more", Line(250000, 8, 2, 0), Line(230400, 8, 2, 0),
+                                   "cannot do 8E1 at 250000 baud, got 8E1 at 230400 baud"}));
 
 struct DetailCase {
   SerialErrorKind kind;
@@ -77,10 +80,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "flock /dev/ttyUSB0: Device or resource busy: the port is held by another program "
                    "(ModemManager, brltty, a terminal program or a second configurator); close it or stop "
                    "that service"},
-        DetailCase{SerialErrorKind::BadSettings, "line settings /dev/ttyS0: the UART cannot do 8E1, got 8N1",
-                   "line settings /dev/ttyS0: the UART cannot do 8E1, got 8N1: the port cannot take these line "
-                   "settings; choose others in the serial settings"},
-        DetailCase{SerialErrorKind::Other, "open /dev/x: Input/output error", "open /dev/x: Input/output error"},
+        DetailCase{
+            SerialErrorKind::BadSettings, "line settings /dev/ttyS0: the UART cannot do 8E1, got 8N1",
+            "line settings /dev/ttyS0: the UART cannot do 8E1, got 8N1: the port cannot take these line "
+            "settings; choose others in the serial settings"},
+        DetailCase{SerialErrorKind::Other, "open /dev/x: Input/output error",
+                   "open /dev/x: Input/output error"},
         DetailCase{SerialErrorKind::Other, "", "the port could not be opened"}));
 
 struct CountsCase {
@@ -91,18 +96,21 @@ struct CountsCase {
 
 class LineErrorsTextTest : public ::testing::TestWithParam<CountsCase> {};
 
-TEST_P(LineErrorsTextTest, CountsAndWhatToCheck) { EXPECT_EQ(ktr::LineErrorsText(GetParam().moved), GetParam().text); }
+TEST_P(LineErrorsTextTest, CountsAndWhatToCheck) {
+  EXPECT_EQ(ktr::LineErrorsText(GetParam().moved), GetParam().text);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LineErrorsTextTest,
-    ::testing::Values(CountsCase{{0, 0, 0, 0}, ""},
-                      CountsCase{{3, 0, 0, 0}, "3 framing errors: check baud rate, parity, A/B wiring"},
-                      CountsCase{{1, 1, 0, 0}, "1 framing error, 1 parity error: check baud rate, parity, A/B wiring"},
-                      CountsCase{{0, 0, 0, 2}, "2 breaks: check baud rate, parity, A/B wiring"},
-                      CountsCase{{0, 0, 1, 0}, "1 overrun: bytes were lost in the computer"},
-                      CountsCase{{0, 4, 2, 0},
-                                 "4 parity errors: check baud rate, parity, A/B wiring; 2 overruns: bytes were lost "
-                                 "in the computer"}));
+    ::testing::Values(
+        CountsCase{{0, 0, 0, 0}, ""},
+        CountsCase{{3, 0, 0, 0}, "3 framing errors: check baud rate, parity, A/B wiring"},
+        CountsCase{{1, 1, 0, 0}, "1 framing error, 1 parity error: check baud rate, parity, A/B wiring"},
+        CountsCase{{0, 0, 0, 2}, "2 breaks: check baud rate, parity, A/B wiring"},
+        CountsCase{{0, 0, 1, 0}, "1 overrun: bytes were lost in the computer"},
+        CountsCase{{0, 4, 2, 0},
+                   "4 parity errors: check baud rate, parity, A/B wiring; 2 overruns: bytes were lost "
+                   "in the computer"}));
 
 TEST(LineErrorCounts, MovedIsTheDifferenceEvenAcrossAWrap) {
   const LineErrorCounts before{0xFFFFFFFEU, 5, 0, 1};

@@ -130,9 +130,9 @@ TEST(SerialPortWin, AccessDeniedOnAnOpenPortMeansTheAdapterIsGone) {
   EXPECT_EQ(KindOfError(ERROR_ACCESS_DENIED, false), SerialErrorKind::Busy);
   EXPECT_EQ(KindOfError(ERROR_ACCESS_DENIED, true), SerialErrorKind::Disconnected);
   constexpr DWORD kNoSuchDevice = 433;  // ERROR_NO_SUCH_DEVICE
-  for (const DWORD gone : {static_cast<DWORD>(ERROR_DEVICE_REMOVED), kNoSuchDevice,
-                           static_cast<DWORD>(ERROR_DEV_NOT_EXIST), static_cast<DWORD>(ERROR_GEN_FAILURE),
-                           static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED)}) {
+  for (const DWORD gone :
+       {static_cast<DWORD>(ERROR_DEVICE_REMOVED), kNoSuchDevice, static_cast<DWORD>(ERROR_DEV_NOT_EXIST),
+        static_cast<DWORD>(ERROR_GEN_FAILURE), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED)}) {
     EXPECT_EQ(KindOfError(gone, true), SerialErrorKind::Disconnected) << gone;
   }
   EXPECT_EQ(KindOfError(ERROR_FILE_NOT_FOUND, false), SerialErrorKind::NotFound);

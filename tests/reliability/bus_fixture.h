@@ -37,7 +37,7 @@ inline constexpr int kTimeoutMs = 200;
 struct Answer {
   int status = 0;
   std::string body;
-  long ms = 0;                    // from sending the request to the server's close
+  long ms = 0;                   // from sending the request to the server's close
   std::vector<std::string> log;  // the lines the request wrote
   std::string deviceStatus;      // the X-Device-Status header
 };
@@ -121,15 +121,14 @@ class BusTest : public ::testing::Test {
   Answer Call(const EndpointCase& endpoint) {
     TakeLog();
     const auto start = std::chrono::steady_clock::now();
-    const test::Reply reply =
-        endpoint.method == "POST"
-            ? test::Request(port_, "POST", endpoint.target, "application/x-www-form-urlencoded",
-                                endpoint.body)
-            : test::Get(port_, endpoint.target);
+    const test::Reply reply = endpoint.method == "POST"
+                                  ? test::Request(port_, "POST", endpoint.target,
+                                                  "application/x-www-form-urlencoded", endpoint.body)
+                                  : test::Get(port_, endpoint.target);
     Answer a;
-    a.ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - start)
-                                 .count());
+    a.ms = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count());
     a.status = reply.status;
     a.body = reply.body;
     a.deviceStatus = reply.Header("X-Device-Status");
@@ -178,13 +177,14 @@ inline std::string Member(const std::string& json, const std::string& key) {
 
 // `json` with the string member `key` set to `value`.
 inline std::string WithMember(const std::string& json, const std::string& key, const std::string& value) {
-  return std::regex_replace(json, std::regex("\"" + key + "\":\"[^\"]*\""), "\"" + key + "\":\"" + value + "\"",
-                            std::regex_constants::format_first_only);
+  return std::regex_replace(json, std::regex("\"" + key + "\":\"[^\"]*\""),
+                            "\"" + key + "\":\"" + value + "\"", std::regex_constants::format_first_only);
 }
 
 // `json` with the number member `key` set to `value`.
 inline std::string WithNumber(const std::string& json, const std::string& key, unsigned value) {
-  return std::regex_replace(json, std::regex("\"" + key + "\":[0-9]+"), "\"" + key + "\":" + std::to_string(value),
+  return std::regex_replace(json, std::regex("\"" + key + "\":[0-9]+"),
+                            "\"" + key + "\":" + std::to_string(value),
                             std::regex_constants::format_first_only);
 }
 
@@ -192,9 +192,12 @@ inline std::string WithNumber(const std::string& json, const std::string& key, u
 // clock: each one is replaced by its shape, so replies of different moments
 // compare equal when everything else is.
 inline std::string WithoutClock(std::string json) {
-  json = std::regex_replace(json, std::regex(R"("time":"[0-9]{2}:[0-9]{2}:[0-9]{2}")"), R"("time":"HH:MM:SS")");
-  json = std::regex_replace(json, std::regex(R"("date":"[0-9]{2}-[0-9]{2}-20[0-9]{2}")"), R"("date":"DD-MM-20YY")");
-  json = std::regex_replace(json, std::regex(R"("date":"20[0-9]{2}-[0-9]{2}-[0-9]{2}")"), R"("date":"20YY-MM-DD")");
+  json =
+      std::regex_replace(json, std::regex(R"("time":"[0-9]{2}:[0-9]{2}:[0-9]{2}")"), R"("time":"HH:MM:SS")");
+  json = std::regex_replace(json, std::regex(R"("date":"[0-9]{2}-[0-9]{2}-20[0-9]{2}")"),
+                            R"("date":"DD-MM-20YY")");
+  json = std::regex_replace(json, std::regex(R"("date":"20[0-9]{2}-[0-9]{2}-[0-9]{2}")"),
+                            R"("date":"20YY-MM-DD")");
   return json;
 }
 

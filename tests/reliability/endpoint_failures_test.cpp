@@ -31,11 +31,23 @@ using Lists = std::vector<std::vector<std::string>>;
 // word (the schedule's function 6).
 std::vector<EndpointCase> MoreWrites() {
   return {
-      {"setdata_date", "GET", "/setdata.cgi?dt=2024-02-29", "", 1, {},
-       WriteMultipleFrame(1, 10020, {24, 2, 29}), {}},
+      {"setdata_date",
+       "GET",
+       "/setdata.cgi?dt=2024-02-29",
+       "",
+       1,
+       {},
+       WriteMultipleFrame(1, 10020, {24, 2, 29}),
+       {}},
       {"setdata_diad", "GET", "/setdata.cgi?diad=7", "", 1, {}, WriteSingleFrame(1, 10060, 7), {}},
-      {"set_sched_enable", "POST", "/set_sched_data.cgi", "day=fri&ena=0", 1, {},
-       WriteSingleFrame(1, 14500, 0), {}},
+      {"set_sched_enable",
+       "POST",
+       "/set_sched_data.cgi",
+       "day=fri&ena=0",
+       1,
+       {},
+       WriteSingleFrame(1, 14500, 0),
+       {}},
   };
 }
 

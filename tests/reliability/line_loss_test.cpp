@@ -103,10 +103,11 @@ TEST_P(LineLoss, EndpointAnswersFromTheImageAndTheNextCycleRecovers) {
     EXPECT_EQ(next.log, write ? std::vector<std::string>{} : e.readErrorLines);
   } else {
     EXPECT_EQ(next.body, "");
-    EXPECT_EQ(next.log, (std::vector<std::string>{"Error open port !!!",
-                                                 "open " + bus_.link() +
-                                                     ": No such file or directory: the adapter is unplugged or "
-                                                     "the port has another name (ktr-cli ports lists them)"}));
+    EXPECT_EQ(next.log,
+              (std::vector<std::string>{"Error open port !!!",
+                                        "open " + bus_.link() +
+                                            ": No such file or directory: the adapter is unplugged or "
+                                            "the port has another name (ktr-cli ports lists them)"}));
   }
 
   // A device (or a line) again: good data at once.

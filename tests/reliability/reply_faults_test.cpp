@@ -213,13 +213,12 @@ TEST_P(LineSearch, FindsTheDevice) {
   TModbus modbus;
   std::mutex mutex;
   std::vector<std::string> log;
-  TKtrDevice device(
-      modbus,
-      [&](const std::string& text) {
-        std::lock_guard<std::mutex> lock(mutex);
-        log.push_back(text);
-      },
-      {});
+  TKtrDevice device(modbus,
+                    [&](const std::string& text) {
+                      std::lock_guard<std::mutex> lock(mutex);
+                      log.push_back(text);
+                    },
+                    {});
   SerialSettings settings;
   settings.baudRate = line.baud;
   device.SetSettings(settings);
@@ -227,15 +226,17 @@ TEST_P(LineSearch, FindsTheDevice) {
   EXPECT_EQ(device.Settings().slaveAddress, 2);
   EXPECT_EQ(device.GetWebData(), R"({"firmware":"KTR Clock fw 0.35.4"})");
   std::lock_guard<std::mutex> lock(mutex);
-  EXPECT_EQ(log, (std::vector<std::string>{"Search for connected device...", "Device found", "KTR Clock fw 0.35.4",
-                                           "Press 'Start' button for setting device"}));
+  EXPECT_EQ(log,
+            (std::vector<std::string>{"Search for connected device...", "Device found", "KTR Clock fw 0.35.4",
+                                      "Press 'Start' button for setting device"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sim, LineSearch,
     ::testing::Values(SearchLine{"At1200Baud", {"--wire", "1200"}, 1200},
                       SearchLine{"ThroughAnEchoingLine", {"--fault", "echo"}, 19200},
-                      SearchLine{"At1200BaudThroughAnEchoingLine", {"--fault", "echo", "--wire", "1200"}, 1200}),
+                      SearchLine{
+                          "At1200BaudThroughAnEchoingLine", {"--fault", "echo", "--wire", "1200"}, 1200}),
     [](const ::testing::TestParamInfo<SearchLine>& p) { return std::string(p.param.name); });
 
 // "slow" answers 150 ms after the configurator has given up waiting.
@@ -248,13 +249,11 @@ INSTANTIATE_TEST_SUITE_P(
                       ReplyFault{"Exception3", "exception=3", false, "exception"},
                       ReplyFault{"Exception4", "exception=4", false, "exception"},
                       ReplyFault{"Exception11", "exception=11", false, "exception"},
-                      ReplyFault{"Short", "short", false, "no-reply"},
-                      ReplyFault{"Long", "long", true, "ok"},
+                      ReplyFault{"Short", "short", false, "no-reply"}, ReplyFault{"Long", "long", true, "ok"},
                       ReplyFault{"SlowBeyondTimeout", "slow=350", false, "no-reply"},
                       ReplyFault{"Garbage", "garbage", false, "bad-reply"},
                       // Faults of the line: every reply is still found.
-                      ReplyFault{"Echo", "echo", true, "ok"},
-                      ReplyFault{"Noise", "noise", true, "ok"},
+                      ReplyFault{"Echo", "echo", true, "ok"}, ReplyFault{"Noise", "noise", true, "ok"},
                       ReplyFault{"Foreign", "foreign", true, "ok"}),
     [](const ::testing::TestParamInfo<ReplyFault>& p) { return std::string(p.param.name); });
 

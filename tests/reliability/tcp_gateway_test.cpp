@@ -51,8 +51,9 @@ TEST_P(Gateway, EndpointsAnswerAsOverTheLine) {
   EXPECT_EQ(Call(Endpoint("display")).body, WithNumber(overTheLine.at("display"), "tmpe", 7));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, Gateway, ::testing::Values("--tcp", "--rtu-tcp"),
-                         [](const auto& param) { return std::string(param.param).substr(2) == "tcp" ? "ModbusTcp" : "RtuOverTcp"; });
+INSTANTIATE_TEST_SUITE_P(Kinds, Gateway, ::testing::Values("--tcp", "--rtu-tcp"), [](const auto& param) {
+  return std::string(param.param).substr(2) == "tcp" ? "ModbusTcp" : "RtuOverTcp";
+});
 
 // The display endpoint while the device behind a Modbus TCP gateway answers
 // with a fault, then once more: a fault of one request never spoils the next.
@@ -97,9 +98,9 @@ INSTANTIATE_TEST_SUITE_P(
     Modes, TcpFaults,
     ::testing::Values(TcpFault{"Silent", "silent", "no-reply"}, TcpFault{"Short", "short", "no-reply"},
                       TcpFault{"BadCrc", "bad-crc", "bad-reply"}, TcpFault{"Garbage", "garbage", "bad-reply"},
-                      TcpFault{"Noise", "noise", "bad-reply"}, TcpFault{"Exception", "exception=4", "exception"},
-                      TcpFault{"Foreign", "foreign", "ok"}, TcpFault{"Long", "long", "ok"},
-                      TcpFault{"Echo", "echo", "ok"}),
+                      TcpFault{"Noise", "noise", "bad-reply"},
+                      TcpFault{"Exception", "exception=4", "exception"}, TcpFault{"Foreign", "foreign", "ok"},
+                      TcpFault{"Long", "long", "ok"}, TcpFault{"Echo", "echo", "ok"}),
     [](const auto& param) { return std::string(param.param.name); });
 
 // An open that fails: "Error open port !!!", then the reason with its hint;
@@ -111,10 +112,11 @@ TEST_F(BusTest, UnreachableGatewayIsLoggedWithTheReason) {
   const Answer a = Call(Endpoint("display"));
   EXPECT_EQ(a.body, "");
   EXPECT_EQ(a.deviceStatus, "port-error");
-  EXPECT_EQ(a.log, (std::vector<std::string>{"Error open port !!!",
-                                             "connect 127.0.0.1:" + std::to_string(refusing.port()) +
-                                                 ": Connection refused: nothing accepts connections there: check "
-                                                 "the port number and that the gateway's TCP server is on"}));
+  EXPECT_EQ(a.log,
+            (std::vector<std::string>{"Error open port !!!",
+                                      "connect 127.0.0.1:" + std::to_string(refusing.port()) +
+                                          ": Connection refused: nothing accepts connections there: check "
+                                          "the port number and that the gateway's TCP server is on"}));
 
   SwitchPort("tcp://ktr-no-such-host.invalid:502");
   const Answer unresolved = Call(Endpoint("time"));
@@ -137,9 +139,10 @@ TEST_F(BusTest, DeviceSearchOverTcp) {
   EXPECT_EQ(log.back(), "Press 'Start' button for setting device");
 
   EXPECT_FALSE(device_->SearchDevice("tcp://", {}));
-  EXPECT_EQ(TakeLog(), (std::vector<std::string>{"Search for connected device...", "Error open port !!!",
-                                                 "bad port address 'tcp://': no host name (tcp://HOST[:PORT])",
-                                                 "Please check the device connection"}));
+  EXPECT_EQ(TakeLog(),
+            (std::vector<std::string>{"Search for connected device...", "Error open port !!!",
+                                      "bad port address 'tcp://': no host name (tcp://HOST[:PORT])",
+                                      "Please check the device connection"}));
 }
 
 }  // namespace

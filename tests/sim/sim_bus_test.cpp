@@ -56,9 +56,11 @@ INSTANTIATE_TEST_SUITE_P(
         RawCase{"Probe8000", {0x01, 0x03, 0x1F, 0x40, 0x00, 0x01, 0x82, 0x0A}, FirmwareLengthReply()},
         RawCase{"ReadCoilsIsIllegalFunction", ReadRequestFrame(1, 1, 0, 8), WithCrc({0x01, 0x81, 0x01})},
         RawCase{"CountZero", ReadRequestFrame(1, 3, 0, 0), WithCrc({0x01, 0x83, 0x03})},
-        RawCase{"Count129", ReadRequestFrame(1, 3, ktr::reg::kDeviceList.start, 129), WithCrc({0x01, 0x83, 0x03})},
+        RawCase{"Count129", ReadRequestFrame(1, 3, ktr::reg::kDeviceList.start, 129),
+                WithCrc({0x01, 0x83, 0x03})},
         // 128 registers: the byte count wraps to 0, the data is all there.
-        RawCase{"Count128", ReadRequestFrame(1, 3, ktr::reg::kDeviceList.start, 128), ReadReply(1, 3, DeviceListDefaults(128))},
+        RawCase{"Count128", ReadRequestFrame(1, 3, ktr::reg::kDeviceList.start, 128),
+                ReadReply(1, 3, DeviceListDefaults(128))},
         RawCase{"WriteEcho", WriteSingleFrame(1, 10000, 7), WriteSingleFrame(1, 10000, 7)},
         RawCase{"BadCrcIgnored", {0x01, 0x03, 0x1F, 0x40, 0x00, 0x01, 0x82, 0x0B}, {}},
         RawCase{"OtherAddressIgnored", ReadRequestFrame(2, 3, 8000, 1), {}},

@@ -62,7 +62,8 @@ void ExpectFaultOnWire(RawLine& line, std::uint16_t start, ktr::FaultMode fault)
       break;
     }
     case ktr::Fault::kException:
-      EXPECT_EQ(ToHex(line.ReadReply(5)), ToHex(WithCrc({0x01, 0x83, static_cast<std::uint8_t>(fault.value)})));
+      EXPECT_EQ(ToHex(line.ReadReply(5)),
+                ToHex(WithCrc({0x01, 0x83, static_cast<std::uint8_t>(fault.value)})));
       break;
     case ktr::Fault::kShort: {
       const Bytes head(correct.begin(), correct.begin() + ktr::kShortReplyLength);
@@ -76,7 +77,8 @@ void ExpectFaultOnWire(RawLine& line, std::uint16_t start, ktr::FaultMode fault)
       break;
     }
     case ktr::Fault::kSlow: {
-      EXPECT_EQ(ToHex(line.ReadReply(correct.size(), std::chrono::milliseconds(fault.value) + 5s)), ToHex(correct));
+      EXPECT_EQ(ToHex(line.ReadReply(correct.size(), std::chrono::milliseconds(fault.value) + 5s)),
+                ToHex(correct));
       // The simulator sleeps at least this long after it has the request.
       EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(fault.value));
       break;
@@ -184,17 +186,18 @@ TEST_P(FaultAtClientTest, ReadFailsWith) {
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, FaultAtClientTest,
-    testing::Values(ClientCase{"BadCrc", {"--fault", "bad-crc"}, kProbe, EMBBADCRC},
-                    ClientCase{"Exception4", {"--fault", "exception=4"}, kProbe, EMBXSFAIL},
-                    ClientCase{"Exception2", {"--fault", "exception=2"}, kProbe, EMBXILADD},
-                    ClientCase{"Silent", {"--fault", "silent"}, kProbe, ETIMEDOUT},
-                    ClientCase{"Short", {"--fault", "short"}, kProbe, ETIMEDOUT},
-                    ClientCase{"TriggerException", {}, trigger::kException, EMBXSFAIL},
-                    ClientCase{"TriggerBadCrc", {}, trigger::kBadCrc, EMBBADCRC},
-                    // Behind the simulated Modbus TCP gateway: libmodbus's TCP client.
-                    ClientCase{"TcpHealthy", {"--tcp", "127.0.0.1:0"}, kProbe, 0},
-                    ClientCase{"TcpException2", {"--tcp", "127.0.0.1:0", "--fault", "exception=2"}, kProbe, EMBXILADD},
-                    ClientCase{"TcpSilent", {"--tcp", "127.0.0.1:0", "--fault", "silent"}, kProbe, ETIMEDOUT}),
+    testing::Values(
+        ClientCase{"BadCrc", {"--fault", "bad-crc"}, kProbe, EMBBADCRC},
+        ClientCase{"Exception4", {"--fault", "exception=4"}, kProbe, EMBXSFAIL},
+        ClientCase{"Exception2", {"--fault", "exception=2"}, kProbe, EMBXILADD},
+        ClientCase{"Silent", {"--fault", "silent"}, kProbe, ETIMEDOUT},
+        ClientCase{"Short", {"--fault", "short"}, kProbe, ETIMEDOUT},
+        ClientCase{"TriggerException", {}, trigger::kException, EMBXSFAIL},
+        ClientCase{"TriggerBadCrc", {}, trigger::kBadCrc, EMBBADCRC},
+        // Behind the simulated Modbus TCP gateway: libmodbus's TCP client.
+        ClientCase{"TcpHealthy", {"--tcp", "127.0.0.1:0"}, kProbe, 0},
+        ClientCase{"TcpException2", {"--tcp", "127.0.0.1:0", "--fault", "exception=2"}, kProbe, EMBXILADD},
+        ClientCase{"TcpSilent", {"--tcp", "127.0.0.1:0", "--fault", "silent"}, kProbe, ETIMEDOUT}),
     CaseName());
 
 TEST(Faults, ReplyFaultDoesNotUndoTheWrite) {
@@ -210,7 +213,6 @@ TEST(Faults, ReplyFaultDoesNotUndoTheWrite) {
   EXPECT_EQ(got[3], 0);
   EXPECT_EQ(got[4], 55);
 }
-
 
 // An echoing line returns requests for any address, answered or not.
 TEST(LineFaults, EchoReturnsEveryRequest) {

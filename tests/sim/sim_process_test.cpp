@@ -157,7 +157,8 @@ TEST_P(BadOptionTest, ExitsTwoWithMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Options, BadOptionTest,
     testing::Values(
-        BadOptionCase{"NoLine", {}, "--pty LINK, --port DEVICE, --tcp ADDR:PORT or --rtu-tcp ADDR:PORT is required"},
+        BadOptionCase{
+            "NoLine", {}, "--pty LINK, --port DEVICE, --tcp ADDR:PORT or --rtu-tcp ADDR:PORT is required"},
         BadOptionCase{"BothLines", {"--pty", "/tmp/x", "--port", "/dev/null"}, "excludes"},
         BadOptionCase{"PtyAndTcp", {"--pty", "/tmp/x", "--tcp", "127.0.0.1:0"}, "excludes"},
         BadOptionCase{"BothTcpKinds", {"--tcp", "127.0.0.1:0", "--rtu-tcp", "127.0.0.1:0"}, "excludes"},
@@ -178,9 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadOptionCase{"Unknown", {"--pty", "/tmp/x", "--colour"}, "--colour"}),
     CaseName());
 
-TEST(Process, HelpExitsZero) {
-  EXPECT_EQ(RunSimToExit({"--help"}).exit_code, 0);
-}
+TEST(Process, HelpExitsZero) { EXPECT_EQ(RunSimToExit({"--help"}).exit_code, 0); }
 
 }  // namespace
 }  // namespace ktr::test

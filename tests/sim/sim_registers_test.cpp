@@ -74,10 +74,9 @@ TEST(RegisterMap, VersionRegistersPackTo0x2304) {
     const int high = r >> 8;
     return (high == 0 ? 0 : (high - '0') * 10) + ((r & 0xFF) - '0');
   };
-  const std::uint32_t packed =
-      (static_cast<std::uint32_t>(part(ktr::VersionRegister(0))) << 16) |
-      (static_cast<std::uint32_t>(part(ktr::VersionRegister(35))) << 8) |
-      static_cast<std::uint32_t>(part(ktr::VersionRegister(4)));
+  const std::uint32_t packed = (static_cast<std::uint32_t>(part(ktr::VersionRegister(0))) << 16) |
+                               (static_cast<std::uint32_t>(part(ktr::VersionRegister(35))) << 8) |
+                               static_cast<std::uint32_t>(part(ktr::VersionRegister(4)));
   EXPECT_EQ(packed, 0x2304u);
   EXPECT_EQ(ktr::PackVersion(ktr::defaults::kVersionNew), 0x2304u);
 }
@@ -100,16 +99,21 @@ TEST_P(DefaultBlockTest, ReadsFactoryValues) {
   EXPECT_EQ(values, DefaultWords(ktr::Firmware::kNew, GetParam().block));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Blocks, DefaultBlockTest,
-    testing::Values(BlockCase{"Sensors", ktr::reg::kSensors}, BlockCase{"AbsoluteHumidity", ktr::reg::kAbsoluteHumidity},
-                    BlockCase{"Display", ktr::reg::kDisplay}, BlockCase{"Counter", ktr::reg::kCounter},
-                    BlockCase{"Settings", ktr::reg::kSettings}, BlockCase{"ConfigStatus", {ktr::reg::kConfigStatus, 1}},
-                    BlockCase{"Poll", {ktr::reg::kPoll, 1}}, BlockCase{"DeviceListCount", {ktr::reg::kDeviceListCount, 1}},
-                    BlockCase{"DeviceList", {ktr::reg::kDeviceList.start, 125}},
-                    BlockCase{"Brightness", ktr::reg::kBrightness}, BlockCase{"Sunday", ktr::reg::ScheduleDay(0)},
-                    BlockCase{"Monday", ktr::reg::ScheduleDay(1)}, BlockCase{"Saturday", ktr::reg::ScheduleDay(6)}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(Blocks, DefaultBlockTest,
+                         testing::Values(BlockCase{"Sensors", ktr::reg::kSensors},
+                                         BlockCase{"AbsoluteHumidity", ktr::reg::kAbsoluteHumidity},
+                                         BlockCase{"Display", ktr::reg::kDisplay},
+                                         BlockCase{"Counter", ktr::reg::kCounter},
+                                         BlockCase{"Settings", ktr::reg::kSettings},
+                                         BlockCase{"ConfigStatus", {ktr::reg::kConfigStatus, 1}},
+                                         BlockCase{"Poll", {ktr::reg::kPoll, 1}},
+                                         BlockCase{"DeviceListCount", {ktr::reg::kDeviceListCount, 1}},
+                                         BlockCase{"DeviceList", {ktr::reg::kDeviceList.start, 125}},
+                                         BlockCase{"Brightness", ktr::reg::kBrightness},
+                                         BlockCase{"Sunday", ktr::reg::ScheduleDay(0)},
+                                         BlockCase{"Monday", ktr::reg::ScheduleDay(1)},
+                                         BlockCase{"Saturday", ktr::reg::ScheduleDay(6)}),
+                         CaseName());
 
 // The map is usable at compile time, without the simulator.
 static_assert(ktr::DefaultValue(ktr::Firmware::kNew, ktr::reg::kFirmwareTextLength) == 10);
@@ -190,23 +194,23 @@ TEST_P(WriteTest, ReadsBackWhatWasWritten) {
   const WriteCase& c = GetParam();
   SimProcess sim;
   ModbusClient client(sim.link(), 1);
-  const int rc = c.multiple ? client.WriteMultiple(c.start, c.values) : client.WriteSingle(c.start, c.values[0]);
+  const int rc =
+      c.multiple ? client.WriteMultiple(c.start, c.values) : client.WriteSingle(c.start, c.values[0]);
   ASSERT_EQ(rc, 0);
   Words back;
   ASSERT_EQ(client.Read(c.start, static_cast<std::uint16_t>(c.values.size()), back), 0);
   EXPECT_EQ(back, c.values);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Registers, WriteTest,
-    testing::Values(WriteCase{"DisplaySingle", false, 10000, {5}},
-                    WriteCase{"TimeZoneMinusTwo", false, ktr::reg::kTimeZone, {65534}},
-                    WriteCase{"SensorValue", false, 0, {0xFFFF}},
-                    WriteCase{"MondayPlanEntry2", true, 14107, {1, 7 * 256 + 30, 5}},
-                    WriteCase{"WednesdayLengths4", true, 14373, {30, 10, 20}},
-                    WriteCase{"FirmwareTextABC", true, 8000, {2, 0x4142, 0x4300}},
-                    WriteCase{"DeviceList", true, 10100, {0x0100, 0x05FF}}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(Registers, WriteTest,
+                         testing::Values(WriteCase{"DisplaySingle", false, 10000, {5}},
+                                         WriteCase{"TimeZoneMinusTwo", false, ktr::reg::kTimeZone, {65534}},
+                                         WriteCase{"SensorValue", false, 0, {0xFFFF}},
+                                         WriteCase{"MondayPlanEntry2", true, 14107, {1, 7 * 256 + 30, 5}},
+                                         WriteCase{"WednesdayLengths4", true, 14373, {30, 10, 20}},
+                                         WriteCase{"FirmwareTextABC", true, 8000, {2, 0x4142, 0x4300}},
+                                         WriteCase{"DeviceList", true, 10100, {0x0100, 0x05FF}}),
+                         CaseName());
 
 struct RefusedCase {
   const char* name;
@@ -277,9 +281,10 @@ TEST(Commands, FactoryDefaultsRestoreTheDefaultMap) {
   ASSERT_EQ(client.WriteSingle(ktr::reg::kFactoryDefaults, ktr::kCommandValue), 0);
 
   Words values;
-  for (ktr::RegisterBlock block : {ktr::reg::kDisplay, ktr::reg::ScheduleDay(1), ktr::reg::kSettings,
-                                   ktr::RegisterBlock{ktr::reg::kTimeZone, 2}, ktr::RegisterBlock{ktr::reg::kConfigStatus, 1},
-                                   ktr::RegisterBlock{ktr::reg::kFactoryDefaults, 1}}) {
+  for (ktr::RegisterBlock block :
+       {ktr::reg::kDisplay, ktr::reg::ScheduleDay(1), ktr::reg::kSettings,
+        ktr::RegisterBlock{ktr::reg::kTimeZone, 2}, ktr::RegisterBlock{ktr::reg::kConfigStatus, 1},
+        ktr::RegisterBlock{ktr::reg::kFactoryDefaults, 1}}) {
     ASSERT_EQ(client.Read(block.start, block.count, values), 0) << block.start;
     EXPECT_EQ(values, DefaultWords(ktr::Firmware::kNew, block)) << block.start;
   }

@@ -69,7 +69,8 @@ class RawLine {
 // set and a pty always reports none, so the client uses 'N'.
 class ModbusClient {
  public:
-  ModbusClient(const std::string& path, int slave, std::chrono::milliseconds response_timeout = std::chrono::seconds(2));
+  ModbusClient(const std::string& path, int slave,
+               std::chrono::milliseconds response_timeout = std::chrono::seconds(2));
   ~ModbusClient();
   ModbusClient(const ModbusClient&) = delete;
   ModbusClient& operator=(const ModbusClient&) = delete;

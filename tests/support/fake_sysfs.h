@@ -22,7 +22,8 @@ struct UsbAdapter {
 class FakeSysfs {
  public:
   explicit FakeSysfs(const std::string& tag)
-      : base_(std::filesystem::temp_directory_path() / ("ktr-sysfs-" + tag + "-" + std::to_string(::getpid()))) {
+      : base_(std::filesystem::temp_directory_path() /
+              ("ktr-sysfs-" + tag + "-" + std::to_string(::getpid()))) {
     std::filesystem::remove_all(base_);
     std::filesystem::create_directories(ttyClass());
     std::filesystem::create_directories(byId());
@@ -54,7 +55,8 @@ class FakeSysfs {
 
   // A USB serial adapter: the USB device folder with its attributes, an
   // interface below it and (like usb-serial) the port device below that.
-  void Usb(const std::string& tty, const char* driver, const UsbAdapter& usb, bool portBelowInterface = true) const {
+  void Usb(const std::string& tty, const char* driver, const UsbAdapter& usb,
+           bool portBelowInterface = true) const {
     const auto device = base_ / "sys/devices/pci0000:00/usb1" / ("1-" + tty);
     std::filesystem::create_directories(device);
     Write(device / "idVendor", usb.vendorId);

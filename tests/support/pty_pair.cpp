@@ -51,8 +51,7 @@ Bytes PtyPair::ReadMaster(std::size_t n, int timeoutMs) const {
       out.insert(out.end(), buf, buf + r);
       continue;
     }
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) break;
     pollfd p{master_, POLLIN, 0};
     poll(&p, 1, static_cast<int>(left));

@@ -14,8 +14,7 @@ extern char** environ;
 
 namespace ktr::test {
 
-ProcessResult RunProcess(const std::string& path, const std::vector<std::string>& args,
-                         int timeoutMs) {
+ProcessResult RunProcess(const std::string& path, const std::vector<std::string>& args, int timeoutMs) {
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   posix_spawn_file_actions_t actions;
@@ -46,9 +45,9 @@ ProcessResult RunProcess(const std::string& path, const std::vector<std::string>
   int open = 2;
   bool killed = false;
   while (open > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+            .count();
     if (left <= 0) {
       kill(pid, SIGKILL);
       killed = true;

@@ -15,8 +15,8 @@
 namespace ktr::test {
 
 struct ScriptedReply {
-  Bytes bytes;        // what to send back (empty: stay silent)
-  int delayMs = 0;    // wait before sending
+  Bytes bytes;      // what to send back (empty: stay silent)
+  int delayMs = 0;  // wait before sending
 };
 
 class ScriptedDevice {

@@ -48,8 +48,7 @@ bool ReadLine(int fd, Clock::time_point deadline, std::string& line) {
 }  // namespace
 
 SpawnedProcess::SpawnedProcess(const std::string& path, std::vector<std::string> args,
-                               const std::string& readyPrefix,
-                               std::chrono::milliseconds readyWait) {
+                               const std::string& readyPrefix, std::chrono::milliseconds readyWait) {
   args.insert(args.begin(), path);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());

@@ -16,8 +16,7 @@ class SpawnedProcess {
   // Starts `path` with `args`; waits up to `readyWait` for the first stdout
   // line and checks that it starts with `readyPrefix`. Throws
   // std::runtime_error (and leaves nothing running) otherwise.
-  SpawnedProcess(const std::string& path, std::vector<std::string> args,
-                 const std::string& readyPrefix,
+  SpawnedProcess(const std::string& path, std::vector<std::string> args, const std::string& readyPrefix,
                  std::chrono::milliseconds readyWait = std::chrono::seconds(10));
   ~SpawnedProcess();
   SpawnedProcess(const SpawnedProcess&) = delete;

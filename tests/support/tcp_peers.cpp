@@ -15,7 +15,9 @@
 namespace ktr::test {
 namespace {
 
-[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
+[[noreturn]] void Fail(const std::string& what) {
+  throw std::runtime_error(what + ": " + std::strerror(errno));
+}
 
 // A socket bound to 127.0.0.1 at a port the system picks.
 int BoundSocket(std::uint16_t* port) {

@@ -167,13 +167,26 @@ TEST_F(CgiRoutesTest, WriteRoutesReachTheDeviceWithTheParameterText) {
 
 TEST_F(CgiRoutesTest, PathsNotInTheTableGet404) {
   TakeLog();
-  for (const std::string target :
-       {"/get_sched_data.cgi", "/get_sched_data.cgi&SUN", "/get_sched_data.cgi&Sun",
-        "/get_sched_data.cgi&sunday", "/get_sched_data.cgi&xyz", "/get_sched_data.cgi&sun/",
-        "/get_sched_data.cgi?sun", "/GET_INDEX_DATA.cgi", "/Get_index_data.cgi",
-        "/get_index_data.cgi/", "/get_index_data.cgix", "//get_index_data.cgi",
-        "/x/get_index_data.cgi", "/get_index_data.cgi.bak", "/setdata.cgi/", "/SetData.cgi",
-        "/login.cgi/", "/.cgi", "/run_config.cgi%20", "get_index_data.cgi"}) {
+  for (const std::string target : {"/get_sched_data.cgi",
+                                   "/get_sched_data.cgi&SUN",
+                                   "/get_sched_data.cgi&Sun",
+                                   "/get_sched_data.cgi&sunday",
+                                   "/get_sched_data.cgi&xyz",
+                                   "/get_sched_data.cgi&sun/",
+                                   "/get_sched_data.cgi?sun",
+                                   "/GET_INDEX_DATA.cgi",
+                                   "/Get_index_data.cgi",
+                                   "/get_index_data.cgi/",
+                                   "/get_index_data.cgix",
+                                   "//get_index_data.cgi",
+                                   "/x/get_index_data.cgi",
+                                   "/get_index_data.cgi.bak",
+                                   "/setdata.cgi/",
+                                   "/SetData.cgi",
+                                   "/login.cgi/",
+                                   "/.cgi",
+                                   "/run_config.cgi%20",
+                                   "get_index_data.cgi"}) {
     const Reply reply = Get(target);
     EXPECT_EQ(reply.raw,
               "HTTP/1.1 404 Not Found\r\n"
@@ -238,9 +251,10 @@ TEST_F(CgiRoutesTest, ConcurrentRequestsAreAllAnswered) {
   // Device requests wait for each other on the device mutex; files and
   // requests that do not touch the device go on meanwhile.
   const std::vector<std::string> targets{
-      "/get_display_data.cgi", "/get_counter_data.cgi", "/index.html",       "/get_ktr_list.cgi",
-      "/get_sched_data.cgi&fri", "/logout.cgi",         "/get_set_data.cgi", "/get_display_data.cgi",
-      "/index.html",           "/get_counter_data.cgi", "/get_web_data.cgi", "/get_sched_data.cgi&fri",
+      "/get_display_data.cgi", "/get_counter_data.cgi",   "/index.html",
+      "/get_ktr_list.cgi",     "/get_sched_data.cgi&fri", "/logout.cgi",
+      "/get_set_data.cgi",     "/get_display_data.cgi",   "/index.html",
+      "/get_counter_data.cgi", "/get_web_data.cgi",       "/get_sched_data.cgi&fri",
   };
   root_.Write("index.html", "page");
   std::vector<Reply> replies(targets.size());

@@ -20,8 +20,8 @@ struct Reply {
   std::string statusLine;  // without CRLF
   int status = 0;
   std::vector<std::pair<std::string, std::string>> headers;  // in order
-  std::string body;  // everything after the blank line
-  bool complete = false;  // a blank line ended the headers
+  std::string body;                                          // everything after the blank line
+  bool complete = false;                                     // a blank line ended the headers
 
   // The first header of that name (any letter case); empty when absent.
   std::string Header(std::string_view name) const;
@@ -66,8 +66,7 @@ class ClientSocket {
 std::uint16_t ListeningPort(const std::string& readyLine);
 
 // Connects, sends `request`, reads the reply up to the server's close.
-Reply Exchange(std::uint16_t port, std::string_view request,
-               std::chrono::milliseconds timeout = 20s);
+Reply Exchange(std::uint16_t port, std::string_view request, std::chrono::milliseconds timeout = 20s);
 // A minimal "GET target HTTP/1.1" request.
 Reply Get(std::uint16_t port, std::string_view target);
 // A request of any method with optional Content-Type and body.

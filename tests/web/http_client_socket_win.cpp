@@ -33,8 +33,8 @@ void StartWinsock() {
 ClientSocket::ClientSocket(std::uint16_t port, Loopback loopback) {
   StartWinsock();
   const bool v6 = loopback == Loopback::kIpv6;
-  const SOCKET socket = WSASocketW(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
-                                   WSA_FLAG_NO_HANDLE_INHERIT);
+  const SOCKET socket =
+      WSASocketW(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   if (socket == INVALID_SOCKET) throw Failure("socket");
   fd_ = static_cast<std::intptr_t>(socket);
   sockaddr_in address{};
@@ -61,7 +61,8 @@ ClientSocket::~ClientSocket() {
 
 bool ClientSocket::Send(std::string_view bytes) {
   while (!bytes.empty()) {
-    const int sent = send(Sock(fd_), bytes.data(), static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX)), 0);
+    const int sent =
+        send(Sock(fd_), bytes.data(), static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX)), 0);
     if (sent == SOCKET_ERROR) return false;
     bytes.remove_prefix(static_cast<std::size_t>(sent));
   }

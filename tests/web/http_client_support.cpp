@@ -12,9 +12,7 @@ namespace {
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    };
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
     if (lower(a[i]) != lower(b[i])) return false;
   }
   return true;
@@ -70,7 +68,8 @@ std::string ClientSocket::ReadToClose(std::chrono::milliseconds timeout, bool* c
   std::string data;
   if (closed != nullptr) *closed = false;
   for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (!WaitReadable(std::max(left, std::chrono::milliseconds(0)))) return data;  // time-out
     char buffer[8192];
     const long got = Receive(buffer, sizeof buffer);
@@ -93,14 +92,11 @@ Reply Exchange(std::uint16_t port, std::string_view request, std::chrono::millis
   return ParseReply(socket.ReadToClose(timeout));
 }
 
-Reply Get(std::uint16_t port, std::string_view target) {
-  return Request(port, "GET", target);
-}
+Reply Get(std::uint16_t port, std::string_view target) { return Request(port, "GET", target); }
 
 Reply Request(std::uint16_t port, std::string_view method, std::string_view target,
               std::string_view contentType, std::string_view body) {
-  std::string request = std::string(method) + " " + std::string(target) +
-                        " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+  std::string request = std::string(method) + " " + std::string(target) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
   if (!contentType.empty()) request += "Content-Type: " + std::string(contentType) + "\r\n";
   if (!body.empty() || method == "POST") {
     request += "Content-Length: " + std::to_string(body.size()) + "\r\n";

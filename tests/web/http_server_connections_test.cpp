@@ -149,8 +149,7 @@ TEST_F(ServerTest, BusyPortOrBadAddressGivesAnErrorText) {
   options.port = port_;
   HttpServer second([](const HttpRequest&, HttpResponse&) {}, options);
   const std::string error = second.Start();
-  EXPECT_EQ(error.rfind("Cannot listen on 127.0.0.1 port " + std::to_string(port_) + ": ", 0), 0u)
-      << error;
+  EXPECT_EQ(error.rfind("Cannot listen on 127.0.0.1 port " + std::to_string(port_) + ": ", 0), 0u) << error;
   EXPECT_GT(error.size(), std::string("Cannot listen on 127.0.0.1 port : ").size() + 5);
   EXPECT_FALSE(second.running());
   second.Stop();  // harmless
@@ -164,8 +163,7 @@ TEST_F(ServerTest, BusyPortOrBadAddressGivesAnErrorText) {
 TEST_F(ServerTest, EveryLocalAddressAnswersOnBothLoopbacks) {
   HttpServerOptions options;
   options.port = 0;  // address left empty
-  HttpServer server([](const HttpRequest&, HttpResponse& response) { response.text = "any"; },
-                    options);
+  HttpServer server([](const HttpRequest&, HttpResponse& response) { response.text = "any"; }, options);
   ASSERT_EQ(server.Start(), "");
   EXPECT_EQ(Get(server.port(), "/").body, "any");
   // Browsers may try "localhost" as ::1 first.

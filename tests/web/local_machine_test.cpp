@@ -26,15 +26,16 @@ TEST_P(AddressBytesTest, NumericAddressesOnly) {
   EXPECT_EQ(lm::AddressBytes(GetParam().text), GetParam().bytes) << GetParam().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, AddressBytesTest,
-    ::testing::Values(AddressCase{"127.0.0.1", std::string("\x7F\x00\x00\x01", 4)},
-                      AddressCase{"192.168.10.200", std::string("\xC0\xA8\x0A\xC8", 4)},
-                      AddressCase{"::1", std::string(15, '\0') + '\1'},
-                      AddressCase{"fe80::a:1", std::string("\xFE\x80", 2) + std::string(10, '\0') +
-                                                   std::string("\x00\x0A\x00\x01", 4)},
-                      AddressCase{"localhost", ""}, AddressCase{"1.2.3", ""}, AddressCase{"256.1.1.1", ""},
-                      AddressCase{"1.2.3.4.5", ""}, AddressCase{"[::1]", ""}, AddressCase{"", ""}));
+INSTANTIATE_TEST_SUITE_P(Cases, AddressBytesTest,
+                         ::testing::Values(AddressCase{"127.0.0.1", std::string("\x7F\x00\x00\x01", 4)},
+                                           AddressCase{"192.168.10.200", std::string("\xC0\xA8\x0A\xC8", 4)},
+                                           AddressCase{"::1", std::string(15, '\0') + '\1'},
+                                           AddressCase{"fe80::a:1", std::string("\xFE\x80", 2) +
+                                                                        std::string(10, '\0') +
+                                                                        std::string("\x00\x0A\x00\x01", 4)},
+                                           AddressCase{"localhost", ""}, AddressCase{"1.2.3", ""},
+                                           AddressCase{"256.1.1.1", ""}, AddressCase{"1.2.3.4.5", ""},
+                                           AddressCase{"[::1]", ""}, AddressCase{"", ""}));
 
 // The loopback interface is always there, and every address is IPv4 or IPv6.
 TEST(LocalMachine, InterfacesIncludeLoopback) {

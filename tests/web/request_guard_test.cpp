@@ -64,9 +64,8 @@ TEST(RequestGuard, HostOriginAndFetchSite) {
     request.origin = c.origin;
     request.secFetchSite = c.secFetchSite;
     const std::string reason = guard.Check(request, c.endpoint);
-    EXPECT_EQ(reason.empty(), c.allowed)
-        << "host '" << c.host << "' origin '" << c.origin << "' fetch-site '" << c.secFetchSite
-        << "' endpoint " << c.endpoint << ": " << reason;
+    EXPECT_EQ(reason.empty(), c.allowed) << "host '" << c.host << "' origin '" << c.origin << "' fetch-site '"
+                                         << c.secFetchSite << "' endpoint " << c.endpoint << ": " << reason;
   }
 }
 
@@ -91,7 +90,8 @@ class GuardOverHttp : public ktr::test::WebDeviceTest {
   std::string Send(const std::string& headers, const std::string& body) {
     const std::string request = "POST /setdata.cgi HTTP/1.1\r\n" + headers +
                                 "Content-Type: application/x-www-form-urlencoded\r\n"
-                                "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+                                "Content-Length: " +
+                                std::to_string(body.size()) + "\r\n\r\n" + body;
     return Exchange(port_, request).statusLine;
   }
 };

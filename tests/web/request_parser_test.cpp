@@ -52,12 +52,8 @@ TEST(RequestPathTest, PathIsDecodedWithoutQueryAndEndsAtZero) {
 
 TEST(RequestPathTest, QueryIsTheRawTextAfterTheFirstQuestionMark) {
   const std::vector<std::pair<std::string, std::string>> cases{
-      {"/login.cgi?abc", "abc"},
-      {"/x", ""},
-      {"/x?", ""},
-      {"/x?a=1&b=%41+c", "a=1&b=%41+c"},
-      {"/x?a?b", "a?b"},
-      {"/x%3Fa=1", ""},
+      {"/login.cgi?abc", "abc"},         {"/x", ""},        {"/x?", ""},
+      {"/x?a=1&b=%41+c", "a=1&b=%41+c"}, {"/x?a?b", "a?b"}, {"/x%3Fa=1", ""},
   };
   for (const auto& [target, query] : cases) {
     EXPECT_EQ(QueryParameters(target), query) << target;
@@ -129,10 +125,8 @@ TEST_F(WebServiceTest, ParameterTextIsCutTo199Bytes) {
 
 TEST_F(WebServiceTest, ParameterTextEndsAtAZeroByte) {
   const std::string form = "application/x-www-form-urlencoded";
-  EXPECT_EQ(Request(port_, "POST", "/login.cgi", form, std::string("a\0login_pssw:pelko", 18)).body,
-            kNo);
-  EXPECT_EQ(Request(port_, "POST", "/login.cgi", form, std::string("login_pssw:pelko\0x", 18)).body,
-            kYes);
+  EXPECT_EQ(Request(port_, "POST", "/login.cgi", form, std::string("a\0login_pssw:pelko", 18)).body, kNo);
+  EXPECT_EQ(Request(port_, "POST", "/login.cgi", form, std::string("login_pssw:pelko\0x", 18)).body, kYes);
 }
 
 TEST_F(WebServiceTest, CgiTestIsASubstringSearchOnTheDecodedPath) {

@@ -16,8 +16,8 @@
 
 namespace {
 
-using ktr::test::SpawnedProcess;
 using ktr::test::Get;
+using ktr::test::SpawnedProcess;
 
 class ServeCli : public ::testing::Test {
  protected:
@@ -29,11 +29,11 @@ class ServeCli : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(root_); }
 
   std::unique_ptr<SpawnedProcess> Serve(std::vector<std::string> extra) {
-    std::vector<std::string> args = {"serve", "--port", sim_.link(), "--listen", "127.0.0.1:0",
-                                     "--web", root_.string()};
+    std::vector<std::string> args = {"serve",       "--port", sim_.link(),   "--listen",
+                                     "127.0.0.1:0", "--web",  root_.string()};
     args.insert(args.end(), extra.begin(), extra.end());
-    return std::make_unique<SpawnedProcess>(KTR_CLI_PATH, args, "listening on http://127.0.0.1:",
-                                            std::chrono::seconds(30));
+    return std::make_unique<SpawnedProcess>(KTR_CLI_PATH, args,
+                                            "listening on http://127.0.0.1:", std::chrono::seconds(30));
   }
 
   ktr::test::SimProcess sim_{{"--address", "3"}};
@@ -94,8 +94,8 @@ TEST_F(ServeCli, WithoutWebServesBesideElseTheInstalledPages) {
   for (const auto& c : cases) {
     fs::remove_all(beside);
     fs::remove_all(installed);
-    for (const auto& [wanted, folder, text] : {std::tuple{c.beside, beside, "beside"},
-                                               std::tuple{c.installed, installed, "installed"}}) {
+    for (const auto& [wanted, folder, text] :
+         {std::tuple{c.beside, beside, "beside"}, std::tuple{c.installed, installed, "installed"}}) {
       if (!wanted) continue;
       fs::create_directories(folder);
       std::ofstream(folder / "index.html") << text;
@@ -119,8 +119,9 @@ TEST(ServeCliNoDevice, NothingOnTheBusExitsOne) {
   EXPECT_EQ(r.exitCode, 1);
   // Each failed open: the fixed line, then the system's reason and a hint.
   EXPECT_NE(r.err.find(" Error open port !!!\n"), std::string::npos);
-  const std::size_t reason = r.err.find(" open /dev/ktr-no-such-port: No such file or directory: the adapter is "
-                                        "unplugged or the port has another name (ktr-cli ports lists them)\n");
+  const std::size_t reason = r.err.find(
+      " open /dev/ktr-no-such-port: No such file or directory: the adapter is "
+      "unplugged or the port has another name (ktr-cli ports lists them)\n");
   ASSERT_NE(reason, std::string::npos) << r.err;
   EXPECT_LT(r.err.find(" Error open port !!!\n"), reason);
   EXPECT_NE(r.err.find("Please check the device connection"), std::string::npos);

@@ -102,5 +102,4 @@ class Gate {
   bool open_ = false;
 };
 
-
 }  // namespace ktr::test

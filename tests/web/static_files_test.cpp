@@ -60,13 +60,11 @@ TEST_F(WebServiceTest, FilesAreServedWithTheirTypeAndExactBytes) {
 
 TEST_F(WebServiceTest, ContentTypeTableKeepsTheOrderOfItsHits) {
   const std::vector<std::pair<std::string, std::string>> cases{
-      {"/a.png.html", "text/html"},      {"/a.html.png", "text/html"},
-      {"/a.css.png", "text/css"},        {"/a.ico.png", "image/png"},
-      {"/a.png.ico", "image/png"},       {"/a.js", "text/javascript"},
-      {"/a.json", "application/json"},   {"/a.js.png", "image/png"},
-      {"/a.html.js", "text/html"},       {"/a.svg.css", "text/css"},
-      {"/x.icon.js", "image/x-icon"},    {"/readme", ""},
-      {"/a.txt.woff2", "font/woff2"},    {"/a.jpg", "image/jpeg"},
+      {"/a.png.html", "text/html"},    {"/a.html.png", "text/html"},   {"/a.css.png", "text/css"},
+      {"/a.ico.png", "image/png"},     {"/a.png.ico", "image/png"},    {"/a.js", "text/javascript"},
+      {"/a.json", "application/json"}, {"/a.js.png", "image/png"},     {"/a.html.js", "text/html"},
+      {"/a.svg.css", "text/css"},      {"/x.icon.js", "image/x-icon"}, {"/readme", ""},
+      {"/a.txt.woff2", "font/woff2"},  {"/a.jpg", "image/jpeg"},
   };
   for (const auto& [path, type] : cases) {
     EXPECT_EQ(LoadWeb::ContentTypeFor(path), type) << path;
@@ -74,9 +72,8 @@ TEST_F(WebServiceTest, ContentTypeTableKeepsTheOrderOfItsHits) {
 }
 
 TEST_F(WebServiceTest, MissingFilesAndFoldersGet404) {
-  for (const std::string target :
-       {"/nothing.png", "/nothing", "/folder.html", "/img", "/img/", "/Index.html", "/images/",
-        "/index.html/", "/%", "/%zz.png"}) {
+  for (const std::string target : {"/nothing.png", "/nothing", "/folder.html", "/img", "/img/", "/Index.html",
+                                   "/images/", "/index.html/", "/%", "/%zz.png"}) {
     const Reply reply = Get(target);
     EXPECT_EQ(reply.raw,
               "HTTP/1.1 404 Not Found\r\n"
@@ -134,12 +131,12 @@ TEST_F(WebServiceTest, NothingOutsideTheWebRootIsEverServed) {
 
 TEST_F(WebServiceTest, StaysInsideRootRule) {
   const std::vector<std::pair<std::string, bool>> cases{
-      {"/index.html", true},   {"/a/b/c.png", true},    {"/.hidden", true},
-      {"/a..b.html", true},    {"/..a", true},          {"/./index.html", true},
-      {"/..", false},          {"/../x", false},        {"/a/../x", false},
-      {"/a\\..\\x", false},    {"/...", false},         {"/. .", false},
-      {"/.. ", false},         {"x", false},            {"", false},
-      {"/C:/x", false},        {"/x::$DATA", false},    {std::string("/a\0b", 4), false},
+      {"/index.html", true}, {"/a/b/c.png", true}, {"/.hidden", true},
+      {"/a..b.html", true},  {"/..a", true},       {"/./index.html", true},
+      {"/..", false},        {"/../x", false},     {"/a/../x", false},
+      {"/a\\..\\x", false},  {"/...", false},      {"/. .", false},
+      {"/.. ", false},       {"x", false},         {"", false},
+      {"/C:/x", false},      {"/x::$DATA", false}, {std::string("/a\0b", 4), false},
   };
   for (const auto& [path, inside] : cases) {
     EXPECT_EQ(LoadWeb::StaysInsideRoot(path), inside) << path;
@@ -162,8 +159,7 @@ TEST_F(WebServiceTest, HeadGets400HeadersOnly) {
 
 TEST_F(WebServiceTest, PostToAFilePathGetsTheDefaultPage) {
   for (const std::string target : {"/index.html", "/", "/nothing.png", "/../secret.txt"}) {
-    const Reply reply =
-        Request(port_, "POST", target, "application/x-www-form-urlencoded", "a=1");
+    const Reply reply = Request(port_, "POST", target, "application/x-www-form-urlencoded", "a=1");
     EXPECT_EQ(reply.status, 200) << target;
     EXPECT_EQ(reply.body, DefaultPage(200)) << target;
     EXPECT_EQ(reply.Header("Content-Type"), "text/html; charset=utf-8") << target;

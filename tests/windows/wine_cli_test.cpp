@@ -181,7 +181,8 @@ TEST_F(WineCli, ReadsThroughAGatewayOnWinsock) {
   const std::string address = "127.0.0.1:" + std::to_string(closed.port());
   const ProcessResult refused = Cli({"read", "8000", "1"}, {"--port", "tcp://" + address});
   EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_EQ(refused.err.rfind("error: -1 cannot open port tcp://" + address + ": connect " + address + ": ", 0), 0U)
+  EXPECT_EQ(
+      refused.err.rfind("error: -1 cannot open port tcp://" + address + ": connect " + address + ": ", 0), 0U)
       << refused.err;
   EXPECT_EQ(Cli({"read", "8000", "1"}, {"--port", "tcp://host:0"}).exitCode, 2);
 }
@@ -200,8 +201,8 @@ TEST_F(WineCli, ServesTheDeviceOverHttpAndStopsOnCtrlC) {
 
   std::vector<std::string> args = {cli_, "serve", "--listen", "127.0.0.1:0", "--web", root.string()};
   args.insert(args.end(), kLine.begin(), kLine.end());
-  auto server = std::make_unique<SpawnedProcess>(wine_, args, "listening on http://127.0.0.1:",
-                                                 std::chrono::seconds(60));
+  auto server = std::make_unique<SpawnedProcess>(wine_, args,
+                                                 "listening on http://127.0.0.1:", std::chrono::seconds(60));
   const std::uint16_t port = ktr::test::ListeningPort(server->readyLine());
 
   const auto page = ktr::test::Get(port, "/");
