@@ -155,14 +155,11 @@ int RunBackup(const BackupArgs& a) {
 
 std::string Outcome(const ChangeResult& r) {
   switch (r.outcome) {
-    case ChangeOutcome::kNotWritten:
-      return "not written";
-    case ChangeOutcome::kWritten:
-      return r.verified ? "" : "written, not verified";
+    case ChangeOutcome::kNotWritten: return "not written";
+    case ChangeOutcome::kWritten: return r.verified ? "" : "written, not verified";
     case ChangeOutcome::kRefused:
       return "refused (" + std::to_string(r.code) + " " + ResultText(r.code) + ")";
-    case ChangeOutcome::kFailed:
-      return "failed (" + std::to_string(r.code) + " " + ResultText(r.code) + ")";
+    case ChangeOutcome::kFailed: return "failed (" + std::to_string(r.code) + " " + ResultText(r.code) + ")";
   }
   return {};
 }

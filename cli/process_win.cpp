@@ -42,14 +42,10 @@ void PrepareForStopRequest() {
 std::string WaitForStopRequest() {
   WaitForSingleObject(stopEvent, INFINITE);
   switch (stopKind.load()) {
-    case CTRL_C_EVENT:
-      return "Ctrl+C";
-    case CTRL_BREAK_EVENT:
-      return "Ctrl+Break";
-    case CTRL_CLOSE_EVENT:
-      return "console closed";
-    default:
-      return "logoff or shutdown";
+    case CTRL_C_EVENT: return "Ctrl+C";
+    case CTRL_BREAK_EVENT: return "Ctrl+Break";
+    case CTRL_CLOSE_EVENT: return "console closed";
+    default: return "logoff or shutdown";
   }
 }
 

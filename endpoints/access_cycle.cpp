@@ -19,14 +19,10 @@ const char* FailureName(RequestFailure failure) {
   switch (failure) {
     case RequestFailure::None:
     case RequestFailure::Port:
-    case RequestFailure::Refused:
-      return "port-error";
-    case RequestFailure::NoReply:
-      return "no-reply";
-    case RequestFailure::BadReply:
-      return "bad-reply";
-    case RequestFailure::Exception:
-      return "exception";
+    case RequestFailure::Refused: return "port-error";
+    case RequestFailure::NoReply: return "no-reply";
+    case RequestFailure::BadReply: return "bad-reply";
+    case RequestFailure::Exception: return "exception";
   }
   return "port-error";
 }

@@ -39,21 +39,13 @@ TKtrDevice::ConfigBlocks BlocksOf(const std::vector<ChangeResult>& results) {
   for (const ChangeResult& r : results) {
     if (r.outcome != ChangeOutcome::kWritten) continue;
     switch (r.change.field.kind) {
-      case ConfigField::Kind::kDisplay:
-        blocks.display = true;
-        break;
-      case ConfigField::Kind::kCounter:
-        blocks.counter = true;
-        break;
-      case ConfigField::Kind::kSetting:
-        blocks.settings = true;
-        break;
+      case ConfigField::Kind::kDisplay: blocks.display = true; break;
+      case ConfigField::Kind::kCounter: blocks.counter = true; break;
+      case ConfigField::Kind::kSetting: blocks.settings = true; break;
       case ConfigField::Kind::kSchedule:
         blocks.days[static_cast<std::size_t>(r.change.field.day)] = true;
         break;
-      case ConfigField::Kind::kConfigStatus:
-        blocks.configStatus = true;
-        break;
+      case ConfigField::Kind::kConfigStatus: blocks.configStatus = true; break;
     }
   }
   return blocks;
@@ -63,14 +55,10 @@ TKtrDevice::ConfigBlocks BlocksOf(const std::vector<ChangeResult>& results) {
 
 std::vector<std::uint16_t> FieldWords(const DeviceConfiguration& c, const ConfigField& f) {
   switch (f.kind) {
-    case ConfigField::Kind::kDisplay:
-      return {c.display[f.index]};
-    case ConfigField::Kind::kCounter:
-      return {c.counter[f.index]};
-    case ConfigField::Kind::kSetting:
-      return {c.settings[f.index]};
-    case ConfigField::Kind::kConfigStatus:
-      return {c.configStatus};
+    case ConfigField::Kind::kDisplay: return {c.display[f.index]};
+    case ConfigField::Kind::kCounter: return {c.counter[f.index]};
+    case ConfigField::Kind::kSetting: return {c.settings[f.index]};
+    case ConfigField::Kind::kConfigStatus: return {c.configStatus};
     case ConfigField::Kind::kSchedule: {
       const auto& day = c.schedule[static_cast<std::size_t>(f.day)];
       return {day.begin() + static_cast<std::ptrdiff_t>(f.index),

@@ -129,8 +129,7 @@ std::string SensorText(const KTR_DATA& data, int sensor) {
     return Padded(v / 10) + "." + std::to_string(v % 10) + " " + kDegreeSign + scale;
   };
   switch (unit) {
-    case kUnitCelsius:
-      return temperature("C");
+    case kUnitCelsius: return temperature("C");
     case kUnitFahrenheit:  // the device reports the value in Fahrenheit already
       return temperature("F");
     case kUnitRelativeHumidity:
@@ -141,8 +140,7 @@ std::string SensorText(const KTR_DATA& data, int sensor) {
       const auto v = static_cast<unsigned>(data.absoluteHumidity[entry]);
       return Padded(v / 1000) + "." + ThreeDigits(v % 1000) + " g/m3";
     }
-    default:
-      return kNoReading;
+    default: return kNoReading;
   }
 }
 

@@ -196,18 +196,12 @@ Bytes ExpectedRequest(const Request& req, const std::vector<std::uint16_t>& sour
                       const std::vector<std::uint8_t>& sourceBits) {
   switch (req.function) {
     case 3:
-    case 4:
-      return ktr::fuzz::ReadRequestFrame(kSlave, req.function, 8000, req.count);
-    case 5:
-      return ktr::fuzz::WriteSingleFrame(kSlave, 20, 0xFF00, 5);
-    case 6:
-      return ktr::fuzz::WriteSingleFrame(kSlave, 10082, 0x5555);
-    case 15:
-      return ktr::fuzz::WriteCoilsFrame(kSlave, 0, req.count, sourceBits.data());
-    case 16:
-      return ktr::fuzz::WriteMultipleFrame(kSlave, 14000, source);
-    default:
-      return ktr::fuzz::ReadRequestFrame(kSlave, req.function, 0, req.count);
+    case 4: return ktr::fuzz::ReadRequestFrame(kSlave, req.function, 8000, req.count);
+    case 5: return ktr::fuzz::WriteSingleFrame(kSlave, 20, 0xFF00, 5);
+    case 6: return ktr::fuzz::WriteSingleFrame(kSlave, 10082, 0x5555);
+    case 15: return ktr::fuzz::WriteCoilsFrame(kSlave, 0, req.count, sourceBits.data());
+    case 16: return ktr::fuzz::WriteMultipleFrame(kSlave, 14000, source);
+    default: return ktr::fuzz::ReadRequestFrame(kSlave, req.function, 0, req.count);
   }
 }
 
@@ -226,30 +220,14 @@ void CheckFuzzedExchange(Harness& h, const Request& req, const Bytes& reply) {
   const std::uint64_t before = h.responder.answered();
   std::int32_t r = 0;
   switch (req.function) {
-    case 3:
-      r = h.modbus.ReadHoldingRegisters(8000, req.count, registers.data());
-      break;
-    case 4:
-      r = h.modbus.ReadInputRegisters(8000, req.count, registers.data());
-      break;
-    case 6:
-      r = h.modbus.WriteSingleRegister(10082, 0x5555);
-      break;
-    case 16:
-      r = h.modbus.WriteMultipleRegisters(14000, req.count, source.data());
-      break;
-    case 1:
-      r = h.modbus.ReadCoils(0, req.count, bits.data());
-      break;
-    case 2:
-      r = h.modbus.ReadDiscreteInputs(0, req.count, bits.data());
-      break;
-    case 5:
-      r = h.modbus.WriteSingleCoil(20, 0xFF00);
-      break;
-    default:
-      r = h.modbus.WriteMultipleCoils(0, req.count, sourceBits.data());
-      break;
+    case 3: r = h.modbus.ReadHoldingRegisters(8000, req.count, registers.data()); break;
+    case 4: r = h.modbus.ReadInputRegisters(8000, req.count, registers.data()); break;
+    case 6: r = h.modbus.WriteSingleRegister(10082, 0x5555); break;
+    case 16: r = h.modbus.WriteMultipleRegisters(14000, req.count, source.data()); break;
+    case 1: r = h.modbus.ReadCoils(0, req.count, bits.data()); break;
+    case 2: r = h.modbus.ReadDiscreteInputs(0, req.count, bits.data()); break;
+    case 5: r = h.modbus.WriteSingleCoil(20, 0xFF00); break;
+    default: r = h.modbus.WriteMultipleCoils(0, req.count, sourceBits.data()); break;
   }
   Check(ResultIsKnown(r), "result code outside the defined set");
 

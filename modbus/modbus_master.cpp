@@ -108,18 +108,14 @@ void TModbus::Execute() {
 // `current` is a command (IsCommand).
 std::int32_t TModbus::Run(std::uint16_t current) {
   switch (current) {
-    case CommandOpen:
-      return OpenSerial() == result::kOk ? result::kOk : result::kFailed;
-    case CommandClose:
-      return CloseSerial();
+    case CommandOpen: return OpenSerial() == result::kOk ? result::kOk : result::kFailed;
+    case CommandClose: return CloseSerial();
     case rtu::kReadCoils:
     case rtu::kReadDiscreteInputs:
     case rtu::kReadHoldingRegisters:
-    case rtu::kReadInputRegisters:
-      return ExecuteRead(static_cast<std::uint8_t>(current));
+    case rtu::kReadInputRegisters: return ExecuteRead(static_cast<std::uint8_t>(current));
     case rtu::kWriteSingleCoil:
-    case rtu::kWriteSingleRegister:
-      return ExecuteWriteSingle(static_cast<std::uint8_t>(current));
+    case rtu::kWriteSingleRegister: return ExecuteWriteSingle(static_cast<std::uint8_t>(current));
     default:  // rtu::kWriteMultipleCoils, rtu::kWriteMultipleRegisters
       return ExecuteWriteMultiple(static_cast<std::uint8_t>(current));
   }
@@ -372,13 +368,9 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
     case rtu::ReplyVerdict::kReply:
       std::copy_n(lineBuffer_.begin() + static_cast<std::ptrdiff_t>(scan.start), expected, rxBuffer.begin());
       return result::kOk;
-    case rtu::ReplyVerdict::kException:
-      return result::Exception(scan.code);
-    case rtu::ReplyVerdict::kBadCrc:
-      pendingFailure_ = RequestFailure::BadReply;
-      return result::kFailed;
-    default:
-      break;
+    case rtu::ReplyVerdict::kException: return result::Exception(scan.code);
+    case rtu::ReplyVerdict::kBadCrc: pendingFailure_ = RequestFailure::BadReply; return result::kFailed;
+    default: break;
   }
   // No reply in time. Noise on the line is a bad reply rather than none;
   // the echo, other devices' frames or a cut reply are not.
@@ -409,10 +401,8 @@ rtu::EchoRule TModbus::EchoRuleFor(std::uint8_t function) {
   // above; a write's reply is taken as it comes.
   if (!SerialLine()) return single ? rtu::EchoRule::kNone : rtu::EchoRule::kDrop;
   switch (settings.echo) {
-    case EchoMode::Off:
-      return rtu::EchoRule::kNone;
-    case EchoMode::On:
-      return single ? rtu::EchoRule::kRequired : rtu::EchoRule::kDrop;
+    case EchoMode::Off: return rtu::EchoRule::kNone;
+    case EchoMode::On: return single ? rtu::EchoRule::kRequired : rtu::EchoRule::kDrop;
     case EchoMode::Auto:
     default:
       if (!single) return rtu::EchoRule::kDrop;
@@ -488,22 +478,14 @@ std::int32_t TModbus::ExecuteWriteMultiple(std::uint8_t function) {
 
 std::string ResultText(std::int32_t code) {
   switch (code) {
-    case result::kOk:
-      return "success";
-    case result::kFailed:
-      return "port, write or CRC failure";
-    case result::kNotOpen:
-      return "port not open";
-    case result::kNoReply:
-      return "no reply";
-    case result::Exception(1):
-      return "illegal function";
-    case result::Exception(2):
-      return "illegal data address";
-    case result::Exception(3):
-      return "illegal data value";
-    case result::Exception(4):
-      return "slave device failure";
+    case result::kOk: return "success";
+    case result::kFailed: return "port, write or CRC failure";
+    case result::kNotOpen: return "port not open";
+    case result::kNoReply: return "no reply";
+    case result::Exception(1): return "illegal function";
+    case result::Exception(2): return "illegal data address";
+    case result::Exception(3): return "illegal data value";
+    case result::Exception(4): return "slave device failure";
     default:
       if (code < result::Exception(0) && code >= result::Exception(255)) {
         return "exception code " + std::to_string(result::kExceptionBase - code);

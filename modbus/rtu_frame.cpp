@@ -69,30 +69,22 @@ bool IsKnownFunction(std::uint8_t function) {
     case kWriteSingleCoil:
     case kWriteSingleRegister:
     case kWriteMultipleCoils:
-    case kWriteMultipleRegisters:
-      return true;
-    default:
-      return false;
+    case kWriteMultipleRegisters: return true;
+    default: return false;
   }
 }
 
 bool Fits(std::uint8_t function, std::uint16_t count) {
   switch (function) {
     case kReadCoils:
-    case kReadDiscreteInputs:
-      return count >= 1 && count <= kMaxReadBits;
+    case kReadDiscreteInputs: return count >= 1 && count <= kMaxReadBits;
     case kReadHoldingRegisters:
-    case kReadInputRegisters:
-      return count >= 1 && count <= kMaxReadRegisters;
+    case kReadInputRegisters: return count >= 1 && count <= kMaxReadRegisters;
     case kWriteSingleCoil:
-    case kWriteSingleRegister:
-      return true;
-    case kWriteMultipleCoils:
-      return count >= 1 && count <= kMaxWriteBits;
-    case kWriteMultipleRegisters:
-      return count >= 1 && count <= kMaxWriteRegisters;
-    default:
-      return false;
+    case kWriteSingleRegister: return true;
+    case kWriteMultipleCoils: return count >= 1 && count <= kMaxWriteBits;
+    case kWriteMultipleRegisters: return count >= 1 && count <= kMaxWriteRegisters;
+    default: return false;
   }
 }
 
@@ -106,18 +98,14 @@ std::uint8_t WriteByteCount(std::uint8_t function, std::uint16_t count) {
 std::size_t ExpectedReplyLength(std::uint8_t function, std::uint16_t count) {
   switch (function) {
     case kReadCoils:
-    case kReadDiscreteInputs:
-      return 5U + (count + 7U) / 8U;
+    case kReadDiscreteInputs: return 5U + (count + 7U) / 8U;
     case kReadHoldingRegisters:
-    case kReadInputRegisters:
-      return 5U + 2U * count;
+    case kReadInputRegisters: return 5U + 2U * count;
     case kWriteSingleCoil:
     case kWriteSingleRegister:
     case kWriteMultipleCoils:
-    case kWriteMultipleRegisters:
-      return 8;
-    default:
-      return 0;
+    case kWriteMultipleRegisters: return 8;
+    default: return 0;
   }
 }
 
@@ -270,16 +258,10 @@ ReplyScan ScanFrom(const ReplyRule& rule, const std::uint8_t* data, std::size_t 
     switch (ours) {
       case Ours::kReply:
       case Ours::kException:
-      case Ours::kBadCrc:
-        return decided(ours);
-      case Ours::kIncomplete:
-        s.verdict = ReplyVerdict::kWaiting;
-        return s;
-      case Ours::kCut:
-        s.verdict = ReplyVerdict::kNone;
-        return s;
-      case Ours::kNotOurs:
-        break;
+      case Ours::kBadCrc: return decided(ours);
+      case Ours::kIncomplete: s.verdict = ReplyVerdict::kWaiting; return s;
+      case Ours::kCut: s.verdict = ReplyVerdict::kNone; return s;
+      case Ours::kNotOurs: break;
     }
 
     // Someone else's frame: dropped whole once its CRC shows it is one.

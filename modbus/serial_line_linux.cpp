@@ -9,14 +9,10 @@ namespace {
 
 std::uint8_t DataBitsOf(tcflag_t cflag) {
   switch (cflag & CSIZE) {
-    case CS5:
-      return 5;
-    case CS6:
-      return 6;
-    case CS7:
-      return 7;
-    default:
-      return 8;
+    case CS5: return 5;
+    case CS6: return 6;
+    case CS7: return 7;
+    default: return 8;
   }
 }
 
@@ -56,18 +52,10 @@ int ConfigureLine(int fd, const LineSettings& line, LineSettings* actual) {
 #endif
   tio.c_cflag |= CLOCAL | CREAD;  // ignore modem lines: an RS485 adapter has none wired
   switch (line.dataBits) {
-    case 5:
-      tio.c_cflag |= CS5;
-      break;
-    case 6:
-      tio.c_cflag |= CS6;
-      break;
-    case 7:
-      tio.c_cflag |= CS7;
-      break;
-    default:
-      tio.c_cflag |= CS8;
-      break;
+    case 5: tio.c_cflag |= CS5; break;
+    case 6: tio.c_cflag |= CS6; break;
+    case 7: tio.c_cflag |= CS7; break;
+    default: tio.c_cflag |= CS8; break;
   }
   if (line.parity == 1) {
     tio.c_cflag |= PARENB | PARODD;

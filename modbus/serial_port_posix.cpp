@@ -32,31 +32,22 @@ int MillisecondsLeft(Clock::time_point deadline) {
 
 SerialErrorKind KindOfErrno(int code) {
   switch (code) {
-    case 0:
-      return SerialErrorKind::None;
+    case 0: return SerialErrorKind::None;
     case ENOENT:
     case ENODEV:
     case ENXIO:
-    case ENOTDIR:
-      return SerialErrorKind::NotFound;
+    case ENOTDIR: return SerialErrorKind::NotFound;
     case EACCES:
-    case EPERM:
-      return SerialErrorKind::Permission;
+    case EPERM: return SerialErrorKind::Permission;
     case EBUSY:
-    case EWOULDBLOCK:
-      return SerialErrorKind::Busy;
+    case EWOULDBLOCK: return SerialErrorKind::Busy;
     case EINVAL:
-    case ENOTTY:
-      return SerialErrorKind::BadSettings;
-    case ETIMEDOUT:
-      return SerialErrorKind::Timeout;
+    case ENOTTY: return SerialErrorKind::BadSettings;
+    case ETIMEDOUT: return SerialErrorKind::Timeout;
     case EIO:
-    case EPIPE:
-      return SerialErrorKind::Io;
-    case EBADF:
-      return SerialErrorKind::NotOpen;
-    default:
-      return SerialErrorKind::Other;
+    case EPIPE: return SerialErrorKind::Io;
+    case EBADF: return SerialErrorKind::NotOpen;
+    default: return SerialErrorKind::Other;
   }
 }
 

@@ -28,20 +28,16 @@ std::string Hint(const SerialError& error) {
              "second configurator); close it or stop that service";
     case SerialErrorKind::BadSettings:
       return "the port cannot take these line settings; choose others in the serial settings";
-    case SerialErrorKind::Disconnected:
-      return "the adapter was unplugged; plug it in again";
-    case SerialErrorKind::NoHost:
-      return "check the host name, or give the gateway's IP address";
+    case SerialErrorKind::Disconnected: return "the adapter was unplugged; plug it in again";
+    case SerialErrorKind::NoHost: return "check the host name, or give the gateway's IP address";
     case SerialErrorKind::Refused:
       return "nothing accepts connections there: check the port number and that the gateway's TCP server is "
              "on";
-    case SerialErrorKind::Unreachable:
-      return "no route to the gateway: check its address and the network";
+    case SerialErrorKind::Unreachable: return "no route to the gateway: check its address and the network";
     case SerialErrorKind::Timeout:
       return "the gateway did not take the connection in time: it is off, the address is wrong, or a "
              "firewall drops the connection";
-    default:
-      return "";
+    default: return "";
   }
 }
 

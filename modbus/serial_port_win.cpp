@@ -70,29 +70,22 @@ constexpr DWORD kErrorNoSuchDevice = 433;
 
 SerialErrorKind KindOfError(DWORD code, bool inIo) {
   switch (code) {
-    case ERROR_SUCCESS:
-      return SerialErrorKind::None;
+    case ERROR_SUCCESS: return SerialErrorKind::None;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
-    case ERROR_BAD_UNIT:
-      return SerialErrorKind::NotFound;
+    case ERROR_BAD_UNIT: return SerialErrorKind::NotFound;
     // A COM port that another program holds answers CreateFileW with
     // ERROR_ACCESS_DENIED: serial drivers allow one open handle at a time.
     // On a handle that is open the same code is what USB serial drivers
     // return once the adapter has been pulled out.
-    case ERROR_ACCESS_DENIED:
-      return inIo ? SerialErrorKind::Disconnected : SerialErrorKind::Busy;
-    case ERROR_SHARING_VIOLATION:
-      return SerialErrorKind::Busy;
+    case ERROR_ACCESS_DENIED: return inIo ? SerialErrorKind::Disconnected : SerialErrorKind::Busy;
+    case ERROR_SHARING_VIOLATION: return SerialErrorKind::Busy;
     case ERROR_INVALID_PARAMETER:
-    case ERROR_NOT_SUPPORTED:
-      return SerialErrorKind::BadSettings;
-    case ERROR_INVALID_HANDLE:
-      return SerialErrorKind::NotOpen;
+    case ERROR_NOT_SUPPORTED: return SerialErrorKind::BadSettings;
+    case ERROR_INVALID_HANDLE: return SerialErrorKind::NotOpen;
     case ERROR_SEM_TIMEOUT:
-    case WAIT_TIMEOUT:
-      return SerialErrorKind::Timeout;
+    case WAIT_TIMEOUT: return SerialErrorKind::Timeout;
     // A USB adapter pulled out while open.
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
@@ -100,13 +93,10 @@ SerialErrorKind KindOfError(DWORD code, bool inIo) {
     case ERROR_DEV_NOT_EXIST:
     case ERROR_GEN_FAILURE:
     case ERROR_OPERATION_ABORTED:
-    case ERROR_BAD_COMMAND:
-      return SerialErrorKind::Disconnected;
+    case ERROR_BAD_COMMAND: return SerialErrorKind::Disconnected;
     case ERROR_WRITE_FAULT:
-    case ERROR_READ_FAULT:
-      return SerialErrorKind::Io;
-    default:
-      return SerialErrorKind::Other;
+    case ERROR_READ_FAULT: return SerialErrorKind::Io;
+    default: return SerialErrorKind::Other;
   }
 }
 

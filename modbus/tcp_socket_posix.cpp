@@ -28,22 +28,17 @@ int MillisecondsLeft(Clock::time_point deadline) {
 
 SerialErrorKind KindOfErrno(int code) {
   switch (code) {
-    case ECONNREFUSED:
-      return SerialErrorKind::Refused;
+    case ECONNREFUSED: return SerialErrorKind::Refused;
     case ENETUNREACH:
     case EHOSTUNREACH:
     case ENETDOWN:
     case EHOSTDOWN:
-    case EADDRNOTAVAIL:
-      return SerialErrorKind::Unreachable;
-    case ETIMEDOUT:
-      return SerialErrorKind::Timeout;
+    case EADDRNOTAVAIL: return SerialErrorKind::Unreachable;
+    case ETIMEDOUT: return SerialErrorKind::Timeout;
     case ECONNRESET:
     case ECONNABORTED:
-    case EPIPE:
-      return SerialErrorKind::Disconnected;
-    default:
-      return SerialErrorKind::Other;
+    case EPIPE: return SerialErrorKind::Disconnected;
+    default: return SerialErrorKind::Other;
   }
 }
 

@@ -37,27 +37,21 @@ timeval TimeLeft(Clock::time_point deadline) {
 
 SerialErrorKind KindOfWsaError(int code) {
   switch (code) {
-    case WSAECONNREFUSED:
-      return SerialErrorKind::Refused;
+    case WSAECONNREFUSED: return SerialErrorKind::Refused;
     case WSAENETUNREACH:
     case WSAEHOSTUNREACH:
     case WSAENETDOWN:
     case WSAEHOSTDOWN:
-    case WSAEADDRNOTAVAIL:
-      return SerialErrorKind::Unreachable;
-    case WSAETIMEDOUT:
-      return SerialErrorKind::Timeout;
+    case WSAEADDRNOTAVAIL: return SerialErrorKind::Unreachable;
+    case WSAETIMEDOUT: return SerialErrorKind::Timeout;
     case WSAECONNRESET:
     case WSAECONNABORTED:
-    case WSAESHUTDOWN:
-      return SerialErrorKind::Disconnected;
+    case WSAESHUTDOWN: return SerialErrorKind::Disconnected;
     case WSAHOST_NOT_FOUND:
     case WSANO_DATA:
     case WSATRY_AGAIN:
-    case WSANO_RECOVERY:
-      return SerialErrorKind::NoHost;
-    default:
-      return SerialErrorKind::Other;
+    case WSANO_RECOVERY: return SerialErrorKind::NoHost;
+    default: return SerialErrorKind::Other;
   }
 }
 

@@ -224,22 +224,14 @@ inline constexpr std::uint8_t kExceptionCode = 4;  // slave device failure
 // it is no trigger register).
 constexpr FaultMode TriggeredFault(std::uint16_t start) {
   switch (start) {
-    case trigger::kSilent:
-      return {Fault::kSilent, 0};
-    case trigger::kBadCrc:
-      return {Fault::kBadCrc, 0};
-    case trigger::kShort:
-      return {Fault::kShort, 0};
-    case trigger::kLong:
-      return {Fault::kLong, 0};
-    case trigger::kSlow:
-      return {Fault::kSlow, trigger::kSlowMs};
-    case trigger::kException:
-      return {Fault::kException, trigger::kExceptionCode};
-    case trigger::kGarbage:
-      return {Fault::kGarbage, 0};
-    default:
-      return {};
+    case trigger::kSilent: return {Fault::kSilent, 0};
+    case trigger::kBadCrc: return {Fault::kBadCrc, 0};
+    case trigger::kShort: return {Fault::kShort, 0};
+    case trigger::kLong: return {Fault::kLong, 0};
+    case trigger::kSlow: return {Fault::kSlow, trigger::kSlowMs};
+    case trigger::kException: return {Fault::kException, trigger::kExceptionCode};
+    case trigger::kGarbage: return {Fault::kGarbage, 0};
+    default: return {};
   }
 }
 
@@ -346,12 +338,9 @@ constexpr std::array<std::uint16_t, reg::kScheduleDayLength> ScheduleDay(int day
 
 constexpr std::string_view FirmwareText(Firmware fw) {
   switch (fw) {
-    case Firmware::kNew:
-      return kFirmwareTextNew;
-    case Firmware::kOld:
-      return kFirmwareTextOld;
-    case Firmware::kNone:
-      break;
+    case Firmware::kNew: return kFirmwareTextNew;
+    case Firmware::kOld: return kFirmwareTextOld;
+    case Firmware::kNone: break;
   }
   return kFirmwareTextNone;
 }
@@ -375,12 +364,9 @@ constexpr std::uint16_t FirmwareTextRegister(Firmware fw, std::size_t index) {
 // The version the firmware reports, or nothing for Firmware::kNone.
 constexpr std::optional<Version> FirmwareVersion(Firmware fw) {
   switch (fw) {
-    case Firmware::kNew:
-      return defaults::kVersionNew;
-    case Firmware::kOld:
-      return defaults::kVersionOld;
-    case Firmware::kNone:
-      break;
+    case Firmware::kNew: return defaults::kVersionNew;
+    case Firmware::kOld: return defaults::kVersionOld;
+    case Firmware::kNone: break;
   }
   return std::nullopt;
 }

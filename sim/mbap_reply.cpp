@@ -36,11 +36,8 @@ Outgoing ApplyTcpFault(ktr::FaultMode mode, const Frame& reply, std::uint16_t tr
   switch (mode.kind) {
     case Fault::kNone:
     case Fault::kException:
-    case Fault::kEcho:
-      out.bytes = std::move(adu);
-      break;
-    case Fault::kSilent:
-      break;
+    case Fault::kEcho: out.bytes = std::move(adu); break;
+    case Fault::kSilent: break;
     case Fault::kSlow:
       out.bytes = std::move(adu);
       out.delay_ms = mode.value;

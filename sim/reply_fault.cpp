@@ -61,28 +61,17 @@ std::optional<ktr::FaultMode> ParseFault(std::string_view text, std::string& err
 
 std::string FaultName(ktr::FaultMode mode) {
   switch (mode.kind) {
-    case Fault::kNone:
-      return "none";
-    case Fault::kSilent:
-      return "silent";
-    case Fault::kBadCrc:
-      return "bad-crc";
-    case Fault::kException:
-      return "exception=" + std::to_string(mode.value);
-    case Fault::kShort:
-      return "short";
-    case Fault::kLong:
-      return "long";
-    case Fault::kSlow:
-      return "slow=" + std::to_string(mode.value);
-    case Fault::kGarbage:
-      return "garbage";
-    case Fault::kEcho:
-      return "echo";
-    case Fault::kNoise:
-      return "noise";
-    case Fault::kForeign:
-      return "foreign";
+    case Fault::kNone: return "none";
+    case Fault::kSilent: return "silent";
+    case Fault::kBadCrc: return "bad-crc";
+    case Fault::kException: return "exception=" + std::to_string(mode.value);
+    case Fault::kShort: return "short";
+    case Fault::kLong: return "long";
+    case Fault::kSlow: return "slow=" + std::to_string(mode.value);
+    case Fault::kGarbage: return "garbage";
+    case Fault::kEcho: return "echo";
+    case Fault::kNoise: return "noise";
+    case Fault::kForeign: return "foreign";
   }
   return "?";
 }
@@ -122,8 +111,7 @@ Outgoing ApplyFault(ktr::FaultMode mode, Frame reply, std::mt19937& random) {
       out.bytes = std::move(other);
       break;
     }
-    case Fault::kSilent:
-      break;
+    case Fault::kSilent: break;
     case Fault::kBadCrc:
       reply.back() ^= ktr::kBadCrcFlip;
       out.bytes = std::move(reply);

@@ -104,10 +104,8 @@ std::optional<std::uint16_t> FirstRegister(std::span<const std::uint8_t> request
     case kReadHolding:
     case kReadInput:
     case kWriteSingle:
-    case kWriteMultiple:
-      return Word(request, 2);
-    default:
-      return std::nullopt;
+    case kWriteMultiple: return Word(request, 2);
+    default: return std::nullopt;
   }
 }
 
@@ -116,12 +114,9 @@ Frame Execute(DeviceRegisters& device, std::span<const std::uint8_t> request) {
     case kReadHolding:
     case kReadInput:  // the device has one register map for both
       return ExecuteRead(device, request);
-    case kWriteSingle:
-      return ExecuteWriteSingle(device, request);
-    case kWriteMultiple:
-      return ExecuteWriteMultiple(device, request);
-    default:
-      return ExceptionReply(request, kIllegalFunction);
+    case kWriteSingle: return ExecuteWriteSingle(device, request);
+    case kWriteMultiple: return ExecuteWriteMultiple(device, request);
+    default: return ExceptionReply(request, kIllegalFunction);
   }
 }
 

@@ -13,14 +13,10 @@ namespace {
 
 tcflag_t CharacterSize(int data_bits) {
   switch (data_bits) {
-    case 5:
-      return CS5;
-    case 6:
-      return CS6;
-    case 7:
-      return CS7;
-    default:
-      return CS8;
+    case 5: return CS5;
+    case 6: return CS6;
+    case 7: return CS7;
+    default: return CS8;
   }
 }
 

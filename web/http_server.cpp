@@ -125,15 +125,10 @@ class Connection {
     for (;;) {
       const socket_io::IoResult got = socket_io::ReceiveSome(socket_, room, size);
       switch (got.status) {
-        case Io::kDone:
-          input_.Commit(got.bytes);
-          return {};
-        case Io::kClosed:
-          return http::error::end_of_stream;
-        case Io::kFailed:
-          return net::error::connection_reset;
-        case Io::kWouldBlock:
-          break;
+        case Io::kDone: input_.Commit(got.bytes); return {};
+        case Io::kClosed: return http::error::end_of_stream;
+        case Io::kFailed: return net::error::connection_reset;
+        case Io::kWouldBlock: break;
       }
       if (!socket_io::WaitReady(socket_, false, server_.stop, deadline_)) return beast::error::timeout;
     }
@@ -289,11 +284,8 @@ void HttpServer::Impl::Serve() {
   while (!context.stopping.load(std::memory_order_acquire)) {
     socket_io::Socket connection;
     switch (socket_io::Accept(listener.get(), context.stop, connection)) {
-      case socket_io::Accepted::kConnection:
-        Connection(connection.get(), context, input).Serve();
-        break;
-      case socket_io::Accepted::kRetry:
-        break;
+      case socket_io::Accepted::kConnection: Connection(connection.get(), context, input).Serve(); break;
+      case socket_io::Accepted::kRetry: break;
       case socket_io::Accepted::kPause:
         if (!context.stopping.load(std::memory_order_acquire)) {
           socket_io::Pause(context.stop, kAcceptRetry);

@@ -132,8 +132,7 @@ Accepted Accept(Handle listener, const StopSignal& /*stop: StopAccepting wakes a
     case ENONET:
     case EHOSTUNREACH:
     case EOPNOTSUPP:
-    case ENETUNREACH:
-      return Accepted::kRetry;
+    case ENETUNREACH: return Accepted::kRetry;
     default:  // out of descriptors or memory; EINVAL after StopAccepting
       return Accepted::kPause;
   }

@@ -197,8 +197,7 @@ Accepted Accept(Handle listener, const StopSignal& stop, Socket& connection) {
       // went down meanwhile: take the next one.
       case WSAECONNRESET:
       case WSAEINTR:
-      case WSAENETDOWN:
-        return Accepted::kRetry;
+      case WSAENETDOWN: return Accepted::kRetry;
       default:  // WSAEMFILE, WSAENOBUFS: out of sockets or memory
         return Accepted::kPause;
     }

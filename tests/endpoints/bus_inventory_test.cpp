@@ -18,14 +18,10 @@ namespace {
 // registers) and version 1.2.3.
 Bytes GoodReply(std::uint8_t address, std::uint16_t start) {
   switch (start) {
-    case 8000:
-      return WithCrc({address, 3, 2, 0, 2});
-    case 8001:
-      return WithCrc({address, 3, 4, 'A', 'B', 'C', 0});
-    case 5000:
-      return WithCrc({address, 3, 6, 0, '1', 0, '2', 0, '3'});
-    default:
-      return {};
+    case 8000: return WithCrc({address, 3, 2, 0, 2});
+    case 8001: return WithCrc({address, 3, 4, 'A', 'B', 'C', 0});
+    case 5000: return WithCrc({address, 3, 6, 0, '1', 0, '2', 0, '3'});
+    default: return {};
   }
 }
 
@@ -42,19 +38,15 @@ TEST(BusInventory, EveryAnswerIsCheckedAgainAndOnlySilenceIsPassedOver) {
       n = ++seen[a];
     }
     switch (a) {
-      case 3:
-        return {GoodReply(a, start)};
+      case 3: return {GoodReply(a, start)};
       case 7: {  // the first answer cut after three bytes, then whole ones
         Bytes reply = GoodReply(a, start);
         if (n == 1) reply.resize(3);
         return {reply};
       }
-      case 9:
-        return {WithCrc({a, 0x83, 2})};  // another kind of device: exception 2
-      case 20:
-        return {n == 1 ? Bytes(7, 0xFF) : Bytes{}};  // noise once, then silence
-      default:
-        return {};
+      case 9: return {WithCrc({a, 0x83, 2})};               // another kind of device: exception 2
+      case 20: return {n == 1 ? Bytes(7, 0xFF) : Bytes{}};  // noise once, then silence
+      default: return {};
     }
   });
 

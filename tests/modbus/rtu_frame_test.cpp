@@ -99,14 +99,11 @@ std::size_t BuiltRequestLength(std::uint8_t function, std::uint16_t count) {
   static const std::array<std::uint8_t, rtu::kMaxWriteBits / 8> coils{};
   switch (function) {
     case rtu::kWriteSingleCoil:
-    case rtu::kWriteSingleRegister:
-      return rtu::BuildWriteSingleRequest(out.data(), 1, function, 0, 0);
-    case rtu::kWriteMultipleCoils:
-      return rtu::BuildWriteCoilsRequest(out.data(), 1, 0, count, coils.data());
+    case rtu::kWriteSingleRegister: return rtu::BuildWriteSingleRequest(out.data(), 1, function, 0, 0);
+    case rtu::kWriteMultipleCoils: return rtu::BuildWriteCoilsRequest(out.data(), 1, 0, count, coils.data());
     case rtu::kWriteMultipleRegisters:
       return rtu::BuildWriteRegistersRequest(out.data(), 1, 0, count, registers.data());
-    default:
-      return rtu::BuildReadRequest(out.data(), 1, function, 0, count);
+    default: return rtu::BuildReadRequest(out.data(), 1, function, 0, count);
   }
 }
 

@@ -47,12 +47,8 @@ void ExpectFaultOnWire(RawLine& line, std::uint16_t start, ktr::FaultMode fault)
       EXPECT_EQ(ToHex(line.ReadReply(2 * correct.size())), ToHex(then(WithCrc(other), correct)));
       break;
     }
-    case ktr::Fault::kNone:
-      EXPECT_EQ(ToHex(line.ReadReply(correct.size())), ToHex(correct));
-      break;
-    case ktr::Fault::kSilent:
-      EXPECT_EQ(ToHex(line.ReadUntilQuiet(300ms)), "");
-      break;
+    case ktr::Fault::kNone: EXPECT_EQ(ToHex(line.ReadReply(correct.size())), ToHex(correct)); break;
+    case ktr::Fault::kSilent: EXPECT_EQ(ToHex(line.ReadUntilQuiet(300ms)), ""); break;
     case ktr::Fault::kBadCrc: {
       Bytes expected = correct;
       expected.back() ^= ktr::kBadCrcFlip;
