@@ -1,6 +1,7 @@
 #include "register_table.h"
 
 #include <cstdio>
+#include <tuple>
 
 namespace ktr::table {
 namespace {
@@ -73,9 +74,11 @@ constexpr bool InRegisterOrder(const std::array<KeyedRegister, N>& keys, const B
   }
   return true;
 }
-static_assert(InRegisterOrder(kDisplay, kDisplayBlock) && kDisplay.size() == KTR_DATA{}.display.size(),
+static_assert(InRegisterOrder(kDisplay, kDisplayBlock) &&
+                  kDisplay.size() == std::tuple_size_v<decltype(KTR_DATA::display)>,
               "the display keys are not the display block in register order");
-static_assert(InRegisterOrder(kCounter, kCounterBlock) && kCounter.size() == KTR_DATA{}.counter.size(),
+static_assert(InRegisterOrder(kCounter, kCounterBlock) &&
+                  kCounter.size() == std::tuple_size_v<decltype(KTR_DATA::counter)>,
               "the counter keys are not the counter block in register order");
 
 // Each device setting is read by one of the settings reads, the two of the
