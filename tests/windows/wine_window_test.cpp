@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -248,6 +249,8 @@ class WineWindow : public ::testing::Test {
   void SetUp() override {
     if (!Env("KTR_SCREENSHOT_DIR").empty()) GTEST_SKIP() << "screenshots only";
     ASSERT_FALSE(Env("KTR_WINDOW_EXE").empty()) << "run through scripts/test-windows";
+    // Each case starts without settings (the defaults), whatever ran before.
+    std::filesystem::remove(std::filesystem::u8path(kIniPath));
   }
 };
 
@@ -371,7 +374,6 @@ HWND OpenSerialSet(const App& app) {
 }
 
 TEST_F(WineWindow, SerialSettingsDialogChangeCancelOk) {
-  std::filesystem::remove(std::filesystem::u8path(kIniPath));
   START_APP(app);
   HWND dialog = OpenSerialSet(app);
   ASSERT_NE(dialog, nullptr) << "the dialog did not show";
@@ -547,7 +549,10 @@ TEST_F(WineWindowDevice, TwoDigitPortAndMissingPort) {
 TEST_F(WineWindow, MinimiseRestoreAndExit) {
   START_APP(app);
   HWND main = app.main();
+  // Wine's desktop (wine-window-run) has a notification area.
   const bool tray = FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr;
+  RecordProperty("notification_area", tray ? "yes" : "no");
+  std::printf("notification area: %s\n", tray ? "yes" : "no");
   PostMessageW(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
   if (tray) {
     // To the notification area: hidden.
@@ -603,6 +608,7 @@ void SaveWindowPicture(HWND hwnd, const std::filesystem::path& file) {
 TEST(WineWindowPictures, Screenshot) {
   const std::string folder = Env("KTR_SCREENSHOT_DIR");
   if (folder.empty()) GTEST_SKIP() << "KTR_SCREENSHOT_DIR is not set";
+  std::filesystem::remove(std::filesystem::u8path(kIniPath));  // the defaults
   START_APP(app);
   std::this_thread::sleep_for(1s);  // painted
   SaveWindowPicture(app.main(), std::filesystem::u8path(folder) / "windows-window.bmp");
