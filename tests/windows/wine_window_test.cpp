@@ -64,8 +64,8 @@ std::string Text(HWND hwnd) {
   SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
   std::wstring text(length + 1, L'\0');
   DWORD_PTR copied = 0;
-  SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG, 5000,
-                      &copied);
+  SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                      5000, &copied);
   text.resize(copied);
   return Utf8FromWide(text);
 }
@@ -77,6 +77,10 @@ std::string ClassOf(HWND hwnd) {
 }
 
 LONG_PTR Style(HWND hwnd) { return GetWindowLongPtrW(hwnd, GWL_STYLE); }
+
+// A length at 96 dpi as the window has it at its dpi (the script runs the
+// cases at 96 and at 144).
+int Scaled(HWND hwnd, int length) { return MulDiv(length, static_cast<int>(GetDpiForWindow(hwnd)), 96); }
 
 SIZE ClientSize(HWND hwnd) {
   RECT r{};
@@ -148,8 +152,8 @@ class App {
     std::wstring commandLine = L"\"" + exe + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process_)) {
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process_)) {
       failure_ = "cannot start " + Env("KTR_WINDOW_EXE") + ": " + ktr::win::SystemErrorText(GetLastError());
       return;
     }
@@ -158,7 +162,8 @@ class App {
     const bool up = WaitFor([this] {
       if (Exited()) return true;
       for (HWND hwnd : WindowsOf(process_.dwProcessId)) {
-        if (ClassOf(hwnd) == "#32770" && IsWindowVisible(hwnd) && Text(hwnd) == "KTRWebServer" && startBox_.empty()) {
+        if (ClassOf(hwnd) == "#32770" && IsWindowVisible(hwnd) && Text(hwnd) == "KTRWebServer" &&
+            startBox_.empty()) {
           startBox_ = BoxText(hwnd);
           PostMessageW(hwnd, WM_COMMAND, IDOK, 0);
         }
@@ -168,14 +173,16 @@ class App {
     });
     if (main_ == nullptr) {
       failure_ = Exited() ? "KTRWebServer.exe ended before its window showed"
-                          : up ? "no window" : "KTRWebServer.exe made no window within 30 s";
+                 : up     ? "no window"
+                          : "KTRWebServer.exe made no window within 30 s";
     }
   }
   ~App() {
     if (process_.hProcess == nullptr) return;
     if (!Exited()) {
       PostMessageW(main_, WM_COMMAND, MAKEWPARAM(kButtonClose, BN_CLICKED), 0);
-      if (WaitForSingleObject(process_.hProcess, 20000) != WAIT_OBJECT_0) TerminateProcess(process_.hProcess, 9);
+      if (WaitForSingleObject(process_.hProcess, 20000) != WAIT_OBJECT_0)
+        TerminateProcess(process_.hProcess, 9);
     }
     CloseHandle(process_.hThread);
     CloseHandle(process_.hProcess);
@@ -240,8 +247,8 @@ class App {
   std::string startBox_;
 };
 
-#define START_APP(app)                                \
-  App app;                                            \
+#define START_APP(app) \
+  App app;             \
   ASSERT_TRUE(app.failure().empty()) << app.failure()
 
 class WineWindow : public ::testing::Test {
@@ -261,8 +268,9 @@ TEST_F(WineWindow, StartUpShowsTheWindowAsOnLinux) {
   HWND main = app.main();
   EXPECT_EQ(Text(main), "Configurator KTR via Modbus RTU");
   const SIZE client = ClientSize(main);
-  EXPECT_EQ(client.cx, 451);
-  EXPECT_EQ(client.cy, 228);
+  EXPECT_EQ(client.cx, Scaled(main, 451));
+  EXPECT_EQ(client.cy, Scaled(main, 228));
+  std::printf("dpi %u\n", GetDpiForWindow(main));
   const LONG_PTR style = Style(main);
   EXPECT_TRUE(style & WS_SYSMENU);
   EXPECT_TRUE(style & WS_MINIMIZEBOX);
@@ -313,16 +321,17 @@ TEST_F(WineWindow, StartUpShowsTheWindowAsOnLinux) {
     RECT r{};
     GetWindowRect(control, &r);
     if (c.width != 0) {
-      EXPECT_EQ(r.right - r.left, c.width);
+      EXPECT_EQ(r.right - r.left, Scaled(main, c.width));
     }
     if (c.height != 0) {
-      EXPECT_EQ(r.bottom - r.top, c.height);
+      EXPECT_EQ(r.bottom - r.top, Scaled(main, c.height));
     }
     // Inside the client area.
     MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&r), 2);
     EXPECT_GE(r.left, 0);
     EXPECT_GE(r.top, 0);
-    EXPECT_LE(r.right, 451);
+    EXPECT_LE(r.right, client.cx);
+    EXPECT_LE(r.bottom, client.cy);
   }
   for (int id : {kButtonSearch, kButtonStart, kButtonClose}) {
     EXPECT_TRUE(Style(app.Control(id)) & BS_ICON);
@@ -357,7 +366,8 @@ TEST_F(WineWindow, StartUpShowsTheWindowAsOnLinux) {
   EXPECT_EQ(log[0], "KTR web settings v. 1.00 RS485");
   EXPECT_EQ(log[1], app.startBox());
   const std::string reason = app.startBox().substr(app.startBox().find(": ") + 2);
-  EXPECT_EQ(log[2], "Pages on http://localhost:" + std::to_string(port) + " (port 80 is taken: " + reason + ")");
+  EXPECT_EQ(log[2],
+            "Pages on http://localhost:" + std::to_string(port) + " (port 80 is taken: " + reason + ")");
   EXPECT_EQ(log[3], "Select the correct port of the connected");
   EXPECT_EQ(log[4], "device and press 'Search' button");
   const ktr::test::Reply page = ktr::test::Get(port, "/index.html");
@@ -380,8 +390,16 @@ TEST_F(WineWindow, SerialSettingsDialogChangeCancelOk) {
   EXPECT_EQ(GetWindow(dialog, GW_OWNER), app.main());  // modal over the window
   EXPECT_FALSE(IsWindowEnabled(app.main()));
   const SIZE client = ClientSize(dialog);
-  EXPECT_EQ(client.cx, 254);
-  EXPECT_EQ(client.cy, 157);
+  EXPECT_EQ(client.cx, Scaled(dialog, 254));
+  EXPECT_EQ(client.cy, Scaled(dialog, 157));
+  // Every control within the client area.
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (ClassOf(child) == "tooltips_class32") continue;
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+    EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.cx && r.bottom <= client.cy) << Text(child);
+  }
   const POINT mine = Centre(dialog);
   const POINT theirs = Centre(app.main());
   EXPECT_LE(std::abs(mine.x - theirs.x), 1);
@@ -390,9 +408,10 @@ TEST_F(WineWindow, SerialSettingsDialogChangeCancelOk) {
     int id;
     const char* text;
   };
-  for (const Caption& c : {Caption{kLabel1, "Rýchlosť:"}, Caption{kLabelParity, "Parita:"},
-                           Caption{kLabelStop, "Stop bity:"}, Caption{kLabelSize, "Data:"},
-                           Caption{kCheckBoxRs485, "RS-485"}, Caption{IDOK, "OK"}, Caption{IDCANCEL, "Zrušiť"}}) {
+  for (const Caption& c :
+       {Caption{kLabel1, "Rýchlosť:"}, Caption{kLabelParity, "Parita:"}, Caption{kLabelStop, "Stop bity:"},
+        Caption{kLabelSize, "Data:"}, Caption{kCheckBoxRs485, "RS-485"}, Caption{IDOK, "OK"},
+        Caption{IDCANCEL, "Zrušiť"}}) {
     EXPECT_EQ(Text(GetDlgItem(dialog, c.id)), c.text);
   }
   EXPECT_EQ(ComboItems(GetDlgItem(dialog, kComboBoxBaud)),
@@ -414,7 +433,8 @@ TEST_F(WineWindow, SerialSettingsDialogChangeCancelOk) {
   // Odd, 2 stop bits, 7 data bits, RS-485, confirmed: the label and the file.
   dialog = OpenSerialSet(app);
   ASSERT_NE(dialog, nullptr);
-  EXPECT_EQ(SendDlgItemMessageW(dialog, kComboBoxBaud, CB_GETCURSEL, 0, 0), 5);  // the record's, not the cancelled
+  EXPECT_EQ(SendDlgItemMessageW(dialog, kComboBoxBaud, CB_GETCURSEL, 0, 0),
+            5);  // the record's, not the cancelled
   SendDlgItemMessageW(dialog, kComboBoxParita, CB_SETCURSEL, 1, 0);
   SendDlgItemMessageW(dialog, kComboBoxStop, CB_SETCURSEL, 2, 0);
   SendDlgItemMessageW(dialog, kComboBoxData, CB_SETCURSEL, 2, 0);
@@ -486,7 +506,8 @@ class WineWindowDevice : public WineWindow {
     SendMessageW(app.Control(kComboBoxPort), WM_SETTEXT, 0,
                  reinterpret_cast<LPARAM>(ktr::win::WideFromUtf8(port).c_str()));
     app.Click(kButtonSearch);
-    ASSERT_TRUE(WaitFor([&] { return app.LogHas(lastLine); }, 60s)) << "log:\n" << Text(app.Control(kMemoLogWindow));
+    ASSERT_TRUE(WaitFor([&] { return app.LogHas(lastLine); }, 60s)) << "log:\n"
+                                                                    << Text(app.Control(kMemoLogWindow));
     ASSERT_TRUE(WaitFor([&] { return Text(app.Control(kButtonSearch)) == "Search"; }));
   }
 };
@@ -497,8 +518,9 @@ TEST_F(WineWindowDevice, SearchOnCom5AndStartOpensThePages) {
   const Lines log = app.Log();
   const auto search = std::find(log.begin(), log.end(), "Search for connected device...");
   ASSERT_NE(search, log.end());
-  EXPECT_EQ(Lines(search, log.end()), (Lines{"Search for connected device...", "Device found", "KTR Clock fw 0.35.4",
-                                             "Press 'Start' button for setting device"}));
+  EXPECT_EQ(Lines(search, log.end()),
+            (Lines{"Search for connected device...", "Device found", "KTR Clock fw 0.35.4",
+                   "Press 'Start' button for setting device"}));
   EXPECT_EQ(ComboItems(app.Control(kComboBoxAddress)), Lines{"1"});
   EXPECT_EQ(SendMessageW(app.Control(kGauge), PBM_GETRANGE, FALSE, 0), 126);
   EXPECT_TRUE(IsWindowEnabled(app.Control(kButtonStart)));
@@ -594,8 +616,9 @@ void SaveWindowPicture(HWND hwnd, const std::filesystem::path& file) {
   BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
   SelectObject(memory, old);
   const int stride = (width * 3 + 3) & ~3;
-  BITMAPFILEHEADER header{0x4d42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + stride * height), 0, 0,
-                          sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
+  BITMAPFILEHEADER header{
+      0x4d42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + stride * height), 0, 0,
+      sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
   std::ofstream out(file, std::ios::binary);
   out.write(reinterpret_cast<const char*>(&header), sizeof header);
   out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
