@@ -32,7 +32,7 @@ constexpr int kClientHeight = 228;
 // 96 dpi (scaled with the window's dpi). The toolbar's buttons (48 x 48,
 // 32 x 32 pictures, 12 apart), the logo top right, the log on the left, the
 // port and address groups on the right, the gauge at the bottom.
-struct ControlSpec {
+struct ControlPlace {
   const wchar_t* className;
   int parent;  // 0: the window; else the id of the toolbar
   int id;
@@ -53,7 +53,7 @@ LRESULT CALLBACK ToolBarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 constexpr DWORD kToolButton = kChild | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON | BS_CENTER | BS_VCENTER;
 
-const ControlSpec kControls[] = {
+const ControlPlace kControls[] = {
     {kToolBarClass, 0, kToolBar1, kChild | WS_GROUP, 6, 2, 168, 48},
     {WC_BUTTONW, kToolBar1, kButtonSearch, kToolButton | WS_GROUP, 0, 0, 48, 48},
     {WC_BUTTONW, kToolBar1, kButtonStart, kToolButton, 60, 0, 48, 48},
@@ -189,12 +189,12 @@ void TMainForm::CreateComponents() {
   toolBarClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   toolBarClass.lpszClassName = kToolBarClass;
   RegisterClassExW(&toolBarClass);
-  for (const ControlSpec& spec : kControls) {
-    HWND parent = spec.parent == 0 ? hwnd_ : Control(spec.parent);
+  for (const ControlPlace& place : kControls) {
+    HWND parent = place.parent == 0 ? hwnd_ : Control(place.parent);
     // Tab moves into the toolbar's buttons as well.
-    const DWORD exStyle = spec.id == kToolBar1 ? WS_EX_CONTROLPARENT : 0;
-    CreateWindowExW(exStyle, spec.className, L"", spec.style, 0, 0, 0, 0, parent,
-                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance_, nullptr);
+    const DWORD exStyle = place.id == kToolBar1 ? WS_EX_CONTROLPARENT : 0;
+    CreateWindowExW(exStyle, place.className, L"", place.style, 0, 0, 0, 0, parent,
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(place.id)), instance_, nullptr);
   }
   SetWindowTextW(Control(kButtonSearch), WideFromUtf8(text::kSearch).c_str());
   SetWindowTextW(Control(kButtonStart), WideFromUtf8(text::kStart).c_str());
@@ -261,9 +261,9 @@ void TMainForm::ApplyDpi(UINT dpi) {
   metrics.cbSize = sizeof metrics;
   SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi_);
   HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
-  for (const ControlSpec& spec : kControls) {
-    HWND control = Control(spec.id);
-    SetWindowPos(control, nullptr, scale(spec.x), scale(spec.y), scale(spec.width), scale(spec.height),
+  for (const ControlPlace& place : kControls) {
+    HWND control = Control(place.id);
+    SetWindowPos(control, nullptr, scale(place.x), scale(place.y), scale(place.width), scale(place.height),
                  SWP_NOZORDER | SWP_NOACTIVATE);
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }

@@ -28,7 +28,7 @@ struct DialogState {
 
 // The controls at 96 dpi: four captions with their lists, the RS-485 box on
 // the data bits' row, OK and "Zrušiť" at the bottom right.
-struct ControlSpec {
+struct ControlPlace {
   const wchar_t* className;
   int id;
   DWORD style;
@@ -37,7 +37,7 @@ struct ControlSpec {
 
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 constexpr DWORD kList = kChild | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
-const ControlSpec kControls[] = {
+const ControlPlace kControls[] = {
     {WC_STATICW, kLabel1, kChild | SS_LEFT, 10, 13, 64, 16},
     {WC_COMBOBOXW, kComboBoxBaud, kList | WS_GROUP, 80, 10, 164, 240},
     {WC_STATICW, kLabelParity, kChild | SS_LEFT, 10, 41, 64, 16},
@@ -86,11 +86,11 @@ void Initialise(HWND dialog, DialogState& state) {
   SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
   state.font = CreateFontIndirectW(&metrics.lfMessageFont);
   const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog, GWLP_HINSTANCE));
-  for (const ControlSpec& spec : kControls) {
+  for (const ControlPlace& place : kControls) {
     HWND control =
-        CreateWindowExW(0, spec.className, WideFromUtf8(Caption(spec.id)).c_str(), spec.style, scale(spec.x),
-                        scale(spec.y), scale(spec.width), scale(spec.height), dialog,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+        CreateWindowExW(0, place.className, WideFromUtf8(Caption(place.id)).c_str(), place.style,
+                        scale(place.x), scale(place.y), scale(place.width), scale(place.height), dialog,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(place.id)), instance, nullptr);
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(state.font), FALSE);
   }
   Fill(GetDlgItem(dialog, kComboBoxBaud), kBaudItems, state.choice.baud);
