@@ -67,7 +67,7 @@ install(TARGETS ${KTR_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMP
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/Web/ DESTINATION ${KTR_WEB_INSTALL_DIR} COMPONENT ktr)
 
 # The window in the desktop's menu, with its icon in two sizes.
-if(TARGET KTRWebServer)
+if(TARGET KTRWebServer AND NOT WIN32)
   install(FILES ${KTR_PACKAGING_DIR}/ktr-configurator.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT ktr)
   foreach(size_file "32;icon.png" "64;icon64.png")
@@ -104,7 +104,7 @@ if(KTR_HELP2MAN AND NOT KTR_SANITIZE)
 elseif(NOT KTR_HELP2MAN)
   message(STATUS "help2man not found: no manual pages for ktr-cli and ktr-sim (scripts/bootstrap installs it)")
 endif()
-if(TARGET KTRWebServer)
+if(TARGET KTRWebServer AND NOT WIN32)
   add_custom_command(OUTPUT ${KTR_MAN_DIR}/KTRWebServer.1.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${KTR_MAN_DIR}
     COMMAND gzip -9nc ${KTR_PACKAGING_DIR}/KTRWebServer.1 > ${KTR_MAN_DIR}/KTRWebServer.1.gz

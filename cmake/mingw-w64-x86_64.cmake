@@ -1,7 +1,7 @@
 # Cross-build for 64-bit Windows with Debian's mingw-w64 compiler
-# (g++-mingw-w64-x86-64-posix): the core libraries, ktr-cli and the core
-# tests as Windows programs, which run under Wine. The window is not built
-# here (there is no Qt for mingw-w64 on this system).
+# (g++-mingw-w64-x86-64-posix): the core libraries, ktr-cli, the Win32
+# window KTRWebServer.exe and the core tests as Windows programs, which run
+# under Wine.
 #
 #   cmake -S . -B build-win -G Ninja \
 #         -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
