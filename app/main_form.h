@@ -1,15 +1,13 @@
-// TMainForm: the main window "Configurator KTR via Modbus RTU". It owns the
-// Modbus worker, the device (serial settings, device mutex, register image,
-// firmware) and the web server, and shows the log, the port and address
-// choices, the search gauge and the toolbar (Search, Start, Exit). When
-// minimised it lives on as a notification-area icon, where the desktop has
-// one.
+// TMainForm, the Qt face of the main window "Configurator KTR via Modbus
+// RTU": the log, the port and address choices, the search gauge, the
+// toolbar (Search, Start, Exit) and the notification-area icon. What the
+// window does is MainFormBehaviour's (which owns the Modbus worker, the
+// device and the web server); this class creates the widgets, forwards
+// their events and draws what it is told.
 //
-// Threads: the window runs on the GUI thread. Log lines and address-list
-// changes come from the web server's connection threads and from the search
-// thread; they reach the widgets through queued calls. The device search
-// runs on a thread of its own, so the window stays responsive while the bus
-// is scanned.
+// Threads: the window runs on the GUI thread. Work from other threads
+// (log lines, the search's gauge and end) reaches it through queued calls
+// (MainFormView::Post).
 #pragma once
 
 #include <QIcon>
@@ -19,10 +17,9 @@
 
 #include <cstdint>
 #include <memory>
-#include <atomic>
-#include <thread>
 
 #include "main_form_options.h"
+#include "main_form_view.h"
 
 class QAction;
 class QComboBox;
@@ -36,25 +33,17 @@ class QSystemTrayIcon;
 class QToolBar;
 class QToolButton;
 
-namespace ktr {
-class TKtrDevice;
-class TModbus;
-class WebService;
-}  // namespace ktr
-
 namespace ktr::app {
 
 class TPortComboBox;
 class TSerialSet;
 
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, public MainFormView {
   Q_OBJECT
 
  public:
-  // Runs the start-up (OnCreate): settings from the INI file, the web
-  // server, the Modbus worker, the port list and the log's first entries.
+  // Creates the widgets and runs the start-up (MainFormBehaviour::Start).
   explicit TMainForm(TMainFormOptions options = {}, QWidget* parent = nullptr);
-  // Stops the web server, waits for a running search, stops the worker.
   ~TMainForm() override;
   TMainForm(const TMainForm&) = delete;
   TMainForm& operator=(const TMainForm&) = delete;
@@ -68,10 +57,31 @@ class TMainForm : public QMainWindow {
   // creates it right after the window.
   TSerialSet* SerialSet();
 
-  TKtrDevice& Device() { return *device_; }
+  MainFormBehaviour& Behaviour() { return *behaviour_; }
+  TKtrDevice& Device() { return behaviour_->Device(); }
   // The port the web server listens on; 0 when it could not start.
-  std::uint16_t HttpPort() const;
-  bool SearchRunning() const { return searching_; }
+  std::uint16_t HttpPort() const { return behaviour_->HttpPort(); }
+  bool SearchRunning() const { return behaviour_->SearchRunning(); }
+
+  // MainFormView
+  void Post(std::function<void()> task) override;
+  void AppendLogLine(const std::string& line) override;
+  void ShowGauge(int minimum, int maximum, int position) override;
+  void ShowAddresses(const std::vector<std::string>& addresses) override;
+  void ShowPorts(const std::vector<PortEntry>& ports) override;
+  void ShowPortText(const std::string& port) override;
+  std::string PortText() const override;
+  void ShowLineSettings(const std::string& text) override;
+  void ShowSearchButton(bool stop, bool enabled) override;
+  void EnableStart(bool enabled) override;
+  void EnableSerialSettings(bool enabled) override;
+  std::optional<LineChoice> RunSerialSettings(const LineChoice& choice) override;
+  void ShowError(const std::string& message) override;
+  void OpenBrowser(const std::string& url) override;
+  bool HasNotificationArea() const override;
+  void ShowTrayIcon(bool shown) override;
+  void HideWindow() override;
+  void RestoreWindow() override;
 
   // --- components ---
   QToolBar* ToolBar1 = nullptr;
@@ -115,24 +125,10 @@ class TMainForm : public QMainWindow {
 
  private:
   void CreateComponents();  // main_form_layout.cpp
-  void OnCreate();
-  void OnClose();
-  void AppendLog(const QString& line);
-  void SetGauge(int minimum, int maximum, int position);
-  void ReplaceAddressList(const QStringList& addresses);
-  void OnSearchDone(bool found);
-  void StopServices();
 
-  TMainFormOptions options_;
-  std::unique_ptr<TModbus> modbus_;
-  std::unique_ptr<TKtrDevice> device_;
-  std::unique_ptr<WebService> web_;
+  std::function<void(const std::string&)> openBrowser_;
+  std::unique_ptr<MainFormBehaviour> behaviour_;
   TSerialSet* serialSet_ = nullptr;  // a child of this window
-  std::thread searchThread_;
-  std::atomic<bool> stopSearch_{false};  // set when the window goes
-  std::atomic<bool> userStop_{false};    // set by Stop while a search scans
-  bool searching_ = false;
-  QString searchPort_;  // the port of the running search
   // The Search button's own face, put back when a search ends.
   QString searchHint_;
   QIcon searchIcon_;

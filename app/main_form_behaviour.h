@@ -59,7 +59,8 @@ MainFormOptions DefaultMainFormOptions();
 
 // The log's first entry and the hint that ends the start-up.
 inline constexpr char kStartLogFirst[] = "KTR web settings v. 1.00 RS485";
-inline constexpr char kStartLogHint[] = "Select the correct port of the connected\r\ndevice and press 'Search' button";
+inline constexpr char kStartLogHint[] =
+    "Select the correct port of the connected\r\ndevice and press 'Search' button";
 // The log keeps this many lines; the oldest go first, so that a server
 // that runs for months does not grow it without end.
 inline constexpr int kLogLinesKept = 10000;

@@ -21,6 +21,7 @@
 
 #include "line_settings.h"
 #include "main_form.h"
+#include "main_form_texts.h"
 #include "port_combo_box.h"
 
 namespace ktr::app {
@@ -28,9 +29,6 @@ namespace {
 
 constexpr int kClientWidth = 451;
 constexpr int kClientHeight = 228;
-// The log is bounded so that a long-running server does not grow it
-// without end; the oldest lines go first.
-constexpr int kLogLinesKept = 10000;
 
 QToolButton* ToolButton(QToolBar* bar, const char* name, const char* picture, const QString& hint) {
   auto* button = new QToolButton(bar);
@@ -61,7 +59,7 @@ QGroupBox* Group(QWidget* parent, const char* name, const QString& caption) {
 
 void TMainForm::CreateComponents() {
   setObjectName("MainForm");
-  setWindowTitle(QStringLiteral("Configurator KTR via Modbus RTU"));
+  setWindowTitle(QString::fromUtf8(text::kMainCaption));
   // Single border, system menu and minimise box only.
   // The close button is declared: a window manager that follows the hints
   // (GNOME's) otherwise shows none and ignores Alt+F4.
@@ -78,11 +76,11 @@ void TMainForm::CreateComponents() {
   ToolBar1->setMovable(false);
   ToolBar1->setFloatable(false);
   ToolBar1->setIconSize(QSize(32, 32));
-  ButtonSearch = ToolButton(ToolBar1, "ButtonSearch", "search.png", QStringLiteral("Search"));
+  ButtonSearch = ToolButton(ToolBar1, "ButtonSearch", "search.png", QString::fromUtf8(text::kSearch));
   ToolSeparator(ToolBar1);
-  ButtonStart = ToolButton(ToolBar1, "ButtonStart", "start.png", QStringLiteral("Start"));
+  ButtonStart = ToolButton(ToolBar1, "ButtonStart", "start.png", QString::fromUtf8(text::kStart));
   ToolSeparator(ToolBar1);
-  ButtonClose = ToolButton(ToolBar1, "ButtonClose", "exit.png", QStringLiteral("Exit"));
+  ButtonClose = ToolButton(ToolBar1, "ButtonClose", "exit.png", QString::fromUtf8(text::kExit));
   ButtonStart->setEnabled(false);
   searchHint_ = ButtonSearch->toolTip();
   searchIcon_ = ButtonSearch->icon();
@@ -91,6 +89,7 @@ void TMainForm::CreateComponents() {
   Image1->setObjectName("Image1");
   Image1->setPixmap(QPixmap(QStringLiteral(":/pictures/logo.png")));
   Image1->setFixedSize(100, 50);
+  Image1->setToolTip(QString::fromStdString(text::VersionHint()));
 
   auto* top = new QHBoxLayout;
   top->setSpacing(0);
@@ -99,7 +98,7 @@ void TMainForm::CreateComponents() {
   top->addWidget(Image1);
 
   // Log.
-  GroupBoxLogWindow = Group(central, "GroupBoxLogWindow", QStringLiteral("Log window:"));
+  GroupBoxLogWindow = Group(central, "GroupBoxLogWindow", QString::fromUtf8(text::kLogGroup));
   MemoLogWindow = new QPlainTextEdit(GroupBoxLogWindow);
   MemoLogWindow->setObjectName("MemoLogWindow");
   MemoLogWindow->setReadOnly(true);
@@ -110,15 +109,15 @@ void TMainForm::CreateComponents() {
   logLayout->addWidget(MemoLogWindow);
 
   // Serial port: the port list, "..." for the line settings, their text.
-  GroupBox2 = Group(central, "GroupBox2", QStringLiteral("Serial port:"));
+  GroupBox2 = Group(central, "GroupBox2", QString::fromUtf8(text::kPortGroup));
   ComboBoxPort = new TPortComboBox(GroupBox2);
   ComboBoxPort->setObjectName("ComboBoxPort");
   ComboBoxPort->setEditable(true);
   ComboBoxPort->setInsertPolicy(QComboBox::NoInsert);
   ComboBoxPort->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-  ButtonSerialSettings = new QPushButton(QStringLiteral("..."), GroupBox2);
+  ButtonSerialSettings = new QPushButton(QString::fromUtf8(text::kSerialSettingsButton), GroupBox2);
   ButtonSerialSettings->setObjectName("ButtonSerialSettings");
-  ButtonSerialSettings->setToolTip(QStringLiteral("Parameters..."));
+  ButtonSerialSettings->setToolTip(QString::fromUtf8(text::kSerialSettingsHint));
   ButtonSerialSettings->setFixedWidth(26);
   LabelSerialSettings = new QLabel(
       QString::fromUtf8(kInitialLabelText.data(), static_cast<qsizetype>(kInitialLabelText.size())),
@@ -135,7 +134,7 @@ void TMainForm::CreateComponents() {
   portLayout->addWidget(LabelSerialSettings);
 
   // Device address, filled by the search; display only.
-  GroupBoxAddress = Group(central, "GroupBoxAddress", QStringLiteral("ID:"));
+  GroupBoxAddress = Group(central, "GroupBoxAddress", QString::fromUtf8(text::kAddressGroup));
   ComboBoxAddress = new QComboBox(GroupBoxAddress);
   ComboBoxAddress->setObjectName("ComboBoxAddress");
   auto* addressLayout = new QVBoxLayout(GroupBoxAddress);
@@ -176,14 +175,14 @@ void TMainForm::CreateComponents() {
   // Notification-area icon and its menu: "Open", a separator, "Exit".
   PopupMenu = new QMenu(this);
   PopupMenu->setObjectName("PopupMenu");
-  ActOpen = PopupMenu->addAction(QStringLiteral("Open"));
+  ActOpen = PopupMenu->addAction(QString::fromUtf8(text::kOpen));
   ActOpen->setObjectName("ActOpen");
   PopupMenu->addSeparator();
-  ActClose = PopupMenu->addAction(QStringLiteral("Exit"));
+  ActClose = PopupMenu->addAction(QString::fromUtf8(text::kExit));
   ActClose->setObjectName("ActClose");
   TrayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/pictures/icon.png")), this);
   TrayIcon->setObjectName("TrayIcon");
-  TrayIcon->setToolTip(windowTitle());
+  TrayIcon->setToolTip(QString::fromStdString(text::TrayTip()));
   TrayIcon->setContextMenu(PopupMenu);
 
   connect(ButtonSearch, &QToolButton::clicked, this, &TMainForm::OnButtonSearchClick);

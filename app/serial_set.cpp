@@ -8,8 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "port_combo_box.h"
-#include "port_list.h"
+#include "main_form_texts.h"
 
 namespace ktr::app {
 namespace {
@@ -36,7 +35,7 @@ QLabel* Caption(QWidget* parent, const char* name, const QString& text, QWidget*
 
 TSerialSet::TSerialSet(QWidget* parent) : QDialog(parent) {
   setObjectName("SerialSet");
-  setWindowTitle(QStringLiteral("Sériová komunikácia"));
+  setWindowTitle(QString::fromUtf8(text::kDialogCaption));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
   setModal(true);
@@ -46,20 +45,18 @@ TSerialSet::TSerialSet(QWidget* parent) : QDialog(parent) {
   ComboBoxStop = DropDownList(this, "ComboBoxStop", kStopItems);
   ComboBoxData = DropDownList(this, "ComboBoxData", kDataItems);
 
-  CheckBoxRs485 = new QCheckBox(QStringLiteral("RS-485"), this);
+  CheckBoxRs485 = new QCheckBox(QString::fromUtf8(text::kRs485), this);
   CheckBoxRs485->setObjectName("CheckBoxRs485");
-  CheckBoxRs485->setToolTip(
-      QStringLiteral("RS-485: RTS pri vysielaní (the kernel drives RTS as the transmit enable of an on-board "
-                     "transceiver; leave it off for USB adapters, they switch by themselves)"));
+  CheckBoxRs485->setToolTip(QString::fromUtf8(text::kRs485Hint));
 
   auto* grid = new QGridLayout;
-  grid->addWidget(Caption(this, "Label1", QStringLiteral("Rýchlosť:"), ComboBoxBaud), 0, 0);
+  grid->addWidget(Caption(this, "Label1", QString::fromUtf8(text::kBaudLabel), ComboBoxBaud), 0, 0);
   grid->addWidget(ComboBoxBaud, 0, 1);
-  grid->addWidget(Caption(this, "LabelParity", QStringLiteral("Parita:"), ComboBoxParita), 1, 0);
+  grid->addWidget(Caption(this, "LabelParity", QString::fromUtf8(text::kParityLabel), ComboBoxParita), 1, 0);
   grid->addWidget(ComboBoxParita, 1, 1);
-  grid->addWidget(Caption(this, "LabelStop", QStringLiteral("Stop bity:"), ComboBoxStop), 2, 0);
+  grid->addWidget(Caption(this, "LabelStop", QString::fromUtf8(text::kStopLabel), ComboBoxStop), 2, 0);
   grid->addWidget(ComboBoxStop, 2, 1);
-  grid->addWidget(Caption(this, "LabelSize", QStringLiteral("Data:"), ComboBoxData), 3, 0);
+  grid->addWidget(Caption(this, "LabelSize", QString::fromUtf8(text::kDataLabel), ComboBoxData), 3, 0);
   // The RS-485 box shares the row of the short data-bits list: the client
   // area is fixed.
   auto* dataRow = new QHBoxLayout;
@@ -69,9 +66,9 @@ TSerialSet::TSerialSet(QWidget* parent) : QDialog(parent) {
   grid->setColumnStretch(1, 1);
   grid->setVerticalSpacing(4);
 
-  Button1 = new QPushButton(QStringLiteral("Zrušiť"), this);
+  Button1 = new QPushButton(QString::fromUtf8(text::kCancel), this);
   Button1->setObjectName("Button1");
-  Button2 = new QPushButton(QStringLiteral("OK"), this);
+  Button2 = new QPushButton(QString::fromUtf8(text::kOk), this);
   Button2->setObjectName("Button2");
   Button2->setDefault(true);
   connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
@@ -100,32 +97,12 @@ LineChoice TSerialSet::Choice() const {
           .rs485 = CheckBoxRs485->isChecked()};
 }
 
-void TSerialSet::LoadFromSettings(const SerialSettings& settings, QLabel* label) {
-  const LineChoice choice = ChoiceFromSettings(settings);
+void TSerialSet::SetChoice(const LineChoice& choice) {
   ComboBoxBaud->setCurrentIndex(choice.baud);
   ComboBoxParita->setCurrentIndex(choice.parity);
   ComboBoxStop->setCurrentIndex(choice.stop);
   ComboBoxData->setCurrentIndex(choice.data);
   CheckBoxRs485->setChecked(choice.rs485);
-  if (label != nullptr) label->setText(SettingsLabelText());
-}
-
-void TSerialSet::ApplyToSettings(SerialSettings& settings, QLabel* label) const {
-  settings = ApplyChoice(settings, Choice());
-  if (label != nullptr) label->setText(SettingsLabelText());
-}
-
-QString TSerialSet::SettingsLabelText() const {
-  return QString::fromStdString(ktr::app::SettingsLabelText(Choice()));
-}
-
-void TSerialSet::FillPortList(QComboBox* box, const QString& portSource, const QString& byIdFolder) {
-  box->clear();
-  for (const PortEntry& port : SystemPorts(portSource.toStdString(), byIdFolder.toStdString())) {
-    box->addItem(QString::fromStdString(port.name));
-    box->setItemData(box->count() - 1, QString::fromStdString(port.description), PortDescriptionRole);
-  }
-  if (box->count() > 0) box->setCurrentIndex(0);
 }
 
 }  // namespace ktr::app

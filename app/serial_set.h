@@ -7,7 +7,6 @@
 #include <QString>
 
 #include "line_settings.h"
-#include "serial_settings.h"
 
 class QCheckBox;
 class QComboBox;
@@ -22,21 +21,10 @@ class TSerialSet : public QDialog {
  public:
   explicit TSerialSet(QWidget* parent = nullptr);
 
-  // Sets the four lists and the RS-485 box from `settings` and `label` to
-  // SettingsLabelText.
-  void LoadFromSettings(const SerialSettings& settings, QLabel* label);
-  // Writes the four line fields, rs485 (and the port name's transport) of `settings` from
-  // the dialog, and `label`'s text.
-  void ApplyToSettings(SerialSettings& settings, QLabel* label) const;
-  // The lists' texts: baud, parity, data bits, stop bits joined by ",".
-  QString SettingsLabelText() const;
-
-  // Rebuilds `box`'s items from the system's serial ports as listed by
-  // `portSource` and `byIdFolder` (see SystemPorts) and selects the first
-  // one; each item's description is its PortDescriptionRole data (the
-  // list shows it beside the name, see TPortComboBox). Needs no dialog: the
-  // main window fills its list before the dialog exists.
-  static void FillPortList(QComboBox* box, const QString& portSource, const QString& byIdFolder);
+  // The four lists' positions and the RS-485 box (the record's mapping to
+  // them is MainFormBehaviour's, through line_settings.h).
+  void SetChoice(const LineChoice& choice);
+  LineChoice Choice() const;
 
   QComboBox* ComboBoxBaud = nullptr;
   QComboBox* ComboBoxParita = nullptr;
@@ -45,9 +33,6 @@ class TSerialSet : public QDialog {
   QCheckBox* CheckBoxRs485 = nullptr;
   QPushButton* Button1 = nullptr;  // "Zrušiť": Cancel
   QPushButton* Button2 = nullptr;  // "OK"
-
- private:
-  LineChoice Choice() const;
 };
 
 }  // namespace ktr::app

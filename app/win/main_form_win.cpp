@@ -45,7 +45,8 @@ struct ControlSpec {
 constexpr wchar_t kToolBarClass[] = L"KtrToolBar";
 
 LRESULT CALLBACK ToolBarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_COMMAND || message == WM_NOTIFY) return SendMessageW(GetParent(hwnd), message, wParam, lParam);
+  if (message == WM_COMMAND || message == WM_NOTIFY)
+    return SendMessageW(GetParent(hwnd), message, wParam, lParam);
   return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
@@ -63,17 +64,19 @@ const ControlSpec kControls[] = {
      kChild | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_NOHIDESEL, 12, 72,
      271, 127},
     {WC_BUTTONW, 0, kGroupBox2, kChild | BS_GROUPBOX, 295, 54, 150, 70},
-    {WC_COMBOBOXW, 0, kComboBoxPort, kChild | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, 301, 72,
-     110, 200},
+    {WC_COMBOBOXW, 0, kComboBoxPort, kChild | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, 301,
+     72, 110, 200},
     {WC_BUTTONW, 0, kButtonSerialSettings, kChild | WS_TABSTOP | BS_PUSHBUTTON, 414, 71, 26, 24},
     {WC_STATICW, 0, kLabelSerialSettings, kChild | SS_LEFT | SS_NOPREFIX, 301, 100, 140, 18},
     {WC_BUTTONW, 0, kGroupBoxAddress, kChild | BS_GROUPBOX, 295, 126, 150, 52},
-    {WC_COMBOBOXW, 0, kComboBoxAddress, kChild | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 301, 144, 139, 200},
+    {WC_COMBOBOXW, 0, kComboBoxAddress, kChild | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 301, 144, 139,
+     200},
     {PROGRESS_CLASSW, 0, kGauge, kChild | PBS_SMOOTH, 6, 210, 439, 12},
 };
 
 HICON LoadIconAt(HINSTANCE instance, int id, int size) {
-  return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+  return static_cast<HICON>(
+      LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
 }
 
 // The logo (a 32-bit picture with transparency) laid on the window's
@@ -141,11 +144,12 @@ TMainForm::TMainForm(HINSTANCE instance, MainFormOptions options) : instance_(in
   taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
   // Single border, system menu and minimise box: a fixed size.
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-  hwnd_ = CreateWindowExW(WS_EX_CONTROLPARENT, kMainFormClass, WideFromUtf8(text::kMainCaption).c_str(), style,
-                          CW_USEDEFAULT, CW_USEDEFAULT, kClientWidth, kClientHeight, nullptr, nullptr, instance,
-                          this);
+  hwnd_ = CreateWindowExW(WS_EX_CONTROLPARENT, kMainFormClass, WideFromUtf8(text::kMainCaption).c_str(),
+                          style, CW_USEDEFAULT, CW_USEDEFAULT, kClientWidth, kClientHeight, nullptr, nullptr,
+                          instance, this);
   if (hwnd_ == nullptr) {
-    throw std::runtime_error("The main window could not be created: " + ktr::win::SystemErrorText(GetLastError()));
+    throw std::runtime_error("The main window could not be created: " +
+                             ktr::win::SystemErrorText(GetLastError()));
   }
   CreateComponents();
 
@@ -211,8 +215,8 @@ void TMainForm::CreateComponents() {
 
   // Hints: each control's own text for the toolbar buttons, fixed texts for
   // "..." and the logo (given on request, so a changed text is current).
-  tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, 0,
-                             0, 0, 0, hwnd_, nullptr, instance_, nullptr);
+  tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                             0, 0, 0, 0, hwnd_, nullptr, instance_, nullptr);
   for (int id : {kButtonSearch, kButtonStart, kButtonClose, kButtonSerialSettings, kImage1}) {
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof tool;
@@ -235,7 +239,8 @@ void TMainForm::CreateComponents() {
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
   SetWindowPos(hwnd_, nullptr, work.left + (work.right - work.left - width) / 2,
-               work.top + (work.bottom - work.top - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+               work.top + (work.bottom - work.top - height) / 2, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // Sizes, places, fonts and pictures for `dpi`: at start-up and when the
@@ -315,15 +320,9 @@ LRESULT CALLBACK TMainForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, L
 
 LRESULT TMainForm::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case kRunTasks:
-      RunTasks();
-      return 0;
-    case kTrayMessage:
-      OnTrayMessage(wParam, lParam);
-      return 0;
-    case WM_COMMAND:
-      OnCommand(LOWORD(wParam), HIWORD(wParam));
-      return 0;
+    case kRunTasks: RunTasks(); return 0;
+    case kTrayMessage: OnTrayMessage(wParam, lParam); return 0;
+    case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return 0;
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lParam);
       if (header->code == TTN_GETDISPINFOW) {
@@ -333,7 +332,8 @@ LRESULT TMainForm::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         hint = Hint(GetDlgCtrlID(control));
         if (hint.empty()) {
           hint.resize(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1);
-          hint.resize(static_cast<std::size_t>(GetWindowTextW(control, hint.data(), static_cast<int>(hint.size()))));
+          hint.resize(
+              static_cast<std::size_t>(GetWindowTextW(control, hint.data(), static_cast<int>(hint.size()))));
         }
         info->lpszText = hint.data();
         return 0;
@@ -393,11 +393,8 @@ void TMainForm::OnCommand(int id, int code) {
     case kComboBoxPort:
       if (code == CBN_DROPDOWN) behaviour_->OnComboBoxPortDropDown();
       break;
-    case kActOpen:
-      behaviour_->OnTrayIconDblClick();
-      break;
-    default:
-      break;
+    case kActOpen: behaviour_->OnTrayIconDblClick(); break;
+    default: break;
   }
 }
 
@@ -408,11 +405,8 @@ void TMainForm::OnTrayMessage(WPARAM, LPARAM lParam) {
       if (behaviour_) behaviour_->OnTrayIconDblClick();
       break;
     case WM_CONTEXTMENU:
-    case WM_RBUTTONUP:
-      PopupMenu();
-      break;
-    default:
-      break;
+    case WM_RBUTTONUP: PopupMenu(); break;
+    default: break;
   }
 }
 
@@ -429,8 +423,8 @@ void TMainForm::PopupMenu() {
   POINT cursor{};
   GetCursorPos(&cursor);
   SetForegroundWindow(hwnd_);
-  const int chosen =
-      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, hwnd_, nullptr);
+  const int chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, cursor.x, cursor.y,
+                                    0, hwnd_, nullptr);
   PostMessageW(hwnd_, WM_NULL, 0, 0);
   DestroyMenu(menu);
   if (chosen != 0) OnCommand(chosen, BN_CLICKED);
@@ -504,7 +498,8 @@ void TMainForm::ShowPorts(const std::vector<PortEntry>& ports) {
 void TMainForm::ShowPortText(const std::string& port) {
   HWND box = Control(kComboBoxPort);
   const std::wstring name = WideFromUtf8(port);
-  const auto index = SendMessageW(box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(name.c_str()));
+  const auto index =
+      SendMessageW(box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(name.c_str()));
   if (index != CB_ERR) {
     SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
   } else {

@@ -16,7 +16,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // The shell's "open" on a URL may hand it on through COM.
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_BAR_CLASSES |
-                                                                          ICC_PROGRESS_CLASS | ICC_WIN95_CLASSES};
+                                                                        ICC_PROGRESS_CLASS |
+                                                                        ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
   try {
     ktr::app::win::TMainForm MainForm(instance, ktr::app::DefaultMainFormOptions());

@@ -72,7 +72,9 @@ void Fill(HWND box, const std::array<std::string_view, N>& items, int selected) 
   SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
 }
 
-int Selected(HWND dialog, int id) { return static_cast<int>(SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0)); }
+int Selected(HWND dialog, int id) {
+  return static_cast<int>(SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0));
+}
 
 void Initialise(HWND dialog, DialogState& state) {
   const UINT dpi = GetDpiForWindow(dialog) == 0 ? 96 : GetDpiForWindow(dialog);
@@ -85,9 +87,10 @@ void Initialise(HWND dialog, DialogState& state) {
   state.font = CreateFontIndirectW(&metrics.lfMessageFont);
   const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog, GWLP_HINSTANCE));
   for (const ControlSpec& spec : kControls) {
-    HWND control = CreateWindowExW(0, spec.className, WideFromUtf8(Caption(spec.id)).c_str(), spec.style,
-                                   scale(spec.x), scale(spec.y), scale(spec.width), scale(spec.height), dialog,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+    HWND control =
+        CreateWindowExW(0, spec.className, WideFromUtf8(Caption(spec.id)).c_str(), spec.style, scale(spec.x),
+                        scale(spec.y), scale(spec.width), scale(spec.height), dialog,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(state.font), FALSE);
   }
   Fill(GetDlgItem(dialog, kComboBoxBaud), kBaudItems, state.choice.baud);
@@ -96,8 +99,9 @@ void Initialise(HWND dialog, DialogState& state) {
   Fill(GetDlgItem(dialog, kComboBoxData), kDataItems, state.choice.data);
   CheckDlgButton(dialog, kCheckBoxRs485, state.choice.rs485 ? BST_CHECKED : BST_UNCHECKED);
 
-  state.tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                                  0, 0, 0, 0, dialog, nullptr, instance, nullptr);
+  state.tooltip =
+      CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, 0, 0,
+                      0, 0, dialog, nullptr, instance, nullptr);
   SendMessageW(state.tooltip, TTM_SETMAXTIPWIDTH, 0, scale(320));
   static std::wstring hint;
   hint = WideFromUtf8(text::kRs485Hint);
@@ -117,8 +121,8 @@ void Initialise(HWND dialog, DialogState& state) {
   const int height = frame.bottom - frame.top;
   RECT owner{};
   GetWindowRect(GetWindow(dialog, GW_OWNER), &owner);
-  SetWindowPos(dialog, nullptr, (owner.left + owner.right - width) / 2, (owner.top + owner.bottom - height) / 2,
-               width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(dialog, nullptr, (owner.left + owner.right - width) / 2,
+               (owner.top + owner.bottom - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -147,8 +151,7 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     case WM_DESTROY:
       if (state != nullptr && state->font != nullptr) DeleteObject(state->font);
       return FALSE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 

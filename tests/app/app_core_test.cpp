@@ -139,7 +139,7 @@ class AppCoreTest : public QObject {
     WriteFile(path, content);
     SerialSettings s = Line(1, 9, 9, 9);
     s.portName = "kept";
-    LoadIniSettings(path, s);
+    LoadIniSettings(path.toStdString(), s);
     QTEST(s.baudRate, "baud");
     QTEST(int(s.parity), "parity");
     QTEST(int(s.stopBits), "stop");
@@ -163,11 +163,11 @@ class AppCoreTest : public QObject {
     WriteFile(path, content);
     SerialSettings s;
     s.rs485 = true;  // every read sets it
-    LoadIniSettings(path, s);
+    LoadIniSettings(path.toStdString(), s);
     QTEST(s.rs485, "rs485");
     SerialSettings back;
-    QCOMPARE(SaveIniSettings(path, s), QString());
-    LoadIniSettings(path, back);
+    QCOMPARE(SaveIniSettings(path.toStdString(), s), std::string());
+    LoadIniSettings(path.toStdString(), back);
     QCOMPARE(back.rs485, s.rs485);
     QCOMPARE(QSettings(path, QSettings::IniFormat).value("PC/RS485").toString(),
              QString(s.rs485 ? "1" : "0"));
@@ -176,7 +176,7 @@ class AppCoreTest : public QObject {
   void LoadIniWithoutAFileGivesTheDefaults() {
     QTemporaryDir dir;
     SerialSettings s = Line(1, 0, 1, 5);
-    LoadIniSettings(dir.filePath("none/KTRWebServer.INI"), s);
+    LoadIniSettings(dir.filePath("none/KTRWebServer.INI").toStdString(), s);
     QCOMPARE(s.baudRate, 19200);
     QCOMPARE(int(s.parity), 2);
     QCOMPARE(int(s.stopBits), 0);
@@ -187,7 +187,7 @@ class AppCoreTest : public QObject {
   void SaveIniWritesTheFourKeysAndCreatesTheFolder() {
     QTemporaryDir dir;
     const QString path = dir.filePath("Orvo/KTRWebServer/KTRWebServer.INI");
-    QCOMPARE(SaveIniSettings(path, Line(4800, 1, 2, 7)), QString());
+    QCOMPARE(SaveIniSettings(path.toStdString(), Line(4800, 1, 2, 7)), std::string());
     QSettings ini(path, QSettings::IniFormat);
     QCOMPARE(ini.childGroups(), QStringList{"PC"});
     QCOMPARE(ini.value("PC/Baud").toString(), QString("4800"));
@@ -195,7 +195,7 @@ class AppCoreTest : public QObject {
     QCOMPARE(ini.value("PC/StopBits").toString(), QString("2"));
     QCOMPARE(ini.value("PC/Size").toString(), QString("7"));
     SerialSettings back;
-    LoadIniSettings(path, back);
+    LoadIniSettings(path.toStdString(), back);
     QCOMPARE(back.baudRate, 4800);
     QCOMPARE(int(back.dataBits), 7);
   }
@@ -204,7 +204,7 @@ class AppCoreTest : public QObject {
     QTemporaryDir dir;
     const QString path = dir.filePath("KTRWebServer.INI");
     WriteFile(path, "[PC]\nBaud=1200\nExtra=1\n[Other]\nKey=text\n");
-    QCOMPARE(SaveIniSettings(path, Line(38400, 0, 0, 8)), QString());
+    QCOMPARE(SaveIniSettings(path.toStdString(), Line(38400, 0, 0, 8)), std::string());
     QSettings ini(path, QSettings::IniFormat);
     QCOMPARE(ini.value("PC/Baud").toInt(), 38400);
     QCOMPARE(ini.value("PC/Extra").toInt(), 1);
@@ -217,7 +217,8 @@ class AppCoreTest : public QObject {
     // not even as root.
     WriteFile(dir.filePath("blocker"), "x");
     const QString path = dir.filePath("blocker/KTRWebServer.INI");
-    QCOMPARE(SaveIniSettings(path, Line(9600, 0, 0, 8)), QString("Unable to write to %1").arg(path));
+    QCOMPARE(SaveIniSettings(path.toStdString(), Line(9600, 0, 0, 8)),
+             "Unable to write to " + path.toStdString());
   }
 
   void DefaultIniPathFollowsXdgConfigHome() {
@@ -225,7 +226,7 @@ class AppCoreTest : public QObject {
     QTemporaryDir dir;
     const QByteArray old = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
-    const QString path = DefaultIniPath();
+    const QString path = QString::fromStdString(DefaultIniPath());
     if (old.isNull()) {
       qunsetenv("XDG_CONFIG_HOME");
     } else {

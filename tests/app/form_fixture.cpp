@@ -34,11 +34,13 @@ ktr::app::TMainFormOptions FormFolder::Options() {
   ktr::app::TMainFormOptions options;
   options.httpPort = 0;
   options.listenAddress = "127.0.0.1";
-  options.iniPath = iniPath();
-  options.portSource = dir_.filePath("sys/class/tty");
-  options.byIdFolder = dir_.filePath("dev/serial/by-id");
-  options.webRoot = dir_.filePath("Web");
-  options.openBrowser = [urls = urls_](const QUrl& url) { urls->append(url); };
+  options.iniPath = iniPath().toStdString();
+  options.portSource = dir_.filePath("sys/class/tty").toStdString();
+  options.byIdFolder = dir_.filePath("dev/serial/by-id").toStdString();
+  options.webRoot = dir_.filePath("Web").toStdString();
+  options.openBrowser = [urls = urls_](const std::string& url) {
+    urls->append(QUrl(QString::fromStdString(url)));
+  };
   return options;
 }
 
