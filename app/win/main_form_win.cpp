@@ -365,8 +365,9 @@ LRESULT TMainForm::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     default:
       if (message == taskbarCreated_ && taskbarCreated_ != 0) {
-        // Explorer restarted and forgot the icons: put ours back.
-        if (trayShown_) AddTrayIcon();
+        // Explorer (re)started and has no icons: put ours back, or in for
+        // the first time when there was no Explorer at our start.
+        if (trayWanted_) trayShown_ = AddTrayIcon() || trayShown_;
         return 0;
       }
       break;
@@ -560,6 +561,7 @@ bool TMainForm::AddTrayIcon() {
 }
 
 void TMainForm::ShowTrayIcon(bool shown) {
+  trayWanted_ = shown;
   if (shown == trayShown_) return;
   if (shown) {
     trayShown_ = AddTrayIcon();

@@ -80,7 +80,8 @@ class TMainForm final : public MainFormView {
   HBITMAP logo_ = nullptr;
   UINT dpi_ = 96;
   UINT taskbarCreated_ = 0;  // "TaskbarCreated": Explorer has (re)started
-  bool trayShown_ = false;
+  bool trayWanted_ = false;  // the behaviour asked for the icon
+  bool trayShown_ = false;   // and the shell has it
   int logLines_ = 0;
   std::mutex tasksMutex_;
   std::deque<std::function<void()>> tasks_;

@@ -216,8 +216,9 @@ class BehaviourTest : public ::testing::Test {
     EXPECT_FALSE(view_.searchShowsStop);
   }
   Lines LogAfterStart() const {
-    return Lines(view_.log.begin() + static_cast<std::ptrdiff_t>(std::min(view_.log.size(), kStartLog.size())),
-                 view_.log.end());
+    return Lines(
+        view_.log.begin() + static_cast<std::ptrdiff_t>(std::min(view_.log.size(), kStartLog.size())),
+        view_.log.end());
   }
 
   Folder folder_;
@@ -256,9 +257,10 @@ TEST_F(BehaviourTest, StartUp) {
   EXPECT_EQ(time.status, 200);
   EXPECT_EQ(time.body, "");
   ASSERT_TRUE(view_.RunUntil([this] { return LogAfterStart().size() >= 2; }));
-  EXPECT_EQ(LogAfterStart(), (Lines{"Error open port !!!",
-                                    "open: no port name given: the adapter is unplugged or the port has another "
-                                    "name (ktr-cli ports lists them)"}));
+  EXPECT_EQ(LogAfterStart(),
+            (Lines{"Error open port !!!",
+                   "open: no port name given: the adapter is unplugged or the port has another "
+                   "name (ktr-cli ports lists them)"}));
 }
 
 // The port on which the last search found a device comes back at the next
@@ -292,13 +294,38 @@ TEST_F(BehaviourTest, SerialSettingsDialog) {
     std::vector<std::pair<std::string, std::string>> written;  // none: the file is unchanged
   };
   const std::vector<Case> cases{
-      {"Odd, 2, 7, RS-485 confirmed", "", LineChoice{.baud = 5, .parity = 1, .stop = 2, .data = 2, .rs485 = true},
-       5, "19200,Odd,7,2", 19200, 1, 2, 7, true,
+      {"Odd, 2, 7, RS-485 confirmed",
+       "",
+       LineChoice{.baud = 5, .parity = 1, .stop = 2, .data = 2, .rs485 = true},
+       5,
+       "19200,Odd,7,2",
+       19200,
+       1,
+       2,
+       7,
+       true,
        {{"Baud", "19200"}, {"Parity", "1"}, {"StopBits", "2"}, {"Size", "7"}, {"RS485", "1"}}},
-      {"cancel keeps record and file, refreshes the label", "[PC]\nBaud=9600\nParity=0\n", std::nullopt, 3,
-       "9600,None,8,1", 9600, 0, 0, 8, false, {}},
-      {"an unlisted baud rate opens as 19200 and is stored so", "[PC]\nBaud=12345\n", LineChoice{}, 5,
-       "19200,Even,8,1", 19200, 2, 0, 8, false,
+      {"cancel keeps record and file, refreshes the label",
+       "[PC]\nBaud=9600\nParity=0\n",
+       std::nullopt,
+       3,
+       "9600,None,8,1",
+       9600,
+       0,
+       0,
+       8,
+       false,
+       {}},
+      {"an unlisted baud rate opens as 19200 and is stored so",
+       "[PC]\nBaud=12345\n",
+       LineChoice{},
+       5,
+       "19200,Even,8,1",
+       19200,
+       2,
+       0,
+       8,
+       false,
        {{"Baud", "19200"}, {"Parity", "2"}, {"StopBits", "0"}, {"Size", "8"}, {"RS485", "0"}}},
   };
   for (const Case& c : cases) {
@@ -408,7 +435,8 @@ TEST_F(BehaviourTest, SearchWithAPortThatCannotOpen) {
   StartWindow();
   Search(ktr::test::kMissingPort);
   Lines expected{"Search for connected device..."};
-  for (int i = 0; i < 126; ++i) expected.insert(expected.end(), ktr::test::kMissingPortLog.begin(), ktr::test::kMissingPortLog.end());
+  for (int i = 0; i < 126; ++i)
+    expected.insert(expected.end(), ktr::test::kMissingPortLog.begin(), ktr::test::kMissingPortLog.end());
   expected.push_back("Please check the device connection");
   EXPECT_EQ(LogAfterStart(), expected);
   EXPECT_LT(view_.gauge.position, view_.gauge.minimum);  // never moved
@@ -444,7 +472,7 @@ TEST_F(BehaviourTest, StopEndsTheScanAtOnce) {
   view_.portText = sim.link();
   window_->OnButtonSearchClick();
   ASSERT_TRUE(view_.RunUntil([this] { return view_.gauge.position >= 3; }));
-  window_->OnButtonSearchClick();  // Stop
+  window_->OnButtonSearchClick();     // Stop
   EXPECT_FALSE(view_.searchEnabled);  // until the scan has ended
   ASSERT_TRUE(view_.RunUntil([this] { return !window_->SearchRunning(); }));
   EXPECT_LT(view_.gauge.position, 126);  // it did not run to the end
@@ -470,8 +498,8 @@ TEST_F(BehaviourTest, AddressListFollowsTheDevicesAnswers) {
   ASSERT_TRUE(view_.RunUntil([this] { return view_.addresses == Lines{"1"}; }));
   EXPECT_EQ(window_->Device().Settings().slaveAddress, 5);
   // A new device address written from the settings page.
-  EXPECT_EQ(ktr::test::Request(window_->HttpPort(), "POST", "/setdata.cgi", "application/x-www-form-urlencoded",
-                               "diad=7")
+  EXPECT_EQ(ktr::test::Request(window_->HttpPort(), "POST", "/setdata.cgi",
+                               "application/x-www-form-urlencoded", "diad=7")
                 .body,
             "{\"answer\":\"yes\"}");
   ASSERT_TRUE(view_.RunUntil([this] { return view_.addresses == Lines{"7"}; }));
