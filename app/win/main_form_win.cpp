@@ -129,7 +129,7 @@ void ShowErrorBox(HWND owner, const std::string& message) {
               MB_OK | MB_ICONERROR);
 }
 
-TMainForm::TMainForm(HINSTANCE instance, MainFormOptions options) : instance_(instance) {
+TMainForm::TMainForm(HINSTANCE instance, MainFormOptions options, int show) : instance_(instance) {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = &TMainForm::WindowProc;
@@ -156,7 +156,9 @@ TMainForm::TMainForm(HINSTANCE instance, MainFormOptions options) : instance_(in
   behaviour_ = std::make_unique<MainFormBehaviour>(*this, std::move(options));
   behaviour_->Start();
 
-  ShowWindow(hwnd_, SW_SHOWNORMAL);
+  ShowWindow(hwnd_, show == SW_SHOWMINIMIZED || show == SW_SHOWMINNOACTIVE || show == SW_MINIMIZE
+                        ? SW_MINIMIZE
+                        : SW_SHOWNORMAL);
   UpdateWindow(hwnd_);
   SetFocus(Control(kComboBoxPort));
 }

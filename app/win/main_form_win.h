@@ -25,8 +25,9 @@ namespace ktr::app::win {
 class TMainForm final : public MainFormView {
  public:
   // Creates the window and its controls, runs the start-up and shows the
-  // window, centred on the screen.
-  TMainForm(HINSTANCE instance, MainFormOptions options);
+  // window, centred on the screen, as `show` says (the shortcut's "Run"
+  // choice: normal or minimised).
+  TMainForm(HINSTANCE instance, MainFormOptions options, int show = SW_SHOWNORMAL);
   ~TMainForm() override;
   TMainForm(const TMainForm&) = delete;
   TMainForm& operator=(const TMainForm&) = delete;

@@ -12,7 +12,7 @@
 #include "main_form_behaviour.h"
 #include "main_form_win.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   // The shell's "open" on a URL may hand it on through COM.
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_BAR_CLASSES |
@@ -20,7 +20,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                                                                         ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
   try {
-    ktr::app::win::TMainForm MainForm(instance, ktr::app::DefaultMainFormOptions());
+    ktr::app::win::TMainForm MainForm(instance, ktr::app::DefaultMainFormOptions(), show);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
       // Tab and the arrow keys move between the controls.

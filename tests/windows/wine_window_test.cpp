@@ -14,9 +14,11 @@
 // 8080 up.
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -596,6 +598,55 @@ TEST_F(WineWindow, MinimiseRestoreAndExit) {
   GetExitCodeProcess(app.process(), &code);
   EXPECT_EQ(code, 0u);
   EXPECT_THROW(ktr::test::ClientSocket{port}, std::runtime_error);
+}
+
+// --- the file: version, icon, manifest; Common Controls 6 loaded ---
+
+TEST_F(WineWindow, VersionIconAndManifest) {
+  const std::wstring exe = ktr::win::WideFromUtf8(Env("KTR_WINDOW_EXE"));
+  DWORD ignored = 0;
+  std::vector<BYTE> info(GetFileVersionInfoSizeW(exe.c_str(), &ignored));
+  ASSERT_FALSE(info.empty()) << "no version resource";
+  ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT size = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &size));
+  EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(KTR_VERSION_MAJOR << 16 | KTR_VERSION_MINOR));
+  EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(KTR_VERSION_PATCH << 16));
+  wchar_t* product = nullptr;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\ProductName",
+                             reinterpret_cast<void**>(&product), &size));
+  EXPECT_EQ(Utf8FromWide(product), "KTR Configurator");
+
+  HMODULE image =
+      LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(image, nullptr);
+  EXPECT_NE(FindResourceW(image, MAKEINTRESOURCEW(kIconApp), RT_GROUP_ICON), nullptr)
+      << "no application icon";
+  HRSRC manifest = FindResourceW(image, MAKEINTRESOURCEW(1), RT_MANIFEST);
+  ASSERT_NE(manifest, nullptr) << "no embedded manifest";
+  const std::string text(static_cast<const char*>(LockResource(LoadResource(image, manifest))),
+                         SizeofResource(image, manifest));
+  EXPECT_NE(text.find("Microsoft.Windows.Common-Controls"), std::string::npos);
+  EXPECT_NE(text.find("PerMonitorV2"), std::string::npos);
+  FreeLibrary(image);
+
+  // The running window has the side-by-side Common Controls 6, not the
+  // system folder's version 5.
+  START_APP(app);
+  HMODULE modules[512];
+  DWORD bytes = 0;
+  ASSERT_TRUE(EnumProcessModules(app.process(), modules, sizeof modules, &bytes));
+  std::string comctl;
+  for (DWORD i = 0; i < bytes / sizeof(HMODULE); ++i) {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameExW(app.process(), modules[i], path, MAX_PATH);
+    std::string name = Utf8FromWide(path);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (name.find("comctl32") != std::string::npos) comctl = name;
+  }
+  EXPECT_NE(comctl.find("common-controls"), std::string::npos) << comctl;
+  EXPECT_NE(comctl.find("6.0"), std::string::npos) << comctl;
 }
 
 // --- pictures for the documentation ---
