@@ -1,6 +1,7 @@
 # Install rules and the packages that scripts/package makes with CPack:
 #   Linux: the Debian package ktr-configurator_VERSION_ARCH.deb
 #   Windows (the mingw-w64 cross-build): ktr-configurator-VERSION-windows-x64.zip
+#   (the MSI beside it is made by scripts/package with wixl, from this install)
 # Everything of ours is in the install component "ktr", and the packages hold
 # that component only (the cross-build's GoogleTest has install rules too).
 set(KTR_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
@@ -33,10 +34,17 @@ configure_file(${KTR_PACKAGING_DIR}/cpack_version.cmake.in ${KTR_PACKAGING_OUT}/
 set(CPACK_PROJECT_CONFIG_FILE ${KTR_PACKAGING_OUT}/cpack_version.cmake)
 
 if(WIN32)
-  # The zip: one folder with ktr-cli.exe, the pages beside it and the README.
-  install(TARGETS ktr-cli RUNTIME DESTINATION . COMPONENT ktr)
+  # The zip: one folder with the window KTRWebServer.exe, ktr-cli.exe, the
+  # pages beside them, the README and the licence. scripts/package makes the
+  # MSI from the same install (packaging/windows/make-msi).
+  set(KTR_WINDOWS_PROGRAMS ktr-cli)
+  if(TARGET KTRWebServer)
+    list(APPEND KTR_WINDOWS_PROGRAMS KTRWebServer)
+  endif()
+  install(TARGETS ${KTR_WINDOWS_PROGRAMS} RUNTIME DESTINATION . COMPONENT ktr)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/Web/ DESTINATION Web COMPONENT ktr)
-  install(FILES ${KTR_PACKAGING_DIR}/README-Windows.txt DESTINATION . COMPONENT ktr)
+  install(FILES ${KTR_PACKAGING_DIR}/windows/README-Windows.txt DESTINATION . COMPONENT ktr)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt COMPONENT ktr)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
   include(CPack)
