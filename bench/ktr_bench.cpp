@@ -80,6 +80,11 @@ ktr::SerialSettings SettingsFor(const std::string& port) {
   return s;
 }
 
+// The quiet time before a request that follows a reply at once (8E1).
+double QuietUs(unsigned baud) {
+  return static_cast<double>(rtu::QuietTimeNs(static_cast<std::int32_t>(baud), 8, 2, 0)) / 1000.0;
+}
+
 // --- Modbus request overhead ------------------------------------------------
 
 void ModbusOverhead(const std::string& port, int n) {
@@ -105,9 +110,13 @@ void ModbusOverhead(const std::string& port, int n) {
       peer = {mid(p, &Stats::median), mid(p, &Stats::p99), 0};
     }
     master.ClosePort();
-    const std::string what = std::to_string(b.count) + "-register read on a pty vs libmodbus";
-    Row(what + ", median", ours.median, peer.median, "us", "<= 1.2x");
-    Row(what + ", p99", ours.p99, peer.p99, "us", "<= 1.2x");
+    // Back to back, each of our requests first waits the quiet time after
+    // the reply (19200 8E1), as on a line; libmodbus waits none, so it is
+    // given the same wait.
+    const double quietUs = QuietUs(19200);
+    const std::string what = std::to_string(b.count) + "-register read on a pty, back to back";
+    Row(what + ", median vs libmodbus + quiet time", ours.median, peer.median + quietUs, "us", "<= 1.2x");
+    Row(what + ", p99 vs libmodbus + quiet time", ours.p99, peer.p99 + quietUs, "us", "<= 1.2x");
   }
 }
 
@@ -365,11 +374,6 @@ void Endpoints(const std::string& simPort, unsigned wireBaud, int n) {
 }
 
 // --- search -------------------------------------------------------------------
-
-// The quiet time before a request that follows a reply at once (8E1).
-double QuietUs(unsigned baud) {
-  return static_cast<double>(rtu::QuietTimeNs(static_cast<std::int32_t>(baud), 8, 2, 0)) / 1000.0;
-}
 
 void Search(int address, unsigned baud = 19200, bool echo = false) {
   std::vector<std::string> args{"--address", std::to_string(address), "--wire", std::to_string(baud)};
