@@ -339,7 +339,10 @@ void Endpoints(const std::string& simPort, unsigned wireBaud, int n) {
       const auto r = ktr::test::Get(port, e.path);
       return r.status == 200 && !r.body.empty();
     });
-    double floorUs = 50000.0 * e.pauses;
+    // The requests come back to back, so the first read of each cycle waits
+    // the quiet time after the previous cycle's last reply (19200 8E1), as
+    // on a line; the pauses between the reads of one cycle are longer.
+    double floorUs = 50000.0 * e.pauses + QuietUs(19200);
     std::string goal;
     // libmodbus reading the same blocks, port opened and closed as the
     // endpoint does.
@@ -351,13 +354,13 @@ void Endpoints(const std::string& simPort, unsigned wireBaud, int n) {
       return true;
     });
     if (wireBaud == 0) {
-      // The floor: the pauses plus libmodbus.
+      // The floor: the pauses and the quiet time plus libmodbus.
       floorUs += lm.median;
       goal = "<= floor + 2 ms";
     } else {
-      // The limit: the pauses plus the wire time. libmodbus on the same
-      // simulated wire (without the pauses) shows what the simulation itself
-      // adds to the wire time.
+      // The limit: the pauses and the quiet time plus the wire time.
+      // libmodbus on the same simulated wire (without the pauses) shows what
+      // the simulation itself adds to the wire time.
       double wireUs = 0;
       for (Block b : e.blocks) wireUs += WireUs(b, wireBaud, 2000);
       floorUs += wireUs;
