@@ -54,6 +54,7 @@ AccessCycle::AccessCycle(TKtrDevice& device) : device_(device), lock_(device.Loc
     return;
   }
   opened_ = true;
+  device_.linkLossLogged_ = false;
 }
 
 AccessCycle::~AccessCycle() { Close(); }
@@ -63,6 +64,16 @@ std::int32_t AccessCycle::Read(const table::BlockRead& block) { return device_.R
 void AccessCycle::LogOpenFailure(TKtrDevice& device) {
   device.Log("Error open port !!!");
   device.Log(OpenFailureDetail(device.modbus_.LastOpenFailure()));
+}
+
+void AccessCycle::LogLinkLoss(TKtrDevice& device) {
+  const TModbus& modbus = device.modbus_;
+  if (device.linkLossLogged_ || modbus.LastFailure() != RequestFailure::Port ||
+      modbus.LastLinkError().kind != SerialErrorKind::Disconnected) {
+    return;
+  }
+  device.linkLossLogged_ = true;
+  device.Log(OpenFailureDetail(modbus.LastLinkError()));
 }
 
 void AccessCycle::LogLineErrors(TKtrDevice& device) {

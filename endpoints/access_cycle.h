@@ -64,6 +64,10 @@ class AccessCycle {
   // logs the line errors (framing, parity, overrun, break) counted during
   // the request, if the driver counts them and any happened.
   static void LogLineErrors(TKtrDevice& device);
+  // After a failed request's own log line: when the request failed because
+  // the port went away (the adapter pulled out), logs the system's reason
+  // and the hint, once a cycle.
+  static void LogLinkLoss(TKtrDevice& device);
 
  private:
   TKtrDevice& device_;

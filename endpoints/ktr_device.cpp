@@ -33,6 +33,7 @@ std::int32_t TKtrDevice::ReadBlock(const table::BlockRead& block) {
       modbus_.ReadHoldingRegisters(block.start, block.count, RegisterImage.data() + block.place);
   if (r != result::kOk) {
     Log(std::string(block.errorLine));
+    AccessCycle::LogLinkLoss(*this);
     AccessCycle::LogLineErrors(*this);
   }
   NoteResult(r, BlockName(block.start, block.count));

@@ -220,6 +220,10 @@ class TKtrDevice {
   mutable std::mutex reportMutex_;
   std::string FirmwareText;  // UTF-8
 
+  // Whether this access cycle has logged that the port went away (under
+  // DeviceMutex; AccessCycle clears it at each open).
+  bool linkLossLogged_ = false;
+
   // The background search of /find_all.cgi, once started. Declared last:
   // destroyed first, it stops its thread while everything it uses is there.
   struct FindAllStop {

@@ -59,12 +59,15 @@ std::string TKtrDevice::GetSchedData(int dayIndex) {
 
 void TKtrDevice::ReadScheduleDay(int dayIndex) {
   CheckDay(dayIndex);
-  // Not through ReadBlock: a failed day read logs its own line only, not
-  // the line errors after it.
+  // Not through ReadBlock: a failed day read logs its own line (and why the
+  // port went away, if it did), not the line errors after it.
   const table::BlockRead& block = table::kScheduleDayBlocks[static_cast<std::size_t>(dayIndex)];
   const std::int32_t r =
       modbus_.ReadHoldingRegisters(block.start, block.count, RegisterImage.data() + block.place);
-  if (r != result::kOk) Log(std::string(block.errorLine));
+  if (r != result::kOk) {
+    Log(std::string(block.errorLine));
+    AccessCycle::LogLinkLoss(*this);
+  }
   NoteResult(r, BlockName(block.start, block.count));
 }
 

@@ -104,6 +104,9 @@ class TModbus {
   std::optional<LineErrorCounts> LineErrorsOfLastRequest() { return link_->LineErrorsSinceWrite(); }
   // The driver's state of the open port (empty on TCP).
   DriverState PortDriverState() const { return link_->QueryDriverState(); }
+  // Why the link's last operation failed (a request's write or read); read
+  // it like LastFailure.
+  const SerialError& LastLinkError() const { return link_->LastError(); }
 
   // What went wrong with the last request (None after a success). Read it
   // right after the request, under the same serialisation as the request.

@@ -3,6 +3,11 @@
 #include <asm/termbits.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <climits>
 
 namespace ktr::detail {
 namespace {
@@ -84,12 +89,31 @@ int ConfigureLine(int fd, const LineSettings& line, LineSettings* actual) {
   if (ioctl(fd, TCGETS2, &got) != 0) {
     return -1;
   }
-  *actual = line;
-  actual->dataBits = DataBitsOf(got.c_cflag);
-  actual->parity = ParityOf(got.c_cflag);
-  actual->stopBits = (got.c_cflag & CSTOPB) == 0 ? 0 : line.stopBits != 0 ? line.stopBits : 2;
-  actual->baudRate = static_cast<std::int32_t>(got.c_ospeed);
+  *actual = LineKept(got.c_cflag, got.c_ospeed, line, DriverOf(fd));
   return 0;
+}
+
+LineSettings LineKept(std::uint32_t cflag, std::uint32_t ospeed, const LineSettings& wanted,
+                      const std::string& driver) {
+  LineSettings kept = wanted;
+  kept.dataBits = DataBitsOf(cflag);
+  if (driver == "ftdi_sio" && kept.dataBits < 7) kept.dataBits = 8;
+  kept.parity = ParityOf(cflag);
+  kept.stopBits = (cflag & CSTOPB) == 0 ? 0 : kept.dataBits == 5 ? 1 : 2;
+  kept.baudRate = static_cast<std::int32_t>(ospeed);
+  return kept;
+}
+
+std::string DriverOf(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return {};
+  const std::string link = "/sys/dev/char/" + std::to_string(major(st.st_rdev)) + ":" +
+                           std::to_string(minor(st.st_rdev)) + "/device/driver";
+  char target[PATH_MAX];
+  const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+  if (n <= 0) return {};
+  const std::string path(target, static_cast<std::size_t>(n));
+  return path.substr(path.rfind('/') + 1);
 }
 
 void RequestLowLatency(int fd) {

@@ -4,6 +4,9 @@
 // the same names differently and cannot be included together.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "serial_port.h"
 
 namespace ktr::detail {
@@ -15,6 +18,20 @@ namespace ktr::detail {
 // cleared. Stores what the driver then reports in *actual (parity 3 for
 // mark, 4 for space). Returns 0, or -1 with errno set by the failing ioctl.
 [[nodiscard]] int ConfigureLine(int fd, const LineSettings& line, LineSettings* actual);
+
+// The line that a driver keeps after it was asked for `wanted`, from the
+// termios flags and output speed it reports and the driver's name (as sysfs
+// names it: "serial" for the 8250, "ftdi_sio", ...). Parity 3 is mark, 4
+// space; CSTOPB is one and a half stop bits with 5 data bits, else two.
+// ftdi_sio reports CS5 back but sends the chip, which does 7 and 8 data
+// bits only, no data size at all (a quirk kept for some smart-card readers):
+// the FT232 then runs 8 data bits, and that is what is returned.
+LineSettings LineKept(std::uint32_t cflag, std::uint32_t ospeed, const LineSettings& wanted,
+                      const std::string& driver);
+
+// The name of the kernel driver behind an open tty ("serial", "ftdi_sio",
+// "cp210x", ...); empty when sysfs does not say (a pseudo-terminal).
+std::string DriverOf(int fd);
 
 // Asks the driver to pass received bytes on at once (ASYNC_LOW_LATENCY: an
 // FTDI adapter then flushes after 1 ms instead of its 16 ms latency timer).

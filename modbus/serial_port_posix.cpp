@@ -180,7 +180,10 @@ bool SerialPort::Write(const std::uint8_t* data, std::size_t length) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) {
-      SetError("write");
+      // EIO: the tty was hung up (a pty whose master closed, a USB adapter
+      // pulled out); ENODEV, ENXIO: its device is gone.
+      const bool gone = errno == EIO || errno == ENODEV || errno == ENXIO;
+      SetError(gone ? SerialErrorKind::Disconnected : KindOf(errno), "write");
       return false;
     }
     // Output queue full: wait for room, but not past the time-out.

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "pty_pair.h"
+#include "serial_line_linux.h"
 #include "serial_port.h"
+#include "serial_port_text.h"
 
 namespace {
 
@@ -264,6 +266,39 @@ TEST(SerialPort, PseudoTerminalHasNoDriverExtras) {
   ASSERT_TRUE(port.Write(frame, 2));
   EXPECT_FALSE(port.LineErrorsSinceWrite().has_value());
 }
+
+// What a real driver keeps of the settings asked for, as the open compares
+// it: the flags and speed it reports back, and what the driver is known to
+// do with them (seen on the 8250 and ftdi_sio drivers in tests/drivers).
+struct KeptCase {
+  const char* driver;
+  tcflag_t cflag;
+  speed_t ospeed;
+  LineSettings wanted;
+  const char* mismatch;  // LineMismatch(wanted, kept); "" when kept as asked
+};
+
+class LineKeptTest : public ::testing::TestWithParam<KeptCase> {};
+
+TEST_P(LineKeptTest, AsTheOpenComparesIt) {
+  const KeptCase& c = GetParam();
+  const LineSettings kept = ktr::detail::LineKept(c.cflag, c.ospeed, c.wanted, c.driver);
+  EXPECT_EQ(ktr::LineMismatch(c.wanted, kept), c.mismatch);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, LineKeptTest,
+    ::testing::Values(
+        KeptCase{"serial", CS8 | PARENB, 19200, Line(19200, 8, 0, 2), ""},
+        KeptCase{"serial", CS5 | CSTOPB, 19200, Line(19200, 5, 1, 0), ""},
+        KeptCase{"serial", CS7 | CSTOPB | PARENB | PARODD, 9600, Line(9600, 7, 2, 1), ""},
+        KeptCase{"serial", CS8, 19200, Line(19200, 8, 0, 2), "cannot do 8E1, got 8N1"},
+        KeptCase{"ftdi_sio", CS8 | PARENB, 14397, Line(14400, 8, 0, 2), ""},
+        // ftdi_sio keeps CS5 as a smart-card quirk; the chip runs 8 bits.
+        KeptCase{"ftdi_sio", CS5 | CSTOPB, 19200, Line(19200, 5, 1, 0), "cannot do 5N1.5, got 8N2"},
+        // It turns CS6 back into the size the port had.
+        KeptCase{"ftdi_sio", CS8 | PARENB, 19200, Line(19200, 6, 0, 2), "cannot do 6E1, got 8E1"},
+        KeptCase{"ftdi_sio", CS7 | PARENB, 19200, Line(19200, 7, 0, 2), ""}));
 
 TEST(SerialPort, TraceSeesEveryByteWrittenAndRead) {
   PtyPair pty;
