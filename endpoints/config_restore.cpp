@@ -139,10 +139,12 @@ std::vector<ConfigChange> Differences(const DeviceConfiguration& device, const D
       changes.push_back(std::move(c));
     };
     for (std::size_t i = 0; i < table::kPlanEntries; ++i) {
-      entry(day + ".plan[" + std::to_string(i) + "]", table::kPlanOffset + 3 * i, PlanText);
+      // Rows are numbered from 1 as the Weekly schedule page numbers them
+      // (the file's "plan" array counts from 0).
+      entry(day + " plan row " + std::to_string(i + 1), table::kPlanOffset + 3 * i, PlanText);
     }
     for (std::size_t j = 0; j < table::kLengthEntries; ++j) {
-      entry(day + ".cfg[" + std::to_string(j) + "]", table::kLengthOffset + 3 * j, LengthText);
+      entry(day + " length row " + std::to_string(j + 1), table::kLengthOffset + 3 * j, LengthText);
     }
   }
   if (device.configStatus != file.configStatus) {
@@ -154,7 +156,7 @@ std::vector<ConfigChange> Differences(const DeviceConfiguration& device, const D
       c.writable = false;
       c.note = "only factory defaults return a device to status 0";
     } else {
-      c.to += " (run configuration)";
+      c.to += " (Apply configuration)";
     }
     changes.push_back(std::move(c));
   }

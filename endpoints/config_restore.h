@@ -35,7 +35,7 @@ std::vector<std::uint16_t> FieldWords(const DeviceConfiguration& c, const Config
 
 // One value that differs, and the request that writes the file's value.
 struct ConfigChange {
-  std::string name;  // "display.tmpe", "schedule.mon.plan[2]", "config_status.value"
+  std::string name;  // "display.tmpe", "schedule.mon plan row 3", "config_status.value"
   std::string from;  // the device's value
   std::string to;    // the file's
   ConfigField field;
