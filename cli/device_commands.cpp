@@ -9,6 +9,7 @@
 #include <string>
 #include <tuple>
 
+#include "check_hint.h"
 #include "fleet_commands.h"
 #include "ktr_device.h"
 #include "line_options.h"
@@ -52,7 +53,12 @@ int RunScan(const ScanArgs& a) {
   TKtrDevice device(
       modbus, [](const std::string& line) { std::printf("%s\n", line.c_str()); }, nullptr);
   device.SetSettings(SearchSettings(a.line));
-  if (!device.SearchDevice(a.line.port, {})) return 1;
+  if (!device.SearchDevice(a.line.port, {})) {
+    // After the search's own log lines, which say whether the port opened.
+    std::fflush(stdout);
+    PrintCheck(stderr, CheckText(Check::kNoDevice));
+    return 1;
+  }
   std::printf("address %u\n", static_cast<unsigned>(device.Settings().slaveAddress));
   std::printf("firmware %s\n", device.FirmwareTextCopy().c_str());
   std::printf("version %s\n", VersionText(device.FirmwareVersionValue()).c_str());

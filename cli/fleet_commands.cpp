@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bus_inventory.h"
+#include "check_hint.h"
 #include "config_document.h"
 #include "config_restore.h"
 #include "ktr_device.h"
@@ -119,7 +120,11 @@ int RunBackup(const BackupArgs& a) {
   const auto t0 = Clock::now();
   const BackupResult backup = BackupDevice(*device);
   if (!backup.error.empty()) {
-    std::fprintf(stderr, "error: address %d: %s; nothing written\n", a.address, backup.error.c_str());
+    // Nothing is written on a failed read: an old FILE stays as it was.
+    std::fprintf(
+        stderr, "error: address %d: %s; %s\n", a.address, backup.error.c_str(),
+        a.output.empty() ? "nothing printed" : ("no file written, " + a.output + " unchanged").c_str());
+    PrintCheck(stderr, CheckForError(backup.error));
     return 1;
   }
   const std::string text = ConfigurationJson(backup.configuration);
@@ -138,6 +143,7 @@ int RunBackup(const BackupArgs& a) {
         std::error_code ignored;
         std::filesystem::remove(partial, ignored);
         std::fprintf(stderr, "error: cannot write %s\n", partial.c_str());
+        PrintCheck(stderr, CheckText(Check::kOutput));
         return 1;
       }
     }
@@ -146,6 +152,7 @@ int RunBackup(const BackupArgs& a) {
     if (ec) {
       std::filesystem::remove(partial, ec);
       std::fprintf(stderr, "error: cannot write %s: %s\n", a.output.c_str(), ec.message().c_str());
+      PrintCheck(stderr, CheckText(Check::kOutput));
       return 1;
     }
   }
@@ -169,6 +176,7 @@ bool PrintRestore(const RestoreReport& r) {
   const std::string head = "address " + std::to_string(r.address) + ": ";
   if (!r.error.empty()) {
     std::printf("%serror: %s; nothing written\n", head.c_str(), r.error.c_str());
+    PrintCheck(stdout, CheckForError(r.error), head);
     return false;
   }
   if (!r.refused.empty()) {
@@ -185,9 +193,14 @@ bool PrintRestore(const RestoreReport& r) {
     const std::string outcome = Outcome(c);
     if (!outcome.empty()) std::printf("  %s: %s\n", c.change.name.c_str(), outcome.c_str());
   }
-  if (!r.stopped.empty()) std::printf("%sstopped at %s; nothing retried\n", head.c_str(), r.stopped.c_str());
-  if (!r.verifyError.empty())
+  if (!r.stopped.empty()) {
+    std::printf("%sstopped at %s; nothing retried\n", head.c_str(), r.stopped.c_str());
+    PrintCheck(stdout, CheckForError(r.stopped), head);
+  }
+  if (!r.verifyError.empty()) {
     std::printf("%sthe read-back failed: %s\n", head.c_str(), r.verifyError.c_str());
+    PrintCheck(stdout, CheckForError(r.verifyError), head);
+  }
   std::printf("%s%zu difference%s, %zu written, %zu verified, %zu refused\n", head.c_str(), n,
               n == 1 ? "" : "s", r.Count(ChangeOutcome::kWritten), r.Verified(),
               r.Count(ChangeOutcome::kRefused));
@@ -200,6 +213,7 @@ int RunRestore(const RestoreArgs& a) {
   text << in.rdbuf();
   if (!in) {
     std::fprintf(stderr, "error: cannot read %s\n", a.file.c_str());
+    PrintCheck(stderr, CheckText(Check::kFile));
     return 1;
   }
   DeviceConfiguration file;
@@ -207,6 +221,7 @@ int RunRestore(const RestoreArgs& a) {
     file = ParseConfiguration(text.str());
   } catch (const ConfigFileError& e) {
     std::fprintf(stderr, "error: %s: %s; nothing written\n", a.file.c_str(), e.what());
+    PrintCheck(stderr, CheckText(Check::kFile));
     return 1;
   }
 
@@ -277,6 +292,7 @@ int RunSetTime(const SetTimeArgs& a) {
     const int year = PcTime({}).year;
     if (year < 2000 || year > 2099) {
       std::fprintf(stderr, "error: this computer's year %d is outside the device's 2000-2099\n", year);
+      PrintCheck(stderr, CheckText(Check::kClock));
       return 1;
     }
   }
@@ -289,6 +305,7 @@ int RunSetTime(const SetTimeArgs& a) {
     const InventoryResult inventory = Inventory(*bus, a.line.timeoutMs, false);
     if (!inventory.error.empty()) {
       std::fprintf(stderr, "error: %s\n", inventory.error.c_str());
+      PrintCheck(stderr, CheckForError(inventory.error));
       return 1;
     }
     for (const InventoryEntry& e : inventory.devices) {
@@ -296,6 +313,7 @@ int RunSetTime(const SetTimeArgs& a) {
     }
     if (addresses.empty()) {
       std::fprintf(stderr, "error: no KTR device answers on addresses 1-126\n");
+      PrintCheck(stderr, CheckText(Check::kNoDevice));
       return 1;
     }
   }
@@ -308,6 +326,7 @@ int RunSetTime(const SetTimeArgs& a) {
     const TKtrDevice::ClockReport r = device->SetClock(timeAt);
     if (!r.failure.empty()) {
       std::printf("address %d: error: %s\n", address, r.failure.c_str());
+      PrintCheck(stdout, CheckForError(r.failure), "address " + std::to_string(address) + ": ");
       ok = false;
       continue;
     }
@@ -365,12 +384,14 @@ int RunScanAll(const LineOptions& line) {
   const InventoryResult result = Inventory(*device, line.timeoutMs, true);
   if (!result.error.empty()) {
     std::fprintf(stderr, "error: %s\n", result.error.c_str());
+    PrintCheck(stderr, CheckForError(result.error));
     return 1;
   }
   const std::size_t n = result.devices.size();
   std::fprintf(stderr, "%zu %s on addresses %d-%d (%.1f s)\n", n,
                n == 1 ? "device answers" : "devices answer", kInventoryFirstAddress, kInventoryLastAddress,
                SecondsSince(t0));
+  if (n == 0) PrintCheck(stderr, CheckText(Check::kNoDevice));
   return result.devices.empty() ? 1 : 0;
 }
 

@@ -23,9 +23,9 @@
 
   const isList = (d) =>
     Array.isArray(d) && d.every((e) => e && Number.isInteger(e.value) && typeof e.desc === 'string')
-      ? '' : 'not a list of value and desc pairs';
-  const isSettings = (d) => (d && Number.isInteger(d.diad) ? '' : 'no "diad"');
-  const isStatus = (d) => (d && Number.isInteger(d.value) ? '' : 'no "value"');
+      ? '' : t('api.shape', { keys: '[{ value, desc }]' });
+  const isSettings = (d) => (d && Number.isInteger(d.diad) ? '' : t('api.shape', { keys: 'diad' }));
+  const isStatus = (d) => (d && Number.isInteger(d.value) ? '' : t('api.shape', { keys: 'value' }));
 
   function showDevices(list) {
     const body = $('devices').tBodies[0];
@@ -98,7 +98,7 @@
 
   async function factoryDefaults() {
     const web = await Ktr.api.getJson('/get_web_data.cgi', (d) =>
-      d && typeof d.firmware === 'string' ? '' : 'no "firmware" text');
+      d && typeof d.firmware === 'string' ? '' : t('api.shape', { keys: 'firmware' }));
     const which = web.ok && web.data.firmware ? ' (' + web.data.firmware + ')' : '';
     const yes = await Ktr.page.confirm(t('bus.defaults'), t('bus.defaults.confirm', { which }),
       t('bus.defaults.ok'), true);

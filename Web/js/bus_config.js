@@ -15,7 +15,7 @@
 
   // --- Find all devices ------------------------------------------------------
 
-  const isState = (d) => (d && typeof d.state === 'string' && Array.isArray(d.found) ? '' : 'no "state"');
+  const isState = (d) => (d && typeof d.state === 'string' && Array.isArray(d.found) ? '' : t('api.shape', { keys: 'state, found' }));
 
   function showFound(state) {
     const body = $('found').tBodies[0];

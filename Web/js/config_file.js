@@ -28,8 +28,8 @@ Ktr.configFile = (function () {
   const fail = (path, reason) => { throw new FileError(path + ': ' + reason); };
   const join = (path, key) => (path ? path + '.' + key : key);
   const shown = (v) => {
-    const t = JSON.stringify(v);
-    return t === undefined ? String(v) : t.length > 40 ? t.slice(0, 37) + '...' : t;
+    const json = JSON.stringify(v);
+    return json === undefined ? String(v) : json.length > 40 ? json.slice(0, 37) + '...' : json;
   };
   const isObject = (v) => v !== null && typeof v === 'object' && !Array.isArray(v);
 
@@ -145,11 +145,11 @@ Ktr.configFile = (function () {
   // --- reading the device --------------------------------------------------
 
   const numbers = (keys) => (d) => (isObject(d) && keys.every((k) => Number.isInteger(d[k])) ? ''
-    : 'not the keys ' + keys.join(', '));
+    : t('api.shape', { keys: keys.join(', ') }));
   const isDay = (d) => (isObject(d) && Number.isInteger(d.ena) && Array.isArray(d.plan) && d.plan.length === 20 &&
-    Array.isArray(d.cfg) && d.cfg.length === 5 ? '' : 'not a day of the schedule');
+    Array.isArray(d.cfg) && d.cfg.length === 5 ? '' : t('api.shape', { keys: 'ena, plan[20], cfg[5]' }));
   const isFindAll = (d) => (isObject(d) && isObject(d.device) && Number.isInteger(d.device.address) ? ''
-    : 'no "device"');
+    : t('api.shape', { keys: 'device.address' }));
 
   // Reads every section from the endpoints into a document of the file's
   // layout: { ok: true, doc } or the failed reply (with .message).

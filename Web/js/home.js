@@ -61,7 +61,7 @@
 
   const isIndex = (d) =>
     d && ['time', 'date', 'sensor1unit', 'sensor2unit'].every((k) => typeof d[k] === 'string')
-      ? '' : 'the four texts time, date, sensor1unit and sensor2unit';
+      ? '' : t('api.shape', { keys: 'time, date, sensor1unit, sensor2unit' });
 
   let lastGood = '';
   let firmwareKnown = false;
@@ -70,7 +70,7 @@
 
   async function loadFirmware() {
     const reply = await Ktr.api.getJson('/get_web_data.cgi', (d) =>
-      d && typeof d.firmware === 'string' ? '' : 'no "firmware" text');
+      d && typeof d.firmware === 'string' ? '' : t('api.shape', { keys: 'firmware' }));
     if (!reply.ok) {
       $('firmware').textContent = '—';
       return;

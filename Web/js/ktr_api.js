@@ -80,7 +80,7 @@ Ktr.api = (function () {
       const text = await response.text();
       const deviceStatus = response.headers.get('X-Device-Status') || '';
       if (response.status !== 200) {
-        const shown = text.trim() || response.statusText || 'no text';
+        const shown = text.trim() || response.statusText || t('api.noText');
         reply = {
           ok: false, kind: 'http', status: response.status, text,
           message: t('api.http', { status: response.status, text: shortText(shown, 200) }),
@@ -121,7 +121,7 @@ Ktr.api = (function () {
     } catch (error) {
       data = undefined;
     }
-    const problem = data === undefined ? 'not JSON' : check ? check(data) : '';
+    const problem = data === undefined ? t('api.notJson') : check ? check(data) : '';
     if (problem) {
       const bad = {
         ok: false, kind: 'bad-reply', status: reply.status, text: reply.text,
@@ -148,7 +148,7 @@ Ktr.api = (function () {
   // (login, where "no" is the wrong-password answer).
   async function postAnswer(path, body, options) {
     const reply = parse(await request('POST', path, body), path, (data) =>
-      data && (data.answer === 'yes' || data.answer === 'no') ? '' : 'no "answer" of yes or no');
+      data && (data.answer === 'yes' || data.answer === 'no') ? '' : t('api.shape', { keys: 'answer: yes | no' }));
     if (reply.ok && reply.data.answer === 'no' && !(options && options.noIsAnswer)) {
       reply.ok = false;
       reply.kind = 'refused';

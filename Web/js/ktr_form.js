@@ -84,12 +84,12 @@ Ktr.SettingsForm = (function () {
 
   // What a reply must hold: every field's key with its JSON type.
   SettingsForm.prototype.check = function (data) {
-    if (!data || typeof data !== 'object' || Array.isArray(data)) return 'not an object';
+    if (!data || typeof data !== 'object' || Array.isArray(data)) return t('api.shape', { keys: '{ }' });
     for (const field of this.fields) {
       const want = this.kindOf(field).json;
-      if (typeof data[field.key] !== want) return '"' + field.key + '" missing or not a ' + want;
+      if (typeof data[field.key] !== want) return t('api.shape', { keys: field.key + ' (' + want + ')' });
       if (want === 'number' && !(Number.isInteger(data[field.key]) && data[field.key] >= 0)) {
-        return '"' + field.key + '" is no register value';
+        return t('api.shape', { keys: field.key + ' (0-65535)' });
       }
     }
     return '';

@@ -47,9 +47,9 @@
   const kLength = {
     table: 'lengths',
     columns: [
-      { name: 'ws', key: 's_len_ws', check: F.word, label: 'ws' },
-      { name: 'bb', key: 's_len_bb', check: F.word, label: 'bb' },
-      { name: 'eb', key: 's_len_eb', check: F.word, label: 'eb' },
+      { name: 'ws', key: 's_len_ws', check: F.word, label: t('schedule.ws') },
+      { name: 'bb', key: 's_len_bb', check: F.word, label: t('schedule.bb') },
+      { name: 'eb', key: 's_len_eb', check: F.word, label: t('schedule.eb') },
     ],
     fromReply: (e) => ({ ws: String(e.len_ws), bb: String(e.len_bb), eb: String(e.len_eb) }),
     expected: (v) => v,
@@ -57,14 +57,14 @@
 
   function checkDay(d) {
     const isWord = (v) => Number.isInteger(v) && v >= 0;
-    if (!d || !isWord(d.ena)) return '"ena" missing';
-    if (!Array.isArray(d.plan) || d.plan.length !== kPlanEntries) return '"plan" is not 20 entries';
+    if (!d || !isWord(d.ena)) return t('api.shape', { keys: 'ena' });
+    if (!Array.isArray(d.plan) || d.plan.length !== kPlanEntries) return t('api.shape', { keys: 'plan[20]' });
     if (!d.plan.every((e) => e && isWord(e.status) && typeof e.time === 'string' && isWord(e.len))) {
-      return 'a plan entry without status, time and len';
+      return t('api.shape', { keys: 'plan[].status, time, len' });
     }
-    if (!Array.isArray(d.cfg) || d.cfg.length !== kLengthEntries) return '"cfg" is not 5 entries';
+    if (!Array.isArray(d.cfg) || d.cfg.length !== kLengthEntries) return t('api.shape', { keys: 'cfg[5]' });
     if (!d.cfg.every((e) => e && isWord(e.len_bb) && isWord(e.len_eb) && isWord(e.len_ws))) {
-      return 'a length entry without len_bb, len_eb and len_ws';
+      return t('api.shape', { keys: 'cfg[].len_bb, len_eb, len_ws' });
     }
     return '';
   }

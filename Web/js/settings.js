@@ -73,7 +73,7 @@
   });
   async function readFirmware() {
     const reply = await Ktr.api.getJson('/get_web_data.cgi', (d) =>
-      d && typeof d.firmware === 'string' ? '' : 'no "firmware" text');
+      d && typeof d.firmware === 'string' ? '' : t('api.shape', { keys: 'firmware' }));
     firmwareUnknown = reply.ok && reply.data.firmware === '';
     for (const n of [1, 2]) {
       const entry = form.entryFor('s' + n + 'rf');

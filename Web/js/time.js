@@ -34,7 +34,7 @@
 
   const isTime = (d) =>
     d && typeof d.date === 'string' && typeof d.time === 'string' && Number.isInteger(d.tz) && Number.isInteger(d.dst)
-      ? '' : 'the texts date and time and the numbers tz and dst';
+      ? '' : t('api.shape', { keys: 'date, time, tz, dst' });
 
   // Live clock --------------------------------------------------------------
   let liveTimer = 0;

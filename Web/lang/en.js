@@ -69,6 +69,9 @@ KtrTexts.en = {
   'api.badReply.detail': 'Detail: {path} ({problem}): {text}',
   'api.refused': 'The configurator refused the request.',
   'api.refused.detail': 'Detail: {path} {body}',
+  'api.shape': 'expected {keys}',
+  'api.noText': 'no text',
+  'api.notJson': 'not JSON',
   'api.commandSent': 'sent (this command answers with an empty body)',
 
   // Checks of typed values.
@@ -239,6 +242,11 @@ KtrTexts.en = {
   'schedule.lengths': 'Lengths',
   'schedule.lengths.help': 'Help: lengths',
   'schedule.lengths.note': 'Five rows of three numbers each (ws, bb, eb), 0 to 65535; the device gives no unit for them.',
+  // The three lengths of a row by their key's last letters: the device gives
+  // no other name for them.
+  'schedule.ws': 'ws',
+  'schedule.bb': 'bb',
+  'schedule.eb': 'eb',
   'schedule.saveAll': 'Save all changed rows',
   'schedule.week': 'Week overview',
   'schedule.week.note': 'The times of the plan rows in use, for every day, as the device holds them (read only).',

@@ -66,6 +66,9 @@ KtrTexts.sk = {
   'api.badReply.detail': 'Podrobnosti: {path} ({problem}): {text}',
   'api.refused': 'Konfigurátor požiadavku odmietol.',
   'api.refused.detail': 'Podrobnosti: {path} {body}',
+  'api.shape': 'očakávané {keys}',
+  'api.noText': 'bez textu',
+  'api.notJson': 'nie je JSON',
   'api.commandSent': 'odoslané (tento príkaz odpovedá prázdnym telom)',
 
   'check.empty': 'Zadajte číslo.',
@@ -234,6 +237,11 @@ KtrTexts.sk = {
   'schedule.lengths': 'Dĺžky',
   'schedule.lengths.help': 'Pomocník: dĺžky',
   'schedule.lengths.note': 'Päť riadkov s tromi číslami (ws, bb, eb), 0 až 65535; zariadenie pre ne neudáva jednotku.',
+  // The three lengths of a row by their key's last letters: the device gives
+  // no other name for them.
+  'schedule.ws': 'ws',
+  'schedule.bb': 'bb',
+  'schedule.eb': 'eb',
   'schedule.saveAll': 'Uložiť všetky zmenené riadky',
   'schedule.week': 'Prehľad týždňa',
   'schedule.week.note': 'Časy použitých riadkov programu pre každý deň, ako ich má zariadenie (len na čítanie).',

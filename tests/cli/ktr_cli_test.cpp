@@ -24,6 +24,36 @@ using ktr::test::SimProcess;
 
 ProcessResult Cli(std::vector<std::string> args) { return RunProcess(KTR_CLI_PATH, args); }
 
+// The line after each error that says what to check, by failure.
+const std::string kCheckNoReply =
+    "check: the A/B wiring, the baud rate and parity (--baud, --parity) and the device address (--address), "
+    "then "
+    "run ktr-cli diag on the same port\n";
+const std::string kCheckBadReply =
+    "check: the A/B wiring, the baud rate and parity (--baud, --parity) and the bus terminator, then run "
+    "ktr-cli "
+    "diag on the same port\n";
+const std::string kCheckException =
+    "check: the device address (--address): another kind of device may answer there, or its firmware lacks "
+    "these "
+    "registers\n";
+const std::string kCheckPort =
+    "check: the port name (ktr-cli ports lists the ports) and the adapter's cable, then run ktr-cli diag on "
+    "the "
+    "same port\n";
+const std::string kCheckNoDevice =
+    "check: the A/B wiring, the baud rate and parity (--baud, --parity) and the power of the devices, then "
+    "run "
+    "ktr-cli diag on the same port\n";
+const std::string kCheckFile =
+    "check: the file name, and that the file was written by ktr-cli backup or the Bus page's \"Save "
+    "configuration "
+    "to a file\" (docs/config-file.md)\n";
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 std::vector<std::string> With(std::vector<std::string> a, const std::vector<std::string>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
@@ -72,12 +102,15 @@ TEST_F(KtrCli, DeviceFailuresPrintCodeAndMeaning) {
     std::vector<std::string> args;
     std::string err;
   } const cases[] = {
-      {{"read", "60000", "1"}, "error: -52 illegal data address\n"},
-      {{"read", std::to_string(ktr::trigger::kException), "1"}, "error: -54 slave device failure\n"},
-      {{"read", std::to_string(ktr::trigger::kSilent), "1", "--timeout", "200"}, "error: -4 no reply\n"},
+      {{"read", "60000", "1"}, "error: -52 illegal data address\n" + kCheckException},
+      {{"read", std::to_string(ktr::trigger::kException), "1"},
+       "error: -54 slave device failure\n" + kCheckException},
+      {{"read", std::to_string(ktr::trigger::kSilent), "1", "--timeout", "200"},
+       "error: -4 no reply\n" + kCheckNoReply},
       {{"read", std::to_string(ktr::trigger::kBadCrc), "1", "--timeout", "200"},
-       "error: -1 port, write or CRC failure\n"},
-      {{"read", std::to_string(ktr::trigger::kShort), "2", "--timeout", "200"}, "error: -4 no reply\n"},
+       "error: -1 port, write or CRC failure\n" + kCheckBadReply},
+      {{"read", std::to_string(ktr::trigger::kShort), "2", "--timeout", "200"},
+       "error: -4 no reply\n" + kCheckNoReply},
   };
   for (const auto& c : cases) {
     const ProcessResult r = Cli(With(c.args, Port()));
@@ -100,8 +133,10 @@ TEST(KtrCliEcho, WriteIsDoneOnlyWhenADeviceAnswers) {
     std::string err;
   } const cases[] = {
       {{"write", "--address", "1", "10080", "21845"}, 0, ""},
-      {{"write", "--address", "9", "10080", "21845"}, 1, "error: -4 no reply\n"},
-      {{"write", "--address", "9", "10080", "21845", "--echo", "on"}, 1, "error: -4 no reply\n"},
+      {{"write", "--address", "9", "10080", "21845"}, 1, "error: -4 no reply\n" + kCheckNoReply},
+      {{"write", "--address", "9", "10080", "21845", "--echo", "on"},
+       1,
+       "error: -4 no reply\n" + kCheckNoReply},
       {{"read", "--address", "1", "10080", "1", "--echo", "on"}, 0, ""},
   };
   for (const auto& c : cases) {
@@ -115,6 +150,7 @@ TEST(KtrCliPort, PortThatCannotBeOpened) {
   const ProcessResult r = Cli({"read", "--port", "/dev/ktr-no-such-port", "8000", "1"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err.rfind("error: -1 cannot open port /dev/ktr-no-such-port: ", 0), 0U) << r.err;
+  EXPECT_TRUE(EndsWith(r.err, kCheckPort)) << r.err;
 }
 
 TEST_F(KtrCli, LineSettingsTheDriverRefuses) {
@@ -201,7 +237,8 @@ TEST_F(KtrCli, TracePrintsEveryFrameOnStderr) {
   const ProcessResult silent =
       Cli(With({"read", std::to_string(ktr::trigger::kSilent), "1", "--timeout", "100", "--trace"}, Port()));
   EXPECT_EQ(silent.exitCode, 1);
-  EXPECT_TRUE(std::regex_match(silent.err, std::regex("\\S+ TX( [0-9A-F]{2}){8}\nerror: -4 no reply\n")))
+  EXPECT_TRUE(std::regex_match(silent.err,
+                               std::regex("\\S+ TX( [0-9A-F]{2}){8}\nerror: -4 no reply\ncheck: [^\n]+\n")))
       << silent.err;
 }
 
@@ -315,8 +352,9 @@ TEST_F(KtrCliBus, BackupRestoreAndAHandEditedFile) {
   std::ofstream(bad) << std::regex_replace(text, std::regex("\"tmpe\": 10,"), "\"tmpe\": 70000,");
   const ProcessResult refused = Cli(With({"--trace", "restore", "--address", "7", bad}, Port()));
   EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_EQ(refused.err,
-            "error: " + bad + ": display.tmpe: 70000 is out of range (0 to 65535); nothing written\n");
+  EXPECT_EQ(
+      refused.err,
+      "error: " + bad + ": display.tmpe: 70000 is out of range (0 to 65535); nothing written\n" + kCheckFile);
   EXPECT_EQ(refused.out, "");
 
   // A good edit: shown by the dry run, written and read back by the restore.
@@ -350,6 +388,30 @@ TEST_F(KtrCliBus, SetTimeOfOneOrEveryDevice) {
   EXPECT_TRUE(std::regex_match(all.out, std::regex("address 3: clock set to (\\S+ \\S+), reads \\S+ \\S+\n"
                                                    "address 7: clock set to \\S+ \\S+, reads \\S+ \\S+\n")))
       << all.out;
+}
+
+// Nobody answers: each command says what failed, that nothing was written,
+// and what to check.
+TEST(KtrCliSilentBus, FailuresSayWhatToCheck) {
+  SimProcess sim({"--fault", "silent"});
+  const std::vector<std::string> port = {"--port", sim.link(), "--timeout", "100"};
+  const ProcessResult scan = Cli(With({"scan", "--all"}, port));
+  EXPECT_EQ(scan.exitCode, 1);
+  EXPECT_EQ(scan.out, "");
+  EXPECT_TRUE(std::regex_match(
+      scan.err, std::regex("0 devices answer on addresses 1-126 \\(\\d+\\.\\d s\\)\n" +
+                           std::regex_replace(kCheckNoDevice, std::regex(R"([().])"), R"(\$&)"))))
+      << scan.err;
+
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / ("ktr-cli-silent-" + std::to_string(sim.pid()) + ".json");
+  const ProcessResult backup = Cli(With({"backup", "--address", "1", "-o", file.string()}, port));
+  EXPECT_EQ(backup.exitCode, 1);
+  EXPECT_EQ(backup.err.rfind("error: address 1: ", 0), 0U) << backup.err;
+  EXPECT_TRUE(EndsWith(backup.err,
+                       ": -4 no reply; no file written, " + file.string() + " unchanged\n" + kCheckNoReply))
+      << backup.err;
+  EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 TEST(KtrCliPorts, ListsStableNamesWithTheAdaptersDescription) {
