@@ -228,7 +228,7 @@ KtrTexts.sk = {
   'schedule.plan.help': 'Pomocník: program',
   'schedule.plan.note': 'Stav 0 označuje nepoužitý riadok; zariadenie ho uloží s časom 00:00 a dĺžkou 1. ' +
     'Každý iný stav je kód (1 až 65535), ktorého význam zariadenie neudáva. Prázdny čas znamená riadok bez času. ' +
-    'Dĺžka: 0 až 65535, bez udanej jednotky. Enter uloží riadok.',
+    'Dĺžka: 0 až 65535, bez udanej jednotky. Kláves Enter uloží riadok.',
   'schedule.row': 'Riadok',
   'schedule.status': 'Stav',
   'schedule.time': 'Čas',
