@@ -155,12 +155,12 @@ KtrTexts.en = {
     'each change is sent on its own and read back from the device.',
   'display.group': 'How long each item is shown',
   'display.note': 'Each value is a number from 0 to 65535; the device gives no unit for it.',
-  'display.tmpe': 'Time of day shown for',
-  'display.dtpe': 'Date shown for',
-  'display.cdpe': 'Counter shown for',
-  'display.s1pe': 'Sensor 1 shown for',
-  'display.s2pe': 'Sensor 2 shown for',
-  'display.stpe': 'Status shown for',
+  'display.tmpe': 'Time display',
+  'display.dtpe': 'Date display',
+  'display.cdpe': 'Counter display',
+  'display.s1pe': 'Sensor 1 display',
+  'display.s2pe': 'Sensor 2 display',
+  'display.stpe': 'Status display',
 
   // Counter.
   'counter.lead': "The device's counter settings. Each change is sent on its own and read back from the device.",

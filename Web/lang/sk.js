@@ -151,12 +151,12 @@ KtrTexts.sk = {
     'sa odošle samostatne a načíta sa späť zo zariadenia.',
   'display.group': 'Ako dlho sa čo zobrazuje',
   'display.note': 'Každá hodnota je číslo od 0 do 65535; zariadenie pre ňu neudáva jednotku.',
-  'display.tmpe': 'Čas zobrazený',
-  'display.dtpe': 'Dátum zobrazený',
-  'display.cdpe': 'Počítadlo zobrazené',
-  'display.s1pe': 'Snímač 1 zobrazený',
-  'display.s2pe': 'Snímač 2 zobrazený',
-  'display.stpe': 'Stav zobrazený',
+  'display.tmpe': 'Zobrazenie času',
+  'display.dtpe': 'Zobrazenie dátumu',
+  'display.cdpe': 'Zobrazenie počítadla',
+  'display.s1pe': 'Zobrazenie snímača 1',
+  'display.s2pe': 'Zobrazenie snímača 2',
+  'display.stpe': 'Zobrazenie stavu',
 
   'counter.lead': 'Nastavenia počítadla zariadenia. Každá zmena sa odošle samostatne a načíta sa späť ' +
     'zo zariadenia.',

@@ -32,21 +32,29 @@ describe('bus page', () => {
     const list = (await stack.endpoint('/get_ktr_list.cgi')).json;
     const rows = await page.locator('#devices tbody tr').evaluateAll((trs) =>
       trs.map((tr) => [...tr.cells].map((c) => c.textContent)));
-    assert.deepEqual(rows, list.map((e, i) => [String(i + 1), String(e.value), e.desc]));
-    // The simulator lists a sensor, a sync device and a sync device with temperature sensor.
+    // The simulator lists a sensor, a sync device and a sync device with
+    // temperature sensor; the page names each type in words.
     assert.deepEqual(list.map((e) => e.desc), ['Sensor', 'Sync. dev.', 'Sync. dev. + temp. sensor']);
+    const types = ['Sensor', 'Sync. device', 'Sync. device with temperature sensor'];
+    assert.deepEqual(rows, list.map((e, i) => [String(i + 1), String(e.value), types[i]]));
     assert.equal(await page.textContent('#config-status'), String((await stack.endpoint('/get_config_status.cgi')).json.value));
     assert.deepEqual(page.problems, []);
     await page.close();
   });
 
-  it('"Apply configuration" sends the command and shows the status read after it', async () => {
+  it('"Apply configuration" asks first, sends the command and shows the status read after it', async () => {
     const page = await openBus(stack);
     await page.click('#run-config');
+    await page.click('#confirm-cancel');
+    await page.locator('#config-notice .notice.info', { hasText: 'Nothing was sent.' }).waitFor();
+    assert.deepEqual(posts(page), []);
+    await page.click('#run-config');
+    await page.click('#confirm-ok');
     await page.locator('#config-notice .notice.ok', { hasText: 'Apply configuration sent.' }).waitFor();
     assert.deepEqual(posts(page), ['/run_config.cgi ']);
     const status = (await stack.endpoint('/get_config_status.cgi')).json.value;
     assert.equal(await page.textContent('#config-status'), String(status));
+    assert.equal(await page.textContent('#config-status-text'), status === 1 ? 'configuration applied' : '');
     await page.close();
   });
 

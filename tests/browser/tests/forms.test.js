@@ -120,13 +120,13 @@ describe('settings forms', () => {
       await page.click('#save');
       const result = await saved(page);
       await page.unroute('**/get_display_data.cgi', otherWrite);
-      assert.equal(result.text, 'The device did not take: Time.');
+      assert.equal(result.text, 'The device did not take: Time display.');
       assert.equal(await page.inputValue('#f-tmpe'), value);  // what was sent stays
       assert.equal(await page.textContent('#f-tmpe-error'), 'Sent ' + value + ', the device reports 10.');
     };
     await mismatch('11');
     await page.click('#f-tmpe-state button.retry');
-    await page.locator('#form-status .notice.ok', { hasText: 'Saved and read back: Time.' }).waitFor();
+    await page.locator('#form-status .notice.ok', { hasText: 'Saved and read back: Time display.' }).waitFor();
     assert.equal((await stack.endpoint('/get_display_data.cgi')).json.tmpe, 11);
 
     await mismatch('12');
@@ -183,7 +183,7 @@ describe('settings form with firmware 0.35.3', () => {
     await page.click('#save');
     const result = await saved(page);
     assert.ok(!result.ok);
-    assert.match(result.text, /^Not saved: Refresh\. The device refused the request with a Modbus exception: .*\(Failed block: SET_10077\.\)/);
+    assert.match(result.text, /^Not saved: Refresh\. The device refused the request: .*\. Check the device address\.\nDetail: exception SET_10077\n/);
     assert.equal(await page.inputValue('#f-s1rf'), '4');
     assert.equal(await page.textContent('#f-s1rf-state'), 'Not saved');
     assert.deepEqual(writes(page), [{ method: 'POST', path: '/setdata.cgi', body: 's1rf=4' }]);
