@@ -57,13 +57,30 @@
         { label: 'Try again', run: () => readStatus() });
       return false;
     }
-    $('config-status').textContent = String(reply.data.value);
+    $('config-status').textContent = String(reply.data.value) + ' (' + statusMeaning(reply.data.value) + ')';
     notice('config-notice', after ? 'ok' : 'info',
       (after ? after + ' ' : '') + 'Status read at ' + Ktr.api.clock(new Date()) + '.');
     return true;
   }
 
+  // Register 10080 as the device reports it.
+  const kStatusMeaning = {
+    0: 'factory settings: no configuration applied since',
+    1: 'configuration applied and running',
+  };
+  function statusMeaning(value) {
+    return kStatusMeaning[value] || 'a value this configurator does not know';
+  }
+
   async function runConfig() {
+    const yes = await Ktr.page.confirm('Apply configuration',
+      'The device at address ' + (Ktr.api.pageAddress || '?') + ' takes its settings into use and reports ' +
+      'status 1 (configuration applied). Only factory defaults return it to status 0 (factory settings). ' +
+      'A device may also take a new bus address only now.', 'Apply configuration');
+    if (!yes) {
+      notice('config-notice', 'info', 'Nothing was sent.');
+      return;
+    }
     $('run-config').disabled = true;
     notice('config-notice', 'busy', 'Sending the command…');
     const reply = await Ktr.api.postCommand('/run_config.cgi');
@@ -99,8 +116,8 @@
       return;
     }
     notice('defaults-notice', 'ok', 'The device was told to restore its factory settings. It now answers on ' +
-      'address 1: if it had another address, search the bus again in the KTRWebServer window, then set up ' +
-      'the schedules again.');
+      'address 1: if it had another address, choose address 1 in the device bar above (after giving it its ' +
+      'address again, if another device already answers on 1), then set up the schedules again.');
     await readStatus();
     await readDevices();
   }

@@ -76,7 +76,7 @@
     }
     firmwareKnown = true;
     $('firmware').textContent = reply.data.firmware ||
-      'unknown (no bus search has read it): press Search in the KTRWebServer window to read it';
+      'unknown (the device did not answer when it was chosen): choose it again above to read it';
   }
 
   async function refresh() {
@@ -141,6 +141,11 @@
     notice('notice', 'info', 'Logged out in this browser (the configurator did not answer the logout).');
   }
   buildTiles();
+  // Home names the device the pages work on.
+  Ktr.device.onChange((device) => {
+    $('address').textContent = device.address ? String(device.address) : '—';
+    if (device.firmware) $('firmware').textContent = device.firmware + (device.version ? ' ' + device.version : '');
+  });
   loadFirmware();
   refresh();
 })();

@@ -15,8 +15,8 @@
   // reads the settings block without the two refresh registers, so both
   // read 1 whatever the device holds: a save cannot be checked then.
   let firmwareUnknown = false;
-  const kUnknownWhy = 'not readable: the firmware version is unknown because no bus search has read it; ' +
-    "press Search in the KTRWebServer window to read it";
+  const kUnknownWhy = 'not readable: the firmware version is unknown because the device did not answer ' +
+    'when it was chosen; choose it again in the device bar above to read it';
   const refresh = (n) => ({
     key: 's' + n + 'rf', label: 'Refresh', hint: 'Firmware before 0.35.4 keeps no value here and reads 1.',
     same: (sent, reported) => (firmwareUnknown ? null : sent === reported),
