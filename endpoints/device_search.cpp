@@ -302,13 +302,16 @@ void TKtrDevice::DeviceLock::unlock() {
   d.gateFree_.notify_all();
 }
 
-void TKtrDevice::LetWaitingCyclesGoFirst() const {
+std::unique_lock<std::mutex> TKtrDevice::LockForProbe() {
+  probesWaiting_.fetch_add(1);
   while (cyclesWaiting_.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::unique_lock<std::mutex> lock(DeviceMutex);
+  probesWaiting_.fetch_sub(1);
+  return lock;
 }
 
 TKtrDevice::Probe TKtrDevice::ProbeAddress(std::uint8_t address, std::int32_t timeoutMs) {
-  LetWaitingCyclesGoFirst();
-  std::lock_guard<std::mutex> device(DeviceMutex);
+  const auto device = LockForProbe();
   SerialSettings s = Settings();
   s.slaveAddress = address;
   s.timeoutMs = timeoutMs;
@@ -329,8 +332,7 @@ TKtrDevice::Probe TKtrDevice::ProbeAddress(std::uint8_t address, std::int32_t ti
 
 std::int32_t TKtrDevice::ReadFirmwareAt(std::uint8_t address, std::int32_t timeoutMs, std::string& text,
                                         std::uint32_t& version, RequestFailure* failure) {
-  LetWaitingCyclesGoFirst();
-  std::lock_guard<std::mutex> device(DeviceMutex);
+  const auto device = LockForProbe();
   SerialSettings s = Settings();
   s.slaveAddress = address;
   s.timeoutMs = timeoutMs;

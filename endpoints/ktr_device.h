@@ -221,7 +221,10 @@ class TKtrDevice {
   // Access cycles waiting for DeviceMutex; the probes of a search of every
   // address wait until there are none, so that the pages are not starved.
   std::atomic<int> cyclesWaiting_{0};
-  void LetWaitingCyclesGoFirst() const;
+  // Probes of a search of every address waiting for the device.
+  std::atomic<int> probesWaiting_{0};
+  // DeviceMutex for one probe, once no access cycle waits for it.
+  std::unique_lock<std::mutex> LockForProbe();
 
   // DeviceMutex, taken through a gate that grants it in turn: a waiting
   // write (a save of a page, a choice of device) goes before every waiting

@@ -34,6 +34,8 @@
 
   async function findAll() {
     $('find-all').disabled = true;
+    // The search itself tells whether the bus answers: no checks meanwhile.
+    Ktr.device.pause(true);
     const start = await Ktr.api.postAnswer('/find_all.cgi', 'start=1');
     if (!start.ok) {
       // "no": a search runs already (another tab); follow it.
@@ -61,9 +63,12 @@
       }
       notice('find-notice', 'busy', s.phase === 'check'
         ? 'Checking the ' + s.candidates.length + ' addresses that answered…'
-        : 'Probing address ' + s.position + ' of ' + s.total + ', ' + s.candidates.length + ' answered so far…');
+        : s.position === 0 ? 'Starting the search: waiting for the requests of the pages to end…'
+          : 'Probing address ' + s.position + ' of ' + s.total + ', ' + s.candidates.length + ' answered so far…');
       await sleep(300);
     }
+    Ktr.device.pause(false);
+    Ktr.device.refresh();
     $('find-all').disabled = false;
   }
 

@@ -123,7 +123,7 @@ Ktr.device = (function () {
 
   async function check() {
     timer = 0;
-    if (!paused && !document.hidden) {
+    if (!paused && !document.hidden && !Ktr.api.busy()) {
       const reply = await Ktr.api.getJson('/get_config_status.cgi', (d) =>
         d && Number.isInteger(d.value) ? '' : 'no "value"');
       show(reply);
