@@ -109,11 +109,12 @@ Ktr.api = (function () {
       const deviceStatus = response.headers.get('X-Device-Status') || '';
       const address = Number(response.headers.get('X-Device-Address') || 0);
       if (address && !choosing && !pageAddress) pageAddress = address;
-      if (address && !choosing && address !== pageAddress) {
+      if (response.status === 409) {
+        // A write refused because another page chose another device.
+        reply = { ok: false, kind: 'switched', status: 409, text, address, message: text.trim() };
+      } else if (address && !choosing && address !== pageAddress) {
         reply = { ok: false, kind: 'switched', status: response.status, text, deviceStatus, address,
           message: kSwitched(pageAddress, address) };
-      } else if (response.status === 409) {
-        reply = { ok: false, kind: 'switched', status: 409, text, address, message: text.trim() };
       } else if (response.status !== 200) {
         const shown = text.trim() || response.statusText || 'no text';
         reply = {
