@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -45,6 +46,8 @@ struct SetTimeArgs {
   bool all = false;
   bool fromPc = false;
   std::string time;
+  std::optional<int> zone;  // hours, -12 to 14
+  std::string dst;          // "", "on" or "off"
 };
 
 struct SetAddressArgs {
@@ -217,6 +220,11 @@ int RunRestore(const RestoreArgs& a) {
     return 1;
   }
 
+  if (!file.hasTime) {
+    std::printf("%s: format version 1, without time zone and daylight saving: the devices keep theirs\n",
+                a.file.c_str());
+  }
+
   TModbus modbus;
   AttachTrace(modbus);
   bool ok = true;
@@ -277,6 +285,45 @@ ClockTime PcTime(std::chrono::milliseconds ahead) {
   return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
+std::string ZoneText(std::uint16_t word) {
+  const int hours = static_cast<std::int16_t>(word);
+  return (hours > 0 ? "+" : "") + std::to_string(hours);
+}
+
+// The time zone and daylight saving as the Time page writes them (10026 and
+// 10027, function 6 each), read back.
+bool SetZone(TKtrDevice& device, int address, const SetTimeArgs& a) {
+  std::vector<TKtrDevice::RegisterWrite> writes;
+  if (a.zone) writes.push_back({table::kTimeZoneRegister, {static_cast<std::uint16_t>(*a.zone)}});
+  if (!a.dst.empty()) writes.push_back({table::kDstRegister, {static_cast<std::uint16_t>(a.dst == "on" ? 1 : 0)}});
+  std::int32_t failed = result::kOk;
+  if (!device.WriteRegisters(writes, [&failed](std::size_t, std::int32_t r) {
+        failed = r;
+        return r == result::kOk;
+      })) {
+    std::printf("address %d: error: the port could not be opened; zone not set\n", address);
+    return false;
+  }
+  if (failed != result::kOk) {
+    std::printf("address %d: error: zone and daylight saving: %d %s\n", address, failed, ResultText(failed).c_str());
+    return false;
+  }
+  TKtrDevice::ConfigBlocks blocks;
+  blocks.time = true;
+  DeviceConfiguration back;
+  if (const std::string error = device.ReadConfigurationBlocks(blocks, back); !error.empty()) {
+    std::printf("address %d: zone written, the read-back failed: %s\n", address, error.c_str());
+    return false;
+  }
+  const bool zoneOk = !a.zone || back.tz == static_cast<std::uint16_t>(*a.zone);
+  const bool dstOk = a.dst.empty() || back.dst == (a.dst == "on" ? 1 : 0);
+  std::printf("address %d: time zone %s, daylight saving %s%s\n", address, ZoneText(back.tz).c_str(),
+              back.dst == 0 ? "off" : back.dst == 1 ? "on" : std::to_string(back.dst).c_str(),
+              zoneOk && dstOk ? "" : " (not verified: the device holds other values)");
+  std::fflush(stdout);
+  return zoneOk && dstOk;
+}
+
 int RunSetTime(const SetTimeArgs& a) {
   ClockTime fixed;
   if (!a.time.empty()) ParseClock(a.time, fixed);  // checked when parsing
@@ -322,6 +369,7 @@ int RunSetTime(const SetTimeArgs& a) {
                 ClockText(r.read).c_str(), r.verified ? "" : " (not verified: the clock runs otherwise)");
     std::fflush(stdout);
     ok = ok && r.verified;
+    if (a.zone || !a.dst.empty()) ok = SetZone(*device, address, a) && ok;
   }
   return ok ? 0 : 1;
 }
@@ -514,6 +562,9 @@ void AddFleetCommands(CLI::App& app, std::function<int()>& run) {
                                        : "expected \"YYYY-MM-DD HH:MM:SS\" of 2000-2099, got " + text;
           });
   fromPc->excludes(fixed);
+  setTime->add_option("--zone", setArgs->zone, "The time zone too, in hours (-12 to 14), as the Time page sets it")
+      ->check(CLI::Range(-12, 14));
+  setTime->add_option("--dst", setArgs->dst, "Daylight saving too: on or off")->check(CLI::IsMember({"on", "off"}));
   auto addressArgs = std::make_shared<SetAddressArgs>();
   CLI::App* setAddress = app.add_subcommand(
       "set-address", "Give a new device (factory address 1) its bus address, then check where it answers");

@@ -131,6 +131,7 @@ class TKtrDevice {
   // The blocks of a configuration file.
   struct ConfigBlocks {
     bool display = false, counter = false, settings = false, configStatus = false;
+    bool time = false;  // time zone and daylight saving (the clock block)
     std::array<bool, 7> days{};
     static ConfigBlocks All();
   };

@@ -88,6 +88,7 @@ class CgiHandler::SharedReads {
       std::unique_lock<std::mutex> lock(mutex_);
       if (const auto it = waiting_.find(path); it != waiting_.end()) {
         const std::shared_ptr<Flight> joined = it->second;
+        ++joined_;
         done_.wait(lock, [&joined] { return joined->done; });
         if (joined->error) std::rethrow_exception(joined->error);
         response.status = 200;
@@ -120,6 +121,12 @@ class CgiHandler::SharedReads {
     if (error) std::rethrow_exception(error);
   }
 
+  // Requests that took another request's reply so far.
+  std::size_t Joined() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return joined_;
+  }
+
  private:
   struct Flight {
     bool done = false;
@@ -142,6 +149,7 @@ class CgiHandler::SharedReads {
   std::condition_variable done_;
   // Keys are the route table's own paths (static storage).
   std::map<std::string_view, std::shared_ptr<Flight>, std::less<>> waiting_;
+  std::size_t joined_ = 0;
 };
 
 CgiHandler::CgiHandler(TKtrDevice& device) : device_(device), shared_(std::make_unique<SharedReads>()) {}

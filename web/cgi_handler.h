@@ -12,6 +12,9 @@
 namespace ktr {
 
 class TKtrDevice;
+namespace test {
+struct CgiTestAccess;  // tests/support/cgi_test_access.h
+}
 
 class CgiHandler {
  public:
@@ -50,6 +53,8 @@ class CgiHandler {
   class SharedReads;
 
  private:
+  friend struct test::CgiTestAccess;
+
   TKtrDevice& device_;
   std::unique_ptr<SharedReads> shared_;
 };

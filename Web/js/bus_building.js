@@ -298,7 +298,8 @@
         results.appendChild(el('li', { class: result.verified === 'yes' ? 'ok' : 'failed', 'data-address': String(a),
           text: 'Address ' + a + ': ' + result.text }));
       }
-      notice('many-notice', good === list.length ? 'ok' : 'error', T.manyDone(good, list.length) + await backTo(original));
+      notice('many-notice', good === list.length ? 'ok' : 'error', T.manyDone(good, list.length) +
+        (checked.lacks ? ' ' + checked.lacks : '') + await backTo(original));
     } finally {
       busy(false);
     }

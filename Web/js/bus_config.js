@@ -156,7 +156,8 @@
     notice('file-notice', 'info', plan.changes.length === 0
       ? picked.name + ': the device already holds every value of the file.'
       : picked.name + ' (address ' + checked.doc.address + ', taken ' + checked.doc.taken + '): ' +
-        plan.changes.length + ' difference' + (plan.changes.length === 1 ? '' : 's') + ' with the device.');
+        plan.changes.length + ' difference' + (plan.changes.length === 1 ? '' : 's') + ' with the device.' +
+        (checked.lacks ? ' ' + checked.lacks : ''));
     updateWriteButton();
   }
 

@@ -9,7 +9,11 @@ window.Ktr = Ktr;
 
 Ktr.configFile = (function () {
   const kFormat = 'ktr-configuration';
-  const kVersion = 1;
+  // Version 2 added "time" (time zone and daylight saving); files of
+  // version 1 still load, without them.
+  const kVersion = 2;
+  const kVersionWithoutTime = 1;
+  const kTime = ['tz', 'dst'];
   const kDays = ['sun', 'mon', 'tue', 'wed', 'thu', 'fri', 'sat'];
   const kDisplay = ['tmpe', 'dtpe', 'cdpe', 's1pe', 's2pe', 'stpe'];
   const kCounter = ['cdir', 'lm_d', 'lm_h', 'lm_m', 'lm_s', 'rlpe', 'crpt'];
@@ -18,7 +22,7 @@ Ktr.configFile = (function () {
   const kPlan = ['status', 'time', 'len'];
   const kCfg = ['len_bb', 'len_eb', 'len_ws'];
   const kTop = ['format', 'format_version', 'firmware', 'firmware_version', 'address', 'taken', 'display', 'counter',
-    'settings', 'schedule', 'config_status'];
+    'time', 'settings', 'schedule', 'config_status'];
   const kLongSettings = 0x2304;  // firmware 0.35.4: s1rf and s2rf exist
 
   // --- checking a file -----------------------------------------------------
@@ -101,8 +105,10 @@ Ktr.configFile = (function () {
       if (!isObject(doc)) throw new FileError('not a configuration file: the document is no JSON object');
       if (!('format' in doc)) fail('format', 'missing (not a configuration file)');
       if (doc.format !== kFormat) fail('format', shown(doc.format) + ' is not "' + kFormat + '" (a file of another kind)');
-      if (member(doc, '', 'format_version') !== kVersion) {
-        fail('format_version', shown(doc.format_version) + ' is not supported (this page reads version ' + kVersion + ')');
+      const version = member(doc, '', 'format_version');
+      if (version !== kVersion && version !== kVersionWithoutTime) {
+        fail('format_version', shown(doc.format_version) + ' is not supported (this page reads versions ' +
+          kVersionWithoutTime + ' and ' + kVersion + ')');
       }
       text(member(doc, '', 'firmware'), 'firmware');
       const v = member(doc, '', 'firmware_version');
@@ -113,6 +119,8 @@ Ktr.configFile = (function () {
       text(member(doc, '', 'taken'), 'taken');
       keyed(doc, 'display', kDisplay);
       keyed(doc, 'counter', kCounter);
+      if (version === kVersion) keyed(doc, 'time', kTime);
+      else if ('time' in doc) fail('time', 'unknown key');
       keyed(doc, 'settings', kSettings);
       const schedule = object(member(doc, '', 'schedule'), 'schedule');
       for (const name of kDays) {
@@ -138,7 +146,10 @@ Ktr.configFile = (function () {
       if (error instanceof FileError) return { ok: false, error: error.message };
       throw error;
     }
-    return { ok: true, doc };
+    // What an older file lacks, for the notices.
+    const lacks = doc.format_version === kVersionWithoutTime
+      ? 'The file (format version 1) has no time zone and daylight saving: the devices keep theirs.' : '';
+    return { ok: true, doc, lacks };
   }
 
   // --- reading the device --------------------------------------------------
@@ -155,7 +166,8 @@ Ktr.configFile = (function () {
   async function read(onStep) {
     const steps = [
       ['/find_all.cgi', isFindAll], ['/get_display_data.cgi', numbers(kDisplay)],
-      ['/get_counter_data.cgi', numbers(kCounter)], ['/get_set_data.cgi', numbers(kSettings)],
+      ['/get_counter_data.cgi', numbers(kCounter)], ['/get_time_data.cgi', numbers(kTime)],
+      ['/get_set_data.cgi', numbers(kSettings)],
       ...kDays.map((day) => ['/get_sched_data.cgi&' + day, isDay]),
       ['/get_config_status.cgi', numbers(['value'])],
     ];
@@ -166,9 +178,9 @@ Ktr.configFile = (function () {
       if (!reply.ok) return reply;
       data.push(reply.data);
     }
-    const [found, display, counter, settings] = data;
+    const [found, display, counter, time, settings] = data;
     const schedule = {};
-    kDays.forEach((day, i) => { schedule[day] = data[4 + i]; });
+    kDays.forEach((day, i) => { schedule[day] = data[5 + i]; });
     const pick = (obj, keys) => Object.fromEntries(keys.map((k) => [k, obj[k]]));
     const doc = {
       format: kFormat,
@@ -179,6 +191,7 @@ Ktr.configFile = (function () {
       taken: new Date().toISOString().replace(/\.\d+Z$/, 'Z'),
       display: pick(display, kDisplay),
       counter: pick(counter, kCounter),
+      time: pick(time, kTime),
       settings: pick(settings, kSettings),
       schedule: Object.fromEntries(kDays.map((day) => [day, {
         ena: schedule[day].ena,
@@ -215,6 +228,12 @@ Ktr.configFile = (function () {
     };
     kDisplay.forEach((k) => single('display', k));
     kCounter.forEach((k) => single('counter', k));
+    // As the Time page writes them: the time zone under "t_zone".
+    if (file.time) {
+      single('time', 'tz');
+      single('time', 'dst');
+      for (const c of changes) if (c.name === 'time.tz') c.body = 't_zone=' + file.time.tz;
+    }
     kSettings.forEach((k) => single('settings', k,
       k === 'diad' || (k === 'poll' && !keepsPoll) || ((k === 's1rf' || k === 's2rf') && !longSettings)));
 
