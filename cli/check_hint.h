@@ -10,14 +10,15 @@
 namespace ktr::cli {
 
 enum class Check {
-  kPort,       // the port would not open
-  kNoReply,    // nothing came back
-  kBadReply,   // something came back, nothing valid
-  kException,  // the device refused the request
-  kNoDevice,   // a search found nobody
-  kFile,       // a configuration file that cannot be read or used
-  kOutput,     // a file that cannot be written
-  kClock,      // this computer's clock is outside the device's years
+  kPort,          // the port would not open
+  kNoReply,       // nothing came back
+  kBadReply,      // something came back, nothing valid
+  kException,     // the device refused the request
+  kNoDevice,      // a search found nobody
+  kFile,          // a configuration file that cannot be read or used
+  kOutput,        // a file that cannot be written
+  kClock,         // this computer's clock is outside the device's years
+  kAddressInUse,  // another device answers on the address wanted
 };
 
 // "check: ..." without the line end.

@@ -125,6 +125,13 @@ int RunServe(const ServeArgs& a) {
     std::ignore = SetPortName(s, a.line.port);  // checked when parsing
     s.slaveAddress = static_cast<std::uint8_t>(a.address);
     device.SetSettings(s);
+    // The firmware is read as a search reads it, so that the pages know what
+    // they compare files with; a silent device is served all the same (the
+    // pages say it does not answer).
+    if (const std::string why = device.SelectAddress(a.address); !why.empty()) {
+      LogLine("Error read device version !!!");
+      LogLine("Address " + std::to_string(a.address) + ": " + why);
+    }
   }
 
   const std::string webRoot = a.webRoot.empty() ? DefaultWebRoot() : a.webRoot;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -18,6 +19,7 @@
 #include "ktr_device.h"
 #include "modbus_master.h"
 #include "process.h"
+#include "register_table.h"
 #include "trace.h"
 
 namespace ktr::cli {
@@ -45,6 +47,14 @@ struct SetTimeArgs {
   bool all = false;
   bool fromPc = false;
   std::string time;
+  std::optional<int> zone;  // hours, -12 to 14
+  std::string dst;          // "", "on" or "off"
+};
+
+struct SetAddressArgs {
+  LineOptions line;
+  int from = 1;
+  int to = 0;
 };
 
 void LogLine(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
@@ -225,6 +235,11 @@ int RunRestore(const RestoreArgs& a) {
     return 1;
   }
 
+  if (!file.hasTime) {
+    std::printf("%s: format version 1, without time zone and daylight saving: the devices keep theirs\n",
+                a.file.c_str());
+  }
+
   TModbus modbus;
   AttachTrace(modbus);
   bool ok = true;
@@ -285,6 +300,51 @@ ClockTime PcTime(std::chrono::milliseconds ahead) {
   return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
+std::string ZoneText(std::uint16_t word) {
+  const int hours = static_cast<std::int16_t>(word);
+  return (hours > 0 ? "+" : "") + std::to_string(hours);
+}
+
+// The time zone and daylight saving as the Time page writes them (10026 and
+// 10027, function 6 each), read back.
+bool SetZone(TKtrDevice& device, int address, const SetTimeArgs& a) {
+  std::vector<TKtrDevice::RegisterWrite> writes;
+  if (a.zone) writes.push_back({table::kTimeZoneRegister, {static_cast<std::uint16_t>(*a.zone)}});
+  if (!a.dst.empty())
+    writes.push_back({table::kDstRegister, {static_cast<std::uint16_t>(a.dst == "on" ? 1 : 0)}});
+  std::int32_t failed = result::kOk;
+  if (!device.WriteRegisters(writes, [&failed](std::size_t, std::int32_t r) {
+        failed = r;
+        return r == result::kOk;
+      })) {
+    std::printf("address %d: error: the port could not be opened; zone not set\n", address);
+    PrintCheck(stdout, CheckText(Check::kPort), "address " + std::to_string(address) + ": ");
+    return false;
+  }
+  if (failed != result::kOk) {
+    std::printf("address %d: error: zone and daylight saving: %d %s\n", address, failed,
+                ResultText(failed).c_str());
+    PrintCheck(stdout, CheckForCode(failed), "address " + std::to_string(address) + ": ");
+    return false;
+  }
+  TKtrDevice::ConfigBlocks blocks;
+  blocks.time = true;
+  DeviceConfiguration back;
+  if (const std::string error = device.ReadConfigurationBlocks(blocks, back); !error.empty()) {
+    std::printf("address %d: zone written, the read-back failed: %s\n", address, error.c_str());
+    return false;
+  }
+  const bool zoneOk = !a.zone || back.tz == static_cast<std::uint16_t>(*a.zone);
+  const bool dstOk = a.dst.empty() || back.dst == (a.dst == "on" ? 1 : 0);
+  std::printf("address %d: time zone %s, daylight saving %s%s\n", address, ZoneText(back.tz).c_str(),
+              back.dst == 0   ? "off"
+              : back.dst == 1 ? "on"
+                              : std::to_string(back.dst).c_str(),
+              zoneOk && dstOk ? "" : " (not verified: the device holds other values)");
+  std::fflush(stdout);
+  return zoneOk && dstOk;
+}
+
 int RunSetTime(const SetTimeArgs& a) {
   ClockTime fixed;
   if (!a.time.empty()) ParseClock(a.time, fixed);  // checked when parsing
@@ -334,6 +394,7 @@ int RunSetTime(const SetTimeArgs& a) {
                 ClockText(r.read).c_str(), r.verified ? "" : " (not verified: the clock runs otherwise)");
     std::fflush(stdout);
     ok = ok && r.verified;
+    if (a.zone || !a.dst.empty()) ok = SetZone(*device, address, a) && ok;
   }
   return ok ? 0 : 1;
 }
@@ -372,6 +433,104 @@ CLI::Option* AddAddressList(CLI::App& command, std::vector<int>& addresses) {
           },
           "Device addresses, A or A,B,...")
       ->type_name("A[,B,...]");
+}
+
+// Who answers at `address`: "" when nobody, else its firmware text and
+// version.
+struct Presence {
+  bool answers = false;
+  std::string firmware;
+  std::uint32_t version = 0;
+  std::int32_t code = 0;
+};
+
+Presence Look(TKtrDevice& bus, int address, std::int32_t timeoutMs) {
+  Presence p;
+  p.code = bus.ReadFirmwareAt(static_cast<std::uint8_t>(address), timeoutMs, p.firmware, p.version);
+  // An exception is an answer too: some device holds the address.
+  p.answers = p.code == result::kOk || result::IsException(p.code);
+  return p;
+}
+
+std::string Named(const Presence& p) {
+  return p.code == result::kOk ? p.firmware + " " + VersionText(p.version)
+                               : "no KTR device: " + std::to_string(p.code) + " " + ResultText(p.code);
+}
+
+// A new device (factory address 1) to address `to`: the address setting
+// written as the Device page writes it, then who answers where.
+int RunSetAddress(const SetAddressArgs& a) {
+  TModbus modbus;
+  AttachTrace(modbus);
+  const auto bus = DeviceAt(modbus, a.line, a.from);
+  const std::int32_t timeout = a.line.timeoutMs;
+  const std::string from = "address " + std::to_string(a.from);
+  const std::string to = "address " + std::to_string(a.to);
+
+  if (const Presence target = Look(*bus, a.to, timeout); target.answers) {
+    std::fprintf(stderr,
+                 "error: %s already answers (%s); nothing written. Two devices on one address cannot be told "
+                 "apart: choose another address.\n",
+                 to.c_str(), Named(target).c_str());
+    PrintCheck(stderr, CheckText(Check::kAddressInUse));
+    return 1;
+  }
+  const Presence device = Look(*bus, a.from, timeout);
+  if (device.code != result::kOk) {
+    std::fprintf(stderr,
+                 "error: %s: %s; nothing written. Connect the new device (it answers on address 1 "
+                 "from the factory) and check with ktr-cli scan --all.\n",
+                 from.c_str(),
+                 device.answers ? Named(device).c_str()
+                                : ("does not answer (" + std::to_string(device.code) + " " +
+                                   ResultText(device.code) + ")")
+                                      .c_str());
+    PrintCheck(stderr, device.answers ? CheckText(Check::kException) : CheckForCode(device.code));
+    return 1;
+  }
+  std::printf("%s: %s\n", from.c_str(), Named(device).c_str());
+
+  std::int32_t written = result::kOk;
+  const std::vector<TKtrDevice::RegisterWrite> writes{
+      {table::kDiadRegister, {static_cast<std::uint16_t>(a.to)}}};
+  if (!bus->WriteRegisters(writes, [&written](std::size_t, std::int32_t r) {
+        written = r;
+        return true;
+      })) {
+    std::fprintf(stderr, "error: the port could not be opened; nothing written\n");
+    PrintCheck(stderr, CheckText(Check::kPort));
+    return 1;
+  }
+  if (written == result::kOk) {
+    std::printf("%s: address setting %d written\n", from.c_str(), a.to);
+  } else {
+    // A device that moves at once may answer the write from its new address
+    // or not at all: where it answers now tells.
+    std::printf("%s: the write of address setting %d got %d %s\n", from.c_str(), a.to, written,
+                ResultText(written).c_str());
+  }
+  std::fflush(stdout);
+
+  const Presence atNew = Look(*bus, a.to, timeout);
+  const Presence atOld = Look(*bus, a.from, timeout);
+  if (atNew.answers) {
+    std::printf(
+        "%s answers (%s)%s. Done: connect the next new device and run this again with the next "
+        "address.\n",
+        to.c_str(), Named(atNew).c_str(), atOld.answers ? (", and " + from + " too").c_str() : "");
+    return 0;
+  }
+  if (atOld.answers) {
+    std::printf(
+        "%s does not answer yet; the device still answers on %s. It takes its new address after "
+        "\"Apply configuration\" (ktr-cli write --port PORT --address %d 10080 21845, or the Bus page) "
+        "or when it is powered again; then check with ktr-cli scan --all.\n",
+        to.c_str(), from.c_str(), a.from);
+    return 1;
+  }
+  std::printf("neither %s nor %s answers: check the wiring and the line settings, then ktr-cli scan --all.\n",
+              to.c_str(), from.c_str());
+  return 1;
 }
 
 }  // namespace
@@ -433,6 +592,29 @@ void AddFleetCommands(CLI::App& app, std::function<int()>& run) {
                                        : "expected \"YYYY-MM-DD HH:MM:SS\" of 2000-2099, got " + text;
           });
   fromPc->excludes(fixed);
+  setTime
+      ->add_option("--zone", setArgs->zone,
+                   "The time zone too, in hours (-12 to 14), as the Time page sets it")
+      ->check(CLI::Range(-12, 14));
+  setTime->add_option("--dst", setArgs->dst, "Daylight saving too: on or off")
+      ->check(CLI::IsMember({"on", "off"}));
+  auto addressArgs = std::make_shared<SetAddressArgs>();
+  CLI::App* setAddress = app.add_subcommand(
+      "set-address", "Give a new device (factory address 1) its bus address, then check where it answers");
+  AddLineOptions(*setAddress, addressArgs->line, /*needAddress=*/false);
+  setAddress->add_option("--from", addressArgs->from, "The address the device answers on now")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 247));
+  setAddress->add_option("--to", addressArgs->to, "Its new address, 1-247, not in use")
+      ->required()
+      ->check(CLI::Range(1, 247));
+  setAddress->callback([addressArgs, &run] {
+    if (addressArgs->from == addressArgs->to) {
+      throw CLI::ValidationError("--to", "the new address is the one it has");
+    }
+    run = [addressArgs] { return RunSetAddress(*addressArgs); };
+  });
+
   setTime->callback([setArgs, &run] {
     if (setArgs->addresses.empty() && !setArgs->all) throw CLI::RequiredError("--address or --all");
     run = [setArgs] { return RunSetTime(*setArgs); };

@@ -46,6 +46,7 @@ TKtrDevice::ConfigBlocks BlocksOf(const std::vector<ChangeResult>& results) {
         blocks.days[static_cast<std::size_t>(r.change.field.day)] = true;
         break;
       case ConfigField::Kind::kConfigStatus: blocks.configStatus = true; break;
+      case ConfigField::Kind::kTime: blocks.time = true; break;
     }
   }
   return blocks;
@@ -59,6 +60,7 @@ std::vector<std::uint16_t> FieldWords(const DeviceConfiguration& c, const Config
     case ConfigField::Kind::kCounter: return {c.counter[f.index]};
     case ConfigField::Kind::kSetting: return {c.settings[f.index]};
     case ConfigField::Kind::kConfigStatus: return {c.configStatus};
+    case ConfigField::Kind::kTime: return {f.index == 0 ? c.tz : c.dst};
     case ConfigField::Kind::kSchedule: {
       const auto& day = c.schedule[static_cast<std::size_t>(f.day)];
       return {day.begin() + static_cast<std::ptrdiff_t>(f.index),
@@ -103,6 +105,13 @@ std::vector<ConfigChange> Differences(const DeviceConfiguration& device, const D
     if (device.counter[i] == file.counter[i]) continue;
     changes.push_back(Single("counter." + std::string(table::kCounter[i].key), {Kind::kCounter, i},
                              table::kCounter[i].reg, device.counter[i], file.counter[i]));
+  }
+  // As the time page writes them ("t_zone", "dst"): function 6 each.
+  if (file.hasTime && device.tz != file.tz) {
+    changes.push_back(Single("time.tz", {Kind::kTime, 0}, table::kTimeZoneRegister, device.tz, file.tz));
+  }
+  if (file.hasTime && device.dst != file.dst) {
+    changes.push_back(Single("time.dst", {Kind::kTime, 1}, table::kDstRegister, device.dst, file.dst));
   }
   const bool fileKeepsPoll = file.settings[SettingIndex(table::kDiadRegister)] == 1;
   for (std::size_t i = 0; i < table::kDeviceSettings.size(); ++i) {

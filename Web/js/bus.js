@@ -65,20 +65,19 @@
     const reply = await Ktr.api.getJson('/get_config_status.cgi', isStatus);
     if (!reply.ok) {
       $('config-status').textContent = '—';
-      $('config-status-text').textContent = '';
       notice('config-notice', 'error', (after ? after + ' ' : '') + reply.message,
         { label: t('common.tryAgain'), run: () => readStatus() }, reply.detail);
       return false;
     }
-    $('config-status').textContent = String(reply.data.value);
-    $('config-status-text').textContent = statusText(reply.data.value);
+    $('config-status').textContent = String(reply.data.value) + ' (' + statusText(reply.data.value) + ')';
     notice('config-notice', after ? 'ok' : 'info',
       (after ? after + ' ' : '') + t('bus.status.readAt', { time: Ktr.api.clock(new Date()) }));
     return true;
   }
 
   async function runConfig() {
-    const yes = await Ktr.page.confirm(t('bus.apply'), t('bus.apply.confirm'), t('bus.apply'), false);
+    const address = Ktr.api.pageAddress || '?';
+    const yes = await Ktr.page.confirm(t('bus.apply'), t('bus.apply.confirm', { address }), t('bus.apply'), false);
     if (!yes) {
       notice('config-notice', 'info', t('bus.nothingSent'));
       return;

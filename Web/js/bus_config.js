@@ -35,6 +35,8 @@
 
   async function findAll() {
     $('find-all').disabled = true;
+    // The search itself tells whether the bus answers: no checks meanwhile.
+    Ktr.device.pause(true);
     const start = await Ktr.api.postAnswer('/find_all.cgi', 'start=1');
     if (!start.ok) {
       // "no": a search runs already (another tab); follow it.
@@ -62,9 +64,12 @@
       }
       notice('find-notice', 'busy', s.phase === 'check'
         ? t('bus.all.checking', { n: s.candidates.length })
-        : t('bus.all.probing', { position: s.position, total: s.total, n: s.candidates.length }));
+        : s.position === 0 ? t('bus.all.starting')
+          : t('bus.all.probing', { position: s.position, total: s.total, n: s.candidates.length }));
       await sleep(300);
     }
+    Ktr.device.pause(false);
+    Ktr.device.refresh();
     $('find-all').disabled = false;
   }
 
@@ -115,7 +120,7 @@
   const kSensorFields = { ad: 'settings.sensorAddress', un: 'settings.unit', mo: 'settings.mode',
     rf: 'settings.refresh' };
   function plainName(c) {
-    if (c.section === 'display' || c.section === 'counter') return t(c.section + '.' + c.key);
+    if (c.section === 'display' || c.section === 'counter' || c.section === 'time') return t(c.section + '.' + c.key);
     if (c.section === 'settings') {
       const sensor = /^s([12])(ad|un|mo|rf)$/.exec(c.key);
       return sensor ? t('settings.sensor', { n: Number(sensor[1]) }) + ': ' + t(kSensorFields[sensor[2]])
@@ -136,6 +141,9 @@
     const sensor = c.section === 'settings' && /^s[12](un|mo)$/.exec(c.key);
     if (sensor && code && Ktr.i18n.has('settings.' + (sensor[1] === 'un' ? 'unit.' : 'mode.') + code[0])) {
       return text + ' (' + t('settings.' + (sensor[1] === 'un' ? 'unit.' : 'mode.') + code[0]) + ')';
+    }
+    if (c.section === 'time' && c.key === 'dst' && code && (code[0] === '0' || code[0] === '1')) {
+      return text + ' (' + t('time.dst.' + code[0]) + ')';
     }
     if (c.section === 'config_status' && code && (code[0] === '0' || code[0] === '1')) {
       return text + ' (' + t('bus.status.' + code[0]) + ')';
@@ -193,10 +201,10 @@
     $('write-progress').max = Math.max(1, plan.changes.filter((c) => c.path).length);
     // A file without differences needs no table, progress or write button.
     $('preview').hidden = plan.changes.length === 0;
-    notice('file-notice', plan.changes.length === 0 ? 'ok' : 'info', plan.changes.length === 0
+    notice('file-notice', plan.changes.length === 0 ? 'ok' : 'info', (plan.changes.length === 0
       ? t('bus.file.same', { file: picked.name })
       : t('bus.file.differences', { file: picked.name, address: checked.doc.address,
-        taken: takenText(checked.doc.taken), n: plan.changes.length }));
+        taken: takenText(checked.doc.taken), n: plan.changes.length })) + (checked.lacks ? ' ' + checked.lacks : ''));
     updateWriteButton();
   }
 

@@ -10,7 +10,11 @@ window.Ktr = Ktr;
 Ktr.configFile = (function () {
   const t = Ktr.t;
   const kFormat = 'ktr-configuration';
-  const kVersion = 1;
+  // Version 2 added "time" (time zone and daylight saving); files of
+  // version 1 still load, without them.
+  const kVersion = 2;
+  const kVersionWithoutTime = 1;
+  const kTime = ['tz', 'dst'];
   const kDays = ['sun', 'mon', 'tue', 'wed', 'thu', 'fri', 'sat'];
   const kDisplay = ['tmpe', 'dtpe', 'cdpe', 's1pe', 's2pe', 'stpe'];
   const kCounter = ['cdir', 'lm_d', 'lm_h', 'lm_m', 'lm_s', 'rlpe', 'crpt'];
@@ -19,7 +23,7 @@ Ktr.configFile = (function () {
   const kPlan = ['status', 'time', 'len'];
   const kCfg = ['len_bb', 'len_eb', 'len_ws'];
   const kTop = ['format', 'format_version', 'firmware', 'firmware_version', 'address', 'taken', 'display', 'counter',
-    'settings', 'schedule', 'config_status'];
+    'time', 'settings', 'schedule', 'config_status'];
   const kLongSettings = 0x2304;  // firmware 0.35.4: s1rf and s2rf exist
 
   // --- checking a file -----------------------------------------------------
@@ -102,8 +106,10 @@ Ktr.configFile = (function () {
       if (!isObject(doc)) throw new FileError(t('file.check.notObject'));
       if (!('format' in doc)) fail('format', t('file.check.noFormat'));
       if (doc.format !== kFormat) fail('format', t('file.check.format', { value: shown(doc.format), format: kFormat }));
-      if (member(doc, '', 'format_version') !== kVersion) {
-        fail('format_version', t('file.check.version', { value: shown(doc.format_version), version: kVersion }));
+      const version = member(doc, '', 'format_version');
+      if (version !== kVersion && version !== kVersionWithoutTime) {
+        fail('format_version', t('file.check.version', { value: shown(doc.format_version), old: kVersionWithoutTime,
+          version: kVersion }));
       }
       text(member(doc, '', 'firmware'), 'firmware');
       const v = member(doc, '', 'firmware_version');
@@ -114,6 +120,8 @@ Ktr.configFile = (function () {
       text(member(doc, '', 'taken'), 'taken');
       keyed(doc, 'display', kDisplay);
       keyed(doc, 'counter', kCounter);
+      if (version === kVersion) keyed(doc, 'time', kTime);
+      else if ('time' in doc) fail('time', t('file.check.unknown'));
       keyed(doc, 'settings', kSettings);
       const schedule = object(member(doc, '', 'schedule'), 'schedule');
       for (const name of kDays) {
@@ -139,7 +147,10 @@ Ktr.configFile = (function () {
       if (error instanceof FileError) return { ok: false, error: error.message };
       throw error;
     }
-    return { ok: true, doc };
+    // What an older file lacks, for the notices.
+    const lacks = doc.format_version === kVersionWithoutTime
+      ? t('file.lacksTime') : '';
+    return { ok: true, doc, lacks };
   }
 
   // --- reading the device --------------------------------------------------
@@ -156,7 +167,8 @@ Ktr.configFile = (function () {
   async function read(onStep) {
     const steps = [
       ['/find_all.cgi', isFindAll], ['/get_display_data.cgi', numbers(kDisplay)],
-      ['/get_counter_data.cgi', numbers(kCounter)], ['/get_set_data.cgi', numbers(kSettings)],
+      ['/get_counter_data.cgi', numbers(kCounter)], ['/get_time_data.cgi', numbers(kTime)],
+      ['/get_set_data.cgi', numbers(kSettings)],
       ...kDays.map((day) => ['/get_sched_data.cgi&' + day, isDay]),
       ['/get_config_status.cgi', numbers(['value'])],
     ];
@@ -167,9 +179,9 @@ Ktr.configFile = (function () {
       if (!reply.ok) return reply;
       data.push(reply.data);
     }
-    const [found, display, counter, settings] = data;
+    const [found, display, counter, time, settings] = data;
     const schedule = {};
-    kDays.forEach((day, i) => { schedule[day] = data[4 + i]; });
+    kDays.forEach((day, i) => { schedule[day] = data[5 + i]; });
     const pick = (obj, keys) => Object.fromEntries(keys.map((k) => [k, obj[k]]));
     const doc = {
       format: kFormat,
@@ -180,6 +192,7 @@ Ktr.configFile = (function () {
       taken: new Date().toISOString().replace(/\.\d+Z$/, 'Z'),
       display: pick(display, kDisplay),
       counter: pick(counter, kCounter),
+      time: pick(time, kTime),
       settings: pick(settings, kSettings),
       schedule: Object.fromEntries(kDays.map((day) => [day, {
         ena: schedule[day].ena,
@@ -219,6 +232,12 @@ Ktr.configFile = (function () {
     };
     kDisplay.forEach((k) => single('display', k));
     kCounter.forEach((k) => single('counter', k));
+    // As the Time page writes them: the time zone under "t_zone".
+    if (file.time) {
+      single('time', 'tz');
+      single('time', 'dst');
+      for (const c of changes) if (c.name === 'time.tz') c.body = 't_zone=' + file.time.tz;
+    }
     kSettings.forEach((k) => single('settings', k,
       k === 'diad' || (k === 'poll' && !keepsPoll) || ((k === 's1rf' || k === 's2rf') && !longSettings)));
 

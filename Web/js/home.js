@@ -139,6 +139,11 @@
     notice('notice', 'info', t('home.loggedOutLocal'));
   }
   buildTiles();
+  // Home names the device the pages work on.
+  Ktr.device.onChange((device) => {
+    $('address').textContent = device.address ? String(device.address) : '—';
+    if (device.firmware) $('firmware').textContent = device.firmware + (device.version ? ' ' + device.version : '');
+  });
   loadFirmware();
   refresh();
 })();

@@ -43,6 +43,20 @@ Ktr.api = (function () {
   }
   const deviceDetail = (status) => t('api.detail', { status: String(status) });
 
+  // The bus address of the device this page shows (X-Device-Address of its
+  // replies); 0 until the first reply or the device bar tells it.
+  let pageAddress = 0;
+  const kSwitched = (shown, now) => t('api.switched', { shown, now });
+  // A device request that waits longer than this for its answer is shown as
+  // waiting behind the requests of other pages.
+  const kWaitingMs = 1500;
+  let pending = 0;
+  let slowTimer = 0;
+  const waitingListeners = [];
+  function setWaiting(on) {
+    for (const listener of waitingListeners) listener(on);
+  }
+
   const activity = [];
   const listeners = [];
 
@@ -69,17 +83,31 @@ Ktr.api = (function () {
     const entry = { time: clock(new Date()), method, path, body: body || '', ok: false, result: '…' };
     const controller = new AbortController();
     const timer = setTimeout(() => controller.abort(), kTimeoutMs);
+    if (pending++ === 0) slowTimer = setTimeout(() => setWaiting(true), kWaitingMs);
+    const choosing = path.startsWith('/select_device.cgi');
     let reply;
     try {
-      const init = { method, cache: 'no-store', signal: controller.signal };
+      const init = { method, cache: 'no-store', signal: controller.signal, headers: {} };
       if (method === 'POST') {
-        init.headers = { 'Content-Type': 'application/x-www-form-urlencoded' };
+        init.headers['Content-Type'] = 'application/x-www-form-urlencoded';
         init.body = body || '';
+        // A write goes only to the device this page shows: the configurator
+        // refuses it (409, nothing sent) when another page chose another one.
+        if (pageAddress && !choosing) init.headers['X-Expect-Address'] = String(pageAddress);
       }
       const response = await fetch(path, init);
       const text = await response.text();
       const deviceStatus = response.headers.get('X-Device-Status') || '';
-      if (response.status !== 200) {
+      const address = Number(response.headers.get('X-Device-Address') || 0);
+      if (address && !choosing && !pageAddress) pageAddress = address;
+      if (response.status === 409) {
+        // A write refused because another page chose another device.
+        reply = { ok: false, kind: 'switched', status: 409, text, address,
+          message: t('api.switched409', { address }), detail: t('api.detail', { status: text.trim() }) };
+      } else if (address && !choosing && address !== pageAddress) {
+        reply = { ok: false, kind: 'switched', status: response.status, text, deviceStatus, address,
+          message: kSwitched(pageAddress, address) };
+      } else if (response.status !== 200) {
         const shown = text.trim() || response.statusText || t('api.noText');
         reply = {
           ok: false, kind: 'http', status: response.status, text,
@@ -101,6 +129,10 @@ Ktr.api = (function () {
             message: t('api.network') };
     } finally {
       clearTimeout(timer);
+      if (--pending === 0) {
+        clearTimeout(slowTimer);
+        setWaiting(false);
+      }
     }
     entry.status = reply.status;
     entry.kind = reply.kind;
@@ -184,8 +216,17 @@ Ktr.api = (function () {
     listeners.push(listener);
   }
 
+  // listener(true) while a request has waited longer than kWaitingMs,
+  // listener(false) once none is waiting.
+  function onWaiting(listener) {
+    waitingListeners.push(listener);
+  }
+
   return {
-    request, getJson, postAnswer, postCommand, onActivity, activity, clock, deviceMessage,
+    request, getJson, postAnswer, postCommand, onActivity, onWaiting, activity, clock, deviceMessage,
+    busy: () => pending > 0,
     kNotReachable, kTimeoutMs,
+    get pageAddress() { return pageAddress; },
+    set pageAddress(address) { pageAddress = address; },
   };
 })();

@@ -125,7 +125,7 @@ KtrTexts.en = {
   'home.absolute': 'Absolute humidity',
   'home.off': 'Off',
   'home.notShown': 'Sensor mode 0: no reading shown',
-  'home.firmwareUnknown': 'unknown (no bus search has read it): press "Search" in the KTRWebServer window to read it',
+  'home.firmwareUnknown': 'unknown (the device did not answer when it was chosen): choose it again above to read it',
   'home.readAt': "Read at {time} (this computer's time).",
   'home.lastGood': 'Last good reading at {time}.',
   'home.noReading': 'No reading yet.',
@@ -196,8 +196,7 @@ KtrTexts.en = {
   'settings.mode.2': '2: reading shown (second mode)',
   'settings.refresh': 'Refresh',
   'settings.refresh.hint': 'Firmware before 0.35.4 keeps no value here and reads 1.',
-  'settings.refresh.unknown': 'not readable: the firmware version is unknown because no bus search has read it; ' +
-    'press "Search" in the KTRWebServer window to read it',
+  'settings.refresh.unknown': 'not readable: the firmware version is unknown because the device did not answer when it was chosen; choose it again in the device bar above to read it',
   'settings.refresh.shownAs1': 'Shown as 1: {why}.',
   'settings.brightness': 'Brightness',
   'settings.bmod': 'Brightness mode',
@@ -348,8 +347,7 @@ KtrTexts.en = {
   'bus.file.help': 'Help: configuration file',
   'bus.file.note1': 'The display, counter and device settings, the seven weekly schedules and the configuration ' +
     'status in one file, the same as ',
-  'bus.file.note2': " writes. Loading a file shows what differs; only that is written, and the device is read back. " +
-    "The device's address and its clock are never written from a file.",
+  'bus.file.note2': ' writes. Loading a file shows what differs; only that is written, and the device is read back. The time zone and daylight saving go with the file; the device\'s address and its clock are never written from a file.',
   'bus.file.save': 'Save configuration to a file',
   'bus.file.load': 'Load a file',
   'bus.file.force': 'Write although the firmware differs',
@@ -387,13 +385,12 @@ KtrTexts.en = {
     'only factory defaults return the status to 0.',
   'bus.config.status': 'Configuration status',
   'bus.status': 'Status',
-  'bus.status.0': 'factory settings, configuration not applied',
-  'bus.status.1': 'configuration applied',
+  'bus.status.0': 'factory settings: no configuration applied since',
+  'bus.status.1': 'configuration applied and running',
   'bus.status.other': 'a code whose meaning the device does not give',
   'bus.status.readAt': 'Status read at {time}.',
   'bus.apply': 'Apply configuration',
-  'bus.apply.confirm': 'The device is told to apply its configuration and reports status 1 afterwards. ' +
-    'This cannot be undone: only factory defaults return the status to 0.',
+  'bus.apply.confirm': 'The device at address {address} takes its settings into use and reports status 1 (configuration applied). Only factory defaults return it to status 0 (factory settings). A device may also take a new bus address only now.',
   'bus.apply.sent': 'Apply configuration sent.',
   'bus.readStatus': 'Read status',
   'bus.nothingSent': 'Nothing was sent.',
@@ -406,8 +403,7 @@ KtrTexts.en = {
     'included. This resets the display, counter, sensor, brightness and synchronisation settings and all seven ' +
     'weekly schedules, and the device answers on address 1 afterwards. This cannot be undone.',
   'bus.defaults.ok': 'Restore factory defaults',
-  'bus.defaults.done': 'The device was told to restore its factory settings. It now answers on address 1: if it had ' +
-    'another address, search the bus again in the KTRWebServer window, then set up the weekly schedule again.',
+  'bus.defaults.done': 'The device was told to restore its factory settings. It now answers on address 1: if it had another address, choose address 1 in the device bar above (after giving it its address again, if another device already answers on 1), then set up the weekly schedule again.',
 
   // Configuration files.
   'file.planText': 'status {status}, time {time}, length {len}',
@@ -428,7 +424,7 @@ KtrTexts.en = {
   'file.check.notObject': 'not a configuration file: the document is no JSON object',
   'file.check.noFormat': 'missing (not a configuration file)',
   'file.check.format': '{value} is not "{format}" (a file of another kind)',
-  'file.check.version': '{value} is not supported (this page reads version {version})',
+  'file.check.version': '{value} is not supported (this page reads versions {old} and {version})',
   'file.check.firmwareVersion': '{value} is not a version MAJOR.MINOR.PATCH (0 to 255 each)',
   'file.check.time': '{value} is not a time HH:MM (hour and minute 0 to 255 each)',
 
@@ -461,9 +457,7 @@ KtrTexts.en = {
     'period is a number from 0 to 65535 without a given unit. The counter limit is days, hours (0 to 23), minutes ' +
     '(0 to 59) and seconds (0 to 59).',
   'help.part.deviceBus': 'Device: bus',
-  'help.deviceBus': 'The device address is the bus address that the device answers on. The configurator goes on ' +
-    'using the address that its search found: search the bus again after a change. The poll value is kept only ' +
-    'while the device address is 1.',
+  'help.deviceBus': 'The device address is the bus address that the device answers on. After a change, choose the device at its new address in the device bar (or use "New device: give it its address" on the Bus page). The poll value is kept only while the device address is 1.',
   'help.part.sensors': 'Device: sensors',
   'help.sensors': 'Each sensor has an address, a unit (°C, °F, %RH relative humidity, g/m3 absolute humidity) and ' +
     'a mode: 0 shows no reading, 1 and 2 show the reading. Refresh exists from firmware 0.35.4 on; older firmware ' +
@@ -488,9 +482,7 @@ KtrTexts.en = {
   'help.busAll': 'Asks addresses 1 to 126 and lists every device that answers, with its firmware. "these pages" ' +
     'marks the device that the pages talk to.',
   'help.part.busFile': 'Bus: configuration file',
-  'help.busFile': 'Saves the display, counter and device settings, the weekly schedule and the configuration status ' +
-    'in a file (the same file as "ktr-cli backup"), or loads such a file: the page shows what differs, writes only ' +
-    'that and reads the device back. The address, the clock and the time zone are not written from a file.',
+  'help.busFile': 'Saves the display, counter and device settings, the time zone and daylight saving, the weekly schedule and the configuration status in a file (the same file as "ktr-cli backup"), or loads such a file: the page shows what differs, writes only that and reads the device back. The address and the clock are never written from a file.',
   'help.part.busConfig': 'Bus: configuration status and Apply configuration',
   'help.busConfig': 'Status 0: factory settings, configuration not applied; 1: configuration applied; any other value ' +
     'is a code. Apply configuration tells the device to apply its configuration. It cannot be undone: only factory ' +
@@ -523,15 +515,99 @@ KtrTexts.en = {
   'help.step2': 'Choose the serial port and its line settings (19200 baud, even parity unless the devices are set ' +
     'otherwise) and press "Search" in the KTRWebServer window, or run "ktr-cli serve". When nothing answers, ' +
     '"ktr-cli diag" shows what the system says about the port and which addresses answer.',
-  'help.step3': 'Give every device its own address, one device at a time: a new device answers on address 1. Set ' +
-    'the device address on the Device page and search the bus again.',
+  'help.step3': 'Give every device its own address, one device at a time: a new device answers on address 1. Use "New device: give it its address" on the Bus page (or "ktr-cli set-address").',
   'help.step4': 'Set the date and time, the time zone and daylight saving on the Date and time page ' +
     '("ktr-cli set-time --all" sets the clock of every device).',
   'help.step5': 'Set the display, counter, device settings and the weekly schedule on the first device, then ' +
     'Apply configuration on the Bus page.',
-  'help.step6': 'Save configuration to a file on the Bus page and load it into every other device (or "ktr-cli ' +
-    'restore --address 2,3,4 FILE"). The address, the clock and the time zone are not in the file: set them on each ' +
-    'device.',
-  'help.step7': 'Check with "Find all devices" on the Bus page that every device answers on its own address with ' +
-    'the expected firmware.',
+  'help.step6': 'Save configuration to a file on the Bus page and write it to every other device ("Write one configuration file to several devices", or "ktr-cli restore --address 2,3,4 FILE"); the time zone and daylight saving go with it. The address and the clock are not in the file.',
+  'help.step7': 'Check with "Find all devices" on the Bus page that every device answers on its own address with the expected firmware, then save the commissioning report.',
+
+  // The device bar and the Bus page's steps for a building of devices.
+  'api.switched': 'Another page switched the configurator to address {now}; this page was working on address {shown}. Its reply is not shown as this device\'s. Reload this page to work on address {now}, or choose address {shown} again.',
+  'api.switched409': 'Not sent: another page chose the device at address {address}. Reload this page to work on it, or choose this page\'s device again.',
+  'bus.all.starting': 'Starting the search: waiting for the requests of the pages to end…',
+  'file.lacksTime': 'The file (format version 1) has no time zone and daylight saving: the devices keep theirs.',
+  'home.address': 'Bus address',
+  'device.inUse': 'Device at address {a}',
+  'device.unknownFirmware': 'firmware not read',
+  'device.choose': 'Work on',
+  'device.other': 'Other address…',
+  'device.otherLabel': 'Bus address (1-247)',
+  'device.use': 'Use',
+  'device.outOfRange': 'A bus address runs from 1 to 247.',
+  'device.confirmTitle': 'Work on another device',
+  'device.confirmText': 'Every page of this configurator then reaches the device at address {a}, in this tab and in any other. Pages open in other tabs say so instead of showing its values as those of their device.',
+  'device.confirmOk': 'Work on address {a}',
+  'device.checking': 'Asking address {a}…',
+  'device.refused': 'Still working on the device at address {a}: {why}.',
+  'device.silent': 'The device at address {a} does not answer.',
+  'device.waiting': 'Waiting for the device: the requests of other pages go first…',
+  'device.reload': 'Reload this page',
+  'device.found': 'Address {a}',
+  'building.badAddress': '"{text}" is no bus address: addresses run from 1 to 247. Nothing was sent.',
+  'building.noAddresses': 'Give one or more addresses, such as 2, 3, 7. Nothing was sent.',
+  'building.twice': 'Address {a} is given twice. Nothing was sent.',
+  'building.assignTitle': 'Give a new device its address',
+  'building.assignText': 'The device that answers on address 1 (a new device answers there from the factory) gets the address {n}. Connect only one new device at a time.',
+  'building.assignOk': 'Give it address {n}',
+  'building.inUse': 'Address {n} already answers ({fw}): nothing was written. Two devices on one address cannot be told apart: choose another address.',
+  'building.noNew': 'No device answers on address 1 ({why}). Connect the new device, which answers on address 1 from the factory. Nothing was written.',
+  'building.writing': 'Writing address {n} into the device on address 1…',
+  'building.moved': 'Address {n} answers ({fw}). Done: connect the next new device and give it the next address.',
+  'building.stillOld': 'Address {n} does not answer yet; the device still answers on address 1. It takes its new address after "Apply configuration" or when it is powered again.',
+  'building.applyNow': 'Apply configuration on address 1',
+  'building.checkAgain': 'Check again',
+  'building.nowhere': 'Neither address {n} nor address 1 answers: check the A/B wires, the baud rate and parity, then find all devices.',
+  'building.pickFile': 'Choose a configuration file first. Nothing was written.',
+  'building.badFile': '{name}: {why}. Nothing was written.',
+  'building.deviceStep': 'Address {a} ({i} of {n}): {what}…',
+  'building.step.free': 'is it free',
+  'building.step.choosing': 'choosing it',
+  'building.step.reading': 'reading',
+  'building.step.writing': 'writing {name}',
+  'building.step.readingBack': 'reading back',
+  'building.step.clock': 'setting the clock',
+  'building.silent': 'does not answer ({why})',
+  'building.otherFirmware': 'refused: {why} Tick "Write although the firmware differs" only if the devices are alike',
+  'building.stopped': 'stopped at {name}: {why}; the rest was not written',
+  'building.summary': '{written} written, {verified} verified',
+  'building.noChange': 'already holds every value of the file',
+  'building.manyDone': { one: '{ok} of {n} device holds the file now.', other: '{ok} of {n} devices hold the file now.' },
+  'building.findFirst': 'Find all devices first: the clocks of the devices found are set.',
+  'building.clockSet': 'set to {time}',
+  'building.clockOff': 'set, but reads {time}',
+  'building.clocksDone': { one: '{ok} of {n} clock set and read back.', other: '{ok} of {n} clocks set and read back.' },
+  'building.back': 'These pages work on address {a} again.',
+  'building.reportEmpty': 'Nothing done yet: find all devices, then set clocks or write a file.',
+  'building.saved': 'Report saved as {name}.',
+  'building.notSet': 'not set: {why}',
+  'building.address': 'Address {a}: {text}',
+  'building.value.yes': 'yes',
+  'building.value.no': 'no',
+  'building.value.partly': 'partly',
+  'building.clock.set': 'set {time}',
+  'building.clock.notSet': 'not set',
+  'help.part.building': 'Bus: a building of devices',
+  'help.building': 'Gives a new device (factory address 1) its own address, writes one configuration file to several devices, sets the clock of every device found from this computer, and keeps a commissioning report of what was done to each device, saved as CSV.',
+  'help.part.device': 'The device bar',
+  'help.device': 'Every page but the overview shows the device the pages work on; "Work on" chooses another one for every page of this configurator, in every tab.',
+  'building': 'A building of devices',
+  'building.note': 'Each step works on one device after the other and then returns these pages to the device they showed.',
+  'building.assign': 'New device: give it its address',
+  'building.assign.note': 'A new device answers on address 1. Connect one at a time, give it a free address, then connect the next.',
+  'building.newAddress': 'New address',
+  'building.many': 'Write one configuration file to several devices',
+  'building.addresses': 'Addresses',
+  'building.clocks': 'Clocks',
+  'building.clocks.button': 'Set the clock of every device found from this computer',
+  'building.report': 'Commissioning report',
+  'building.help': 'Help: a building of devices',
+  'building.assign.button': 'Give it this address',
+  'building.many.button': 'Write to these devices',
+  'building.report.clock': 'Clock',
+  'building.report.applied': 'Applied',
+  'building.report.verified': 'Verified',
+  'building.report.time': 'Time',
+  'building.report.save': 'Save the report (CSV)',
 };

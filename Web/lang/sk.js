@@ -121,8 +121,7 @@ KtrTexts.sk = {
   'home.absolute': 'Absolútna vlhkosť',
   'home.off': 'Vyp.',
   'home.notShown': 'Režim snímača 0: hodnota sa nezobrazuje',
-  'home.firmwareUnknown': 'neznámy (nenačítalo ho žiadne hľadanie na zbernici): načítate ho tlačidlom „Search“ ' +
-    'v okne KTRWebServer',
+  'home.firmwareUnknown': 'neznámy (zariadenie pri výbere neodpovedalo): načítate ho, keď ho vyššie zvolíte znova',
   'home.readAt': 'Načítané o {time} (čas tohto počítača).',
   'home.lastGood': 'Posledné platné načítanie o {time}.',
   'home.noReading': 'Zatiaľ nič nenačítané.',
@@ -192,8 +191,7 @@ KtrTexts.sk = {
   'settings.mode.2': '2: hodnota sa zobrazuje (druhý režim)',
   'settings.refresh': 'Obnovovanie',
   'settings.refresh.hint': 'Firmvér starší ako 0.35.4 tu hodnotu nemá a načíta 1.',
-  'settings.refresh.unknown': 'nedá sa načítať: verzia firmvéru nie je známa, lebo ju nenačítalo žiadne hľadanie ' +
-    'na zbernici; načítate ju tlačidlom „Search“ v okne KTRWebServer',
+  'settings.refresh.unknown': 'nedá sa načítať: verzia firmvéru nie je známa, lebo zariadenie pri výbere neodpovedalo; načítate ju, keď ho znova zvolíte v lište zariadenia vyššie',
   'settings.refresh.shownAs1': 'Zobrazené ako 1: {why}.',
   'settings.brightness': 'Jas',
   'settings.bmod': 'Režim jasu',
@@ -345,8 +343,7 @@ KtrTexts.sk = {
   'bus.file.help': 'Pomocník: konfiguračný súbor',
   'bus.file.note1': 'Nastavenia displeja, počítadla a zariadenia, sedem dní týždenného programu a stav konfigurácie ' +
     'v jednom súbore, rovnakom, aký zapisuje ',
-  'bus.file.note2': '. Po načítaní súboru stránka ukáže rozdiely; zapíše sa len to, čo sa líši, a zariadenie sa ' +
-    'načíta späť. Adresa zariadenia a jeho hodiny sa zo súboru nikdy nezapisujú.',
+  'bus.file.note2': '. Po načítaní súboru stránka ukáže rozdiely; zapíše sa len to, čo sa líši, a zariadenie sa načíta späť. Časové pásmo a letný čas sú súčasťou súboru; adresa zariadenia a jeho hodiny sa zo súboru nikdy nezapisujú.',
   'bus.file.save': 'Uložiť konfiguráciu do súboru',
   'bus.file.load': 'Načítať súbor',
   'bus.file.force': 'Zapísať, aj keď sa firmvér líši',
@@ -385,13 +382,12 @@ KtrTexts.sk = {
     'obnovia len výrobné nastavenia.',
   'bus.config.status': 'Stav konfigurácie',
   'bus.status': 'Stav',
-  'bus.status.0': 'výrobné nastavenia, konfigurácia nepoužitá',
-  'bus.status.1': 'konfigurácia použitá',
+  'bus.status.0': 'výrobné nastavenia: odvtedy nebola použitá žiadna konfigurácia',
+  'bus.status.1': 'konfigurácia použitá a v prevádzke',
   'bus.status.other': 'kód, ktorého význam zariadenie neudáva',
   'bus.status.readAt': 'Stav načítaný o {time}.',
   'bus.apply': 'Použiť konfiguráciu',
-  'bus.apply.confirm': 'Zariadenie dostane pokyn použiť svoju konfiguráciu a potom hlási stav 1. Nedá sa to vrátiť: ' +
-    'stav 0 obnovia len výrobné nastavenia.',
+  'bus.apply.confirm': 'Zariadenie na adrese {address} začne používať svoje nastavenia a bude hlásiť stav 1 (konfigurácia použitá). Na stav 0 (výrobné nastavenia) ho vrátia len výrobné nastavenia. Zariadenie môže až teraz prevziať aj novú adresu na zbernici.',
   'bus.apply.sent': 'Príkaz Použiť konfiguráciu odoslaný.',
   'bus.readStatus': 'Načítať stav',
   'bus.nothingSent': 'Nič sa neodoslalo.',
@@ -404,8 +400,7 @@ KtrTexts.sk = {
     'zariadenia. Obnovia sa nastavenia displeja, počítadla, snímačov, jasu a synchronizácie a všetkých sedem dní ' +
     'týždenného programu a zariadenie potom odpovedá na adrese 1. Nedá sa to vrátiť.',
   'bus.defaults.ok': 'Obnoviť výrobné nastavenia',
-  'bus.defaults.done': 'Zariadenie dostalo pokyn obnoviť výrobné nastavenia. Teraz odpovedá na adrese 1: ak malo ' +
-    'inú adresu, znova vyhľadajte zariadenia na zbernici v okne KTRWebServer a potom znova nastavte týždenný program.',
+  'bus.defaults.done': 'Zariadenie dostalo pokyn obnoviť výrobné nastavenia. Teraz odpovedá na adrese 1: ak malo inú adresu, zvoľte adresu 1 v lište zariadenia vyššie (ak na adrese 1 už odpovedá iné zariadenie, najprv mu znova dajte jeho adresu) a potom znova nastavte týždenný program.',
 
   'file.planText': 'stav {status}, čas {time}, dĺžka {len}',
   'file.cfgText': 'ws {ws}, bb {bb}, eb {eb}',
@@ -425,7 +420,7 @@ KtrTexts.sk = {
   'file.check.notObject': 'nie je to konfiguračný súbor: dokument nie je objekt JSON',
   'file.check.noFormat': 'chýba (nie je to konfiguračný súbor)',
   'file.check.format': '{value} nie je "{format}" (súbor iného druhu)',
-  'file.check.version': '{value} nie je podporovaná (táto stránka číta verziu {version})',
+  'file.check.version': '{value} nie je podporovaná (táto stránka číta verzie {old} a {version})',
   'file.check.firmwareVersion': '{value} nie je verzia MAJOR.MINOR.PATCH (každá časť 0 až 255)',
   'file.check.time': '{value} nie je čas HH:MM (hodina aj minúta 0 až 255)',
 
@@ -456,9 +451,7 @@ KtrTexts.sk = {
     'od 0 do 65535 bez udanej jednotky. Limit počítadla tvoria dni, hodiny (0 až 23), minúty (0 až 59) a sekundy ' +
     '(0 až 59).',
   'help.part.deviceBus': 'Zariadenie: zbernica',
-  'help.deviceBus': 'Adresa zariadenia je adresa na zbernici, na ktorej zariadenie odpovedá. Konfigurátor ďalej ' +
-    'používa adresu, ktorú našlo hľadanie: po zmene znova vyhľadajte zariadenia na zbernici. Hodnota dopytovania ' +
-    'sa uchováva len pri adrese zariadenia 1.',
+  'help.deviceBus': 'Adresa zariadenia je adresa na zbernici, na ktorej zariadenie odpovedá. Po zmene zvoľte zariadenie na novej adrese v lište zariadenia (alebo použite „Nové zariadenie: dať mu adresu“ na stránke Zbernica). Hodnota dopytovania sa uchováva len pri adrese zariadenia 1.',
   'help.part.sensors': 'Zariadenie: snímače',
   'help.sensors': 'Každý snímač má adresu, jednotku (°C, °F, %RH relatívna vlhkosť, g/m3 absolútna vlhkosť) a režim: ' +
     '0 hodnotu nezobrazuje, 1 a 2 hodnotu zobrazujú. Obnovovanie existuje od firmvéru 0.35.4; starší firmvér ' +
@@ -483,9 +476,7 @@ KtrTexts.sk = {
   'help.busAll': 'Opýta sa adries 1 až 126 a vypíše každé zariadenie, ktoré odpovedá, aj s firmvérom. „tieto stránky“ ' +
     'označuje zariadenie, s ktorým stránky pracujú.',
   'help.part.busFile': 'Zbernica: konfiguračný súbor',
-  'help.busFile': 'Uloží nastavenia displeja, počítadla a zariadenia, týždenný program a stav konfigurácie do súboru ' +
-    '(rovnaký súbor ako „ktr-cli backup“) alebo načíta taký súbor: stránka ukáže rozdiely, zapíše len ich ' +
-    'a zariadenie načíta späť. Adresa, hodiny a časové pásmo sa zo súboru nezapisujú.',
+  'help.busFile': 'Uloží nastavenia displeja, počítadla a zariadenia, časové pásmo a letný čas, týždenný program a stav konfigurácie do súboru (rovnaký súbor ako „ktr-cli backup“) alebo načíta taký súbor: stránka ukáže rozdiely, zapíše len ich a zariadenie načíta späť. Adresa a hodiny sa zo súboru nikdy nezapisujú.',
   'help.part.busConfig': 'Zbernica: stav konfigurácie a Použiť konfiguráciu',
   'help.busConfig': 'Stav 0: výrobné nastavenia, konfigurácia nepoužitá; 1: konfigurácia použitá; každá iná hodnota ' +
     'je kód. Použiť konfiguráciu dá zariadeniu pokyn použiť svoju konfiguráciu. Nedá sa to vrátiť: stav 0 obnovia ' +
@@ -518,15 +509,99 @@ KtrTexts.sk = {
   'help.step2': 'Zvoľte sériový port a jeho nastavenia (19200 Bd, párna parita, ak zariadenia nie sú nastavené ' +
     'inak) a stlačte „Search“ v okne KTRWebServer alebo spustite „ktr-cli serve“. Ak nič neodpovedá, ' +
     '„ktr-cli diag“ ukáže, čo o porte hovorí systém a ktoré adresy odpovedajú.',
-  'help.step3': 'Každému zariadeniu dajte vlastnú adresu, vždy jednému: nové zariadenie odpovedá na adrese 1. ' +
-    'Nastavte adresu zariadenia na stránke Zariadenie a znova vyhľadajte zariadenia na zbernici.',
+  'help.step3': 'Každému zariadeniu dajte vlastnú adresu, vždy jednému: nové zariadenie odpovedá na adrese 1. Použite „Nové zariadenie: dať mu adresu“ na stránke Zbernica (alebo „ktr-cli set-address“).',
   'help.step4': 'Nastavte dátum a čas, časové pásmo a letný čas na stránke Dátum a čas ' +
     '(„ktr-cli set-time --all“ nastaví hodiny všetkých zariadení).',
   'help.step5': 'Na prvom zariadení nastavte displej, počítadlo, nastavenia zariadenia a týždenný program a potom ' +
     'na stránke Zbernica stlačte Použiť konfiguráciu.',
-  'help.step6': 'Na stránke Zbernica uložte konfiguráciu do súboru a načítajte ju do každého ďalšieho zariadenia ' +
-    '(alebo „ktr-cli restore --address 2,3,4 SÚBOR“). Adresa, hodiny a časové pásmo v súbore nie sú: nastavte ich ' +
-    'na každom zariadení.',
-  'help.step7': 'Tlačidlom „Nájsť všetky zariadenia“ na stránke Zbernica overte, že každé zariadenie odpovedá na ' +
-    'svojej adrese s očakávaným firmvérom.',
+  'help.step6': 'Na stránke Zbernica uložte konfiguráciu do súboru a zapíšte ju do každého ďalšieho zariadenia („Zapísať jeden konfiguračný súbor do viacerých zariadení“ alebo „ktr-cli restore --address 2,3,4 SÚBOR“); časové pásmo a letný čas idú so súborom. Adresa a hodiny v súbore nie sú.',
+  'help.step7': 'Tlačidlom „Nájsť všetky zariadenia“ na stránke Zbernica overte, že každé zariadenie odpovedá na svojej adrese s očakávaným firmvérom, a potom uložte protokol o uvedení do prevádzky.',
+
+
+  'api.switched': 'Iná stránka prepla konfigurátor na adresu {now}; táto stránka pracovala s adresou {shown}. Jej odpoveď sa nezobrazuje ako odpoveď tohto zariadenia. Obnovte stránku, ak chcete pracovať s adresou {now}, alebo znova zvoľte adresu {shown}.',
+  'api.switched409': 'Neodoslané: iná stránka zvolila zariadenie na adrese {address}. Obnovte túto stránku, ak s ním chcete pracovať, alebo znova zvoľte zariadenie tejto stránky.',
+  'bus.all.starting': 'Začínam hľadať: čakám, kým skončia požiadavky stránok…',
+  'file.lacksTime': 'Súbor (verzia formátu 1) nemá časové pásmo ani letný čas: zariadenia si ponechajú svoje.',
+  'home.address': 'Adresa na zbernici',
+  'device.inUse': 'Zariadenie na adrese {a}',
+  'device.unknownFirmware': 'firmvér nenačítaný',
+  'device.choose': 'Pracovať s',
+  'device.other': 'Iná adresa…',
+  'device.otherLabel': 'Adresa na zbernici (1-247)',
+  'device.use': 'Použiť',
+  'device.outOfRange': 'Adresa na zbernici môže byť od 1 do 247.',
+  'device.confirmTitle': 'Pracovať s iným zariadením',
+  'device.confirmText': 'Všetky stránky tohto konfigurátora potom pracujú so zariadením na adrese {a}, v tejto karte aj v ostatných. Stránky otvorené v iných kartách to oznámia a jeho hodnoty nezobrazia ako hodnoty svojho zariadenia.',
+  'device.confirmOk': 'Pracovať s adresou {a}',
+  'device.checking': 'Pýtam sa adresy {a}…',
+  'device.refused': 'Naďalej sa pracuje so zariadením na adrese {a}: {why}.',
+  'device.silent': 'Zariadenie na adrese {a} neodpovedá.',
+  'device.waiting': 'Čakám na zariadenie: najprv idú požiadavky iných stránok…',
+  'device.reload': 'Obnoviť túto stránku',
+  'device.found': 'Adresa {a}',
+  'building.badAddress': '„{text}“ nie je adresa na zbernici: adresy sú od 1 do 247. Nič sa neodoslalo.',
+  'building.noAddresses': 'Zadajte jednu alebo viac adries, napríklad 2, 3, 7. Nič sa neodoslalo.',
+  'building.twice': 'Adresa {a} je zadaná dvakrát. Nič sa neodoslalo.',
+  'building.assignTitle': 'Dať novému zariadeniu adresu',
+  'building.assignText': 'Zariadenie, ktoré odpovedá na adrese 1 (nové zariadenie tam odpovedá z výroby), dostane adresu {n}. Pripájajte vždy len jedno nové zariadenie.',
+  'building.assignOk': 'Dať mu adresu {n}',
+  'building.inUse': 'Na adrese {n} už niečo odpovedá ({fw}): nič sa nezapísalo. Dve zariadenia na jednej adrese sa nedajú rozlíšiť: zvoľte inú adresu.',
+  'building.noNew': 'Na adrese 1 neodpovedá žiadne zariadenie ({why}). Pripojte nové zariadenie, ktoré z výroby odpovedá na adrese 1. Nič sa nezapísalo.',
+  'building.writing': 'Zapisujem adresu {n} do zariadenia na adrese 1…',
+  'building.moved': 'Adresa {n} odpovedá ({fw}). Hotovo: pripojte ďalšie nové zariadenie a dajte mu ďalšiu adresu.',
+  'building.stillOld': 'Adresa {n} zatiaľ neodpovedá; zariadenie stále odpovedá na adrese 1. Novú adresu prevezme po príkaze „Použiť konfiguráciu“ alebo po novom zapnutí.',
+  'building.applyNow': 'Použiť konfiguráciu na adrese 1',
+  'building.checkAgain': 'Overiť znova',
+  'building.nowhere': 'Neodpovedá adresa {n} ani adresa 1: skontrolujte vodiče A/B, prenosovú rýchlosť a paritu a potom nájdite všetky zariadenia.',
+  'building.pickFile': 'Najprv vyberte konfiguračný súbor. Nič sa nezapísalo.',
+  'building.badFile': '{name}: {why}. Nič sa nezapísalo.',
+  'building.deviceStep': 'Adresa {a} ({i} z {n}): {what}…',
+  'building.step.free': 'je voľná?',
+  'building.step.choosing': 'vyberám ju',
+  'building.step.reading': 'načítavam',
+  'building.step.writing': 'zapisujem {name}',
+  'building.step.readingBack': 'načítavam späť',
+  'building.step.clock': 'nastavujem hodiny',
+  'building.silent': 'neodpovedá ({why})',
+  'building.otherFirmware': 'odmietnuté: {why} Voľbu „Zapísať, aj keď sa firmvér líši“ zaškrtnite, len ak sú zariadenia rovnaké',
+  'building.stopped': 'zastavené pri {name}: {why}; zvyšok sa nezapísal',
+  'building.summary': 'zapísané {written}, overené {verified}',
+  'building.noChange': 'už má všetky hodnoty zo súboru',
+  'building.manyDone': { one: 'Súbor má teraz {ok} z {n} zariadenia.', few: 'Súbor má teraz {ok} z {n} zariadení.', other: 'Súbor má teraz {ok} z {n} zariadení.' },
+  'building.findFirst': 'Najprv nájdite všetky zariadenia: nastavia sa hodiny nájdených zariadení.',
+  'building.clockSet': 'nastavené na {time}',
+  'building.clockOff': 'nastavené, ale ukazujú {time}',
+  'building.clocksDone': { one: 'Nastavené a načítané späť: {ok} z {n} hodín.', few: 'Nastavené a načítané späť: {ok} z {n} hodín.', other: 'Nastavené a načítané späť: {ok} z {n} hodín.' },
+  'building.back': 'Tieto stránky znova pracujú s adresou {a}.',
+  'building.reportEmpty': 'Zatiaľ nič: nájdite všetky zariadenia, potom nastavte hodiny alebo zapíšte súbor.',
+  'building.saved': 'Protokol uložený ako {name}.',
+  'building.notSet': 'nenastavené: {why}',
+  'building.address': 'Adresa {a}: {text}',
+  'building.value.yes': 'áno',
+  'building.value.no': 'nie',
+  'building.value.partly': 'čiastočne',
+  'building.clock.set': 'nastavené {time}',
+  'building.clock.notSet': 'nenastavené',
+  'help.part.building': 'Zbernica: budova plná zariadení',
+  'help.building': 'Dá novému zariadeniu (výrobná adresa 1) vlastnú adresu, zapíše jeden konfiguračný súbor do viacerých zariadení, nastaví hodiny všetkých nájdených zariadení podľa tohto počítača a vedie protokol o uvedení do prevádzky, čo sa s ktorým zariadením urobilo, uložiteľný ako CSV.',
+  'help.part.device': 'Lišta zariadenia',
+  'help.device': 'Každá stránka okrem prehľadu ukazuje zariadenie, s ktorým stránky pracujú; „Pracovať s“ zvolí iné pre všetky stránky tohto konfigurátora, vo všetkých kartách.',
+  'building': 'Budova plná zariadení',
+  'building.note': 'Každý krok pracuje s jedným zariadením po druhom a potom vráti tieto stránky k zariadeniu, ktoré zobrazovali.',
+  'building.assign': 'Nové zariadenie: dať mu adresu',
+  'building.assign.note': 'Nové zariadenie odpovedá na adrese 1. Pripájajte ich po jednom, každému dajte voľnú adresu a potom pripojte ďalšie.',
+  'building.newAddress': 'Nová adresa',
+  'building.many': 'Zapísať jeden konfiguračný súbor do viacerých zariadení',
+  'building.addresses': 'Adresy',
+  'building.clocks': 'Hodiny',
+  'building.clocks.button': 'Nastaviť hodiny všetkých nájdených zariadení podľa tohto počítača',
+  'building.report': 'Protokol o uvedení do prevádzky',
+  'building.help': 'Pomocník: budova plná zariadení',
+  'building.assign.button': 'Dať mu túto adresu',
+  'building.many.button': 'Zapísať do týchto zariadení',
+  'building.report.clock': 'Hodiny',
+  'building.report.applied': 'Použité',
+  'building.report.verified': 'Overené',
+  'building.report.time': 'Čas',
+  'building.report.save': 'Uložiť protokol (CSV)',
 };
