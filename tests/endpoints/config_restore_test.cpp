@@ -95,7 +95,7 @@ TEST_F(ConfigRestoreTest, CloneIntoASecondDeviceGivesTheSameDocumentExceptIdenti
                        "schedule.sun.ena: 0 -> 1",
                        "schedule.sun plan row 1: status 0 time 00:00 len 1 -> status 1 time 08:00 len 7",
                        "schedule.sat length row 5: len_bb 0 len_eb 0 len_ws 0 -> len_bb 8 len_eb 7 len_ws 9",
-                       "config_status.value: 0 -> 1 (run configuration)",
+                       "config_status.value: 0 -> 1 (Apply configuration)",
                    }));
   EXPECT_EQ(report.Count(ChangeOutcome::kWritten), 10U);
   EXPECT_EQ(report.Verified(), 10U);
