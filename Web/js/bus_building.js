@@ -97,7 +97,8 @@
     const body = $('report').tBodies[0];
     const rows = [...report.values()].sort((a, b) => a.address - b.address);
     body.replaceChildren(...rows.map((r) => el('tr', { 'data-address': String(r.address) },
-      ...columns(r).map((text, i) => el('td', { class: i === 0 ? 'num' : '', text: text || '—' })))));
+      ...columns(r).map((text, i) => el('td', { class: i === 0 ? 'num' : '', 'data-label': T.csvHead[i],
+        text: text || '—' })))));
     if (rows.length === 0) {
       body.appendChild(el('tr', { class: 'empty' }, el('td', { colspan: String(T.csvHead.length), text: T.reportEmpty })));
     }

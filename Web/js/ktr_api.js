@@ -103,7 +103,7 @@ Ktr.api = (function () {
       if (response.status === 409) {
         // A write refused because another page chose another device.
         reply = { ok: false, kind: 'switched', status: 409, text, address,
-          message: t('api.switched409', { address }), detail: t('api.detail', { status: text.trim() }) };
+          message: t('api.switched409', { address }) };
       } else if (address && !choosing && address !== pageAddress) {
         reply = { ok: false, kind: 'switched', status: response.status, text, deviceStatus, address,
           message: kSwitched(pageAddress, address) };

@@ -525,7 +525,7 @@ KtrTexts.en = {
 
   // The device bar and the Bus page's steps for a building of devices.
   'api.switched': 'Another page switched the configurator to address {now}; this page was working on address {shown}. Its reply is not shown as this device\'s. Reload this page to work on address {now}, or choose address {shown} again.',
-  'api.switched409': 'Not sent: another page chose the device at address {address}. Reload this page to work on it, or choose this page\'s device again.',
+  'api.switched409': 'The configurator now works on the device at address {address} (chosen on another page); nothing was sent to a device. Reload this page to work on it, or choose this page\'s device again.',
   'bus.all.starting': 'Starting the search: waiting for the requests of the pages to end…',
   'file.lacksTime': 'The file (format version 1) has no time zone and daylight saving: the devices keep theirs.',
   'home.address': 'Bus address',

@@ -519,7 +519,7 @@ KtrTexts.sk = {
 
 
   'api.switched': 'Iná stránka prepla konfigurátor na adresu {now}; táto stránka pracovala s adresou {shown}. Jej odpoveď sa nezobrazuje ako odpoveď tohto zariadenia. Obnovte stránku, ak chcete pracovať s adresou {now}, alebo znova zvoľte adresu {shown}.',
-  'api.switched409': 'Neodoslané: iná stránka zvolila zariadenie na adrese {address}. Obnovte túto stránku, ak s ním chcete pracovať, alebo znova zvoľte zariadenie tejto stránky.',
+  'api.switched409': 'Konfigurátor teraz pracuje so zariadením na adrese {address} (zvolené na inej stránke); do zariadenia sa nič neodoslalo. Obnovte túto stránku, ak s ním chcete pracovať, alebo znova zvoľte zariadenie tejto stránky.',
   'bus.all.starting': 'Začínam hľadať: čakám, kým skončia požiadavky stránok…',
   'file.lacksTime': 'Súbor (verzia formátu 1) nemá časové pásmo ani letný čas: zariadenia si ponechajú svoje.',
   'home.address': 'Adresa na zbernici',
