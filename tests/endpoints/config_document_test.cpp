@@ -53,9 +53,11 @@ TEST(ConfigDocument, LayoutIsStableAndReadsBackWhole) {
   EXPECT_NE(text.find("  \"display\": {\"tmpe\": 10, \"dtpe\": 3, \"cdpe\": 0, \"s1pe\": 3, \"s2pe\": 3, "
                       "\"stpe\": 65535},\n"),
             std::string::npos);
-  EXPECT_NE(text.find("  \"counter\": {\"cdir\": 0, \"lm_d\": 1, \"lm_h\": 2, \"lm_m\": 3, \"lm_s\": 4, \"rlpe\": 5, "
-                      "\"crpt\": 6},\n  \"time\": {\"tz\": 65535, \"dst\": 1},\n  \"settings\": "),
-            std::string::npos);
+  EXPECT_NE(
+      text.find(
+          "  \"counter\": {\"cdir\": 0, \"lm_d\": 1, \"lm_h\": 2, \"lm_m\": 3, \"lm_s\": 4, \"rlpe\": 5, "
+          "\"crpt\": 6},\n  \"time\": {\"tz\": 65535, \"dst\": 1},\n  \"settings\": "),
+      std::string::npos);
   EXPECT_NE(text.find("    \"mon\": {\n      \"ena\": 100,\n      \"plan\": [\n"
                       "        {\"status\": 101, \"time\": \"07:30\", \"len\": 103},\n"),
             std::string::npos);

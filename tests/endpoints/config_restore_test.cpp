@@ -107,8 +107,8 @@ TEST_F(ConfigRestoreTest, CloneIntoASecondDeviceGivesTheSameDocumentExceptIdenti
     EXPECT_EQ(s.address, 5);
     writes.push_back(std::to_string(s.function) + " " + std::to_string(s.start));
   }
-  EXPECT_EQ(writes, (std::vector<std::string>{"6 10000", "6 10001", "6 10043", "6 10026", "6 10301", "6 10062",
-                                              "6 14000", "16 14001", "16 14673", "6 10080"}));
+  EXPECT_EQ(writes, (std::vector<std::string>{"6 10000", "6 10001", "6 10043", "6 10026", "6 10301",
+                                              "6 10062", "6 14000", "16 14001", "16 14673", "6 10080"}));
 
   DeviceConfiguration clone = Backup(*target);
   EXPECT_EQ(clone.address, 5);
