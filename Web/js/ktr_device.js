@@ -68,11 +68,15 @@ Ktr.device = (function () {
   }
 
   function take(device, found) {
-    state.address = device.address;
-    state.firmware = device.firmware;
-    state.version = device.version;
-    if (found) state.found = found;
     if (!Ktr.api.pageAddress) Ktr.api.pageAddress = device.address;
+    // The bar names the device this page shows; a switch made elsewhere is
+    // the notice's to tell.
+    if (device.address === Ktr.api.pageAddress) {
+      state.address = device.address;
+      state.firmware = device.firmware;
+      state.version = device.version;
+    }
+    if (found) state.found = found;
     changed();
   }
 
@@ -124,9 +128,16 @@ Ktr.device = (function () {
   async function check() {
     timer = 0;
     if (!paused && !document.hidden && !Ktr.api.busy()) {
-      const reply = await Ktr.api.getJson('/get_config_status.cgi', (d) =>
-        d && Number.isInteger(d.value) ? '' : 'no "value"');
-      show(reply);
+      // First what the configurator knows without the device: the device in
+      // use, and whether a search of the bus runs (which tells about the bus
+      // by itself: no device check then, so as not to slow it down).
+      const state = await refresh();
+      if (state.ok && Ktr.api.pageAddress && state.data.device.address !== Ktr.api.pageAddress) {
+        show({ kind: 'switched', message: Ktr.api.switchedText(Ktr.api.pageAddress, state.data.device.address) });
+      } else if (state.ok && state.data.state !== 'running') {
+        show(await Ktr.api.getJson('/get_config_status.cgi', (d) =>
+          d && Number.isInteger(d.value) ? '' : 'no "value"'));
+      }
     }
     timer = setTimeout(check, kCheckMs);
   }
