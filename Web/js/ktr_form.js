@@ -27,6 +27,7 @@
 //   same     (sent, reported, reply) -> true when the read back counts as the
 //            value, false when it does not, null when the reply cannot show it
 //   unreported  why the reply cannot show it, for the notice (may change)
+// and of the whole form: readPath, groups, confirmSend(items) (see save).
 'use strict';
 
 var Ktr = window.Ktr || {};
@@ -390,6 +391,12 @@ Ktr.SettingsForm = (function () {
     if (firstBad) {
       notice(this.status, 'error', 'Please correct the marked values; nothing was sent.');
       firstBad.input.focus();
+      return false;
+    }
+    // A page may ask before some values are sent (def.confirmSend(items)
+    // resolves false: nothing is sent).
+    if (this.def.confirmSend && !(await this.def.confirmSend(items))) {
+      notice(this.status, 'info', 'Nothing was sent.');
       return false;
     }
     return this.send(items);

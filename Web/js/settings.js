@@ -33,15 +33,30 @@
     ],
   });
 
+  // A new device address changes where the device answers: ask first.
+  async function confirmSend(items) {
+    const diad = items.find((item) => item.entry.field.key === 'diad');
+    if (!diad) return true;
+    const now = Ktr.api.pageAddress || '?';
+    return Ktr.page.confirm('Change the device address',
+      'The device at address ' + now + ' gets the address ' + diad.value + '. Depending on the device it answers ' +
+      'there at once, or only after "Apply configuration" (Bus page) or when it is powered again. The pages go on ' +
+      'working on address ' + now + ': choose address ' + diad.value + ' in the device bar once the device answers ' +
+      'there. Another device already on address ' + diad.value + ' would answer together with it.',
+      'Change to address ' + diad.value);
+  }
+
   const form = new Ktr.SettingsForm(document.getElementById('form'), {
     readPath: '/get_set_data.cgi',
+    confirmSend,
     groups: [
       {
         title: 'Bus',
         icon: 'bus',
         fields: [
-          { key: 'diad', label: 'Device address',
-            hint: 'The configurator goes on using the address it found; search the bus again after a change.' },
+          { key: 'diad', label: 'Device address', range: [1, 247],
+            hint: 'A bus address, 1 to 247. The pages go on working on the address in the device bar; choose ' +
+              'the new address there once the device answers on it.' },
           { key: 'poll', label: 'Poll', hint: 'Reported only while the device address is 1; otherwise it reads 0.',
             same: (sent, reported, reply) => (reply.diad === 1 ? sent === reported : null) },
         ],
