@@ -142,7 +142,9 @@ Ktr.device = (function () {
     timer = setTimeout(check, kCheckMs);
   }
 
-  // What a device reply says about the device, in the bar.
+  // What a device reply says about the device, in the bar; the page's own
+  // parts hear of a problem too (a form then shows its values as old).
+  const problemListeners = [];
   function show(reply) {
     if (reply.kind === 'switched') {
       notice('device-notice', 'error', reply.message, { label: kText.reload, run: () => location.reload() });
@@ -150,7 +152,11 @@ Ktr.device = (function () {
       notice('device-notice', 'error', kText.silent(Ktr.api.pageAddress || state.address, reply.message));
     } else if (reply.ok) {
       notice('device-notice', '', '');
+      return;
+    } else {
+      return;
     }
+    for (const listener of problemListeners) listener(reply);
   }
 
   function build() {
@@ -193,6 +199,7 @@ Ktr.device = (function () {
   return {
     state, refresh, choose, show, kText,
     onChange: (listener) => listeners.push(listener),
+    onProblem: (listener) => problemListeners.push(listener),
     // The Bus page pauses the checks while it searches the bus.
     pause: (on) => { paused = on; },
   };

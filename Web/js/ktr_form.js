@@ -63,6 +63,14 @@ Ktr.SettingsForm = (function () {
     this.recoverTimer = 0;
     this.build();
     Ktr.page.guardUnsaved(() => this.dirtyEntries().length > 0);
+    // The device bar's checks: a device that stopped answering (or a switch
+    // to another device) shows the values as old at once, not at the next save.
+    if (Ktr.device) {
+      Ktr.device.onProblem((reply) => {
+        if (this.busy || this.form.classList.contains('stale') || !Object.keys(this.loaded).length) return;
+        this.readFailed(reply.message, [], { label: 'Try again', run: () => this.load() });
+      });
+    }
   }
 
   SettingsForm.prototype.kindOf = function (field) {
