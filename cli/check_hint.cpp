@@ -52,6 +52,7 @@ std::string CheckForError(const std::string& error) {
   std::smatch m;
   if (std::regex_search(error, m, code))
     return CheckForCode(static_cast<std::int32_t>(std::stol(m[1].str())));
+  if (error.find("no KTR device") != std::string::npos) return CheckText(Check::kNoDevice);
   if (error.find("port") != std::string::npos) return CheckText(Check::kPort);
   return CheckText(Check::kNoReply);
 }

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "access_cycle.h"
 #include "bus_inventory.h"
 #include "check_hint.h"
 #include "config_document.h"
@@ -49,6 +50,14 @@ struct SetTimeArgs {
   std::string time;
   std::optional<int> zone;  // hours, -12 to 14
   std::string dst;          // "", "on" or "off"
+};
+
+struct ReportArgs {
+  LineOptions line;
+  std::vector<int> addresses;
+  bool all = false;
+  std::string output;
+  std::string file;
 };
 
 struct SetAddressArgs {
@@ -533,6 +542,250 @@ int RunSetAddress(const SetAddressArgs& a) {
   return 1;
 }
 
+// The addresses of every KTR device on the bus (scan --all), or an error.
+std::vector<int> AllDevices(TModbus& modbus, const LineOptions& line, std::string& error) {
+  const auto bus = DeviceAt(modbus, line, 1);
+  const InventoryResult inventory = Inventory(*bus, line.timeoutMs, false);
+  std::vector<int> addresses;
+  if (!inventory.error.empty()) {
+    error = inventory.error;
+    return addresses;
+  }
+  for (const InventoryEntry& e : inventory.devices) {
+    if (e.note.empty()) addresses.push_back(e.address);
+  }
+  if (addresses.empty()) error = "no KTR device answers on addresses 1-126";
+  return addresses;
+}
+
+// Writes `text` to `path` through a file beside it, so that the file is
+// either the old one or the whole new one. "" or why not.
+std::string WriteWhole(const std::string& path, const std::string& text) {
+  const std::string partial = path + ".partial";
+  {
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+      std::error_code ignored;
+      std::filesystem::remove(partial, ignored);
+      return "cannot write " + partial;
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(partial, path, ec);
+  if (ec) {
+    std::filesystem::remove(partial, ec);
+    return "cannot write " + path + ": " + ec.message();
+  }
+  return {};
+}
+
+// One row of the commissioning report.
+struct ReportRow {
+  int address = 0;
+  std::string firmware, version, clock, clockSet, file, applied, verified, time;
+};
+
+const std::vector<std::string> kReportColumns{"address", "firmware",  "version",
+                                              "clock",   "clock set", "configuration file",
+                                              "applied", "verified",  "time"};
+
+std::vector<std::string> Cells(const ReportRow& r) {
+  return {std::to_string(r.address),
+          r.firmware,
+          r.version,
+          r.clock,
+          r.clockSet,
+          r.file,
+          r.applied,
+          r.verified,
+          r.time};
+}
+
+std::string CsvCell(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+std::string HtmlText(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+// CSV with a header row (RFC 4180: CRLF, quoted where needed), which a
+// spreadsheet opens.
+std::string ReportCsv(const std::vector<ReportRow>& rows) {
+  std::string out;
+  const auto line = [&out](const std::vector<std::string>& cells) {
+    for (std::size_t i = 0; i < cells.size(); ++i) out += (i ? "," : "") + CsvCell(cells[i]);
+    out += "\r\n";
+  };
+  line(kReportColumns);
+  for (const ReportRow& r : rows) line(Cells(r));
+  return out;
+}
+
+// A page to print.
+std::string ReportHtml(const std::vector<ReportRow>& rows, const std::string& port) {
+  std::string out =
+      "<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+      "<title>Commissioning report</title>\n<style>\nbody { font-family: sans-serif; margin: 2em; }\n"
+      "table { border-collapse: collapse; }\nth, td { border: 1px solid #888; padding: 0.3em 0.6em; "
+      "text-align: left; }\n</style>\n</head>\n<body>\n<h1>Commissioning report</h1>\n<p>Bus " +
+      HtmlText(port) + ", " + std::to_string(rows.size()) + " device" + (rows.size() == 1 ? "" : "s") +
+      ".</p>\n<table>\n<thead><tr>";
+  for (const std::string& c : kReportColumns) out += "<th>" + HtmlText(c) + "</th>";
+  out += "</tr></thead>\n<tbody>\n";
+  for (const ReportRow& r : rows) {
+    out += "<tr>";
+    for (const std::string& c : Cells(r)) out += "<td>" + HtmlText(c) + "</td>";
+    out += "</tr>\n";
+  }
+  return out + "</tbody>\n</table>\n</body>\n</html>\n";
+}
+
+// The device clock as the time endpoint gives it: "YYYY-MM-DD HH:MM:SS".
+bool DeviceClock(TKtrDevice& device, ClockTime& t) {
+  BeginDeviceStatus();
+  const std::string json = device.GetTimeData();
+  const bool ok = TakeDeviceStatus() == "ok";
+  const std::size_t date = json.find("\"date\":\"");
+  const std::size_t time = json.find("\"time\":\"");
+  return ok && date != std::string::npos && time != std::string::npos &&
+         std::sscanf(json.c_str() + date + 8, "%4d-%2d-%2d", &t.year, &t.month, &t.day) == 3 &&
+         std::sscanf(json.c_str() + time + 8, "%2d:%2d:%2d", &t.hour, &t.minute, &t.second) == 3;
+}
+
+std::int64_t Seconds(const ClockTime& t) {
+  using namespace std::chrono;
+  const sys_days day = year_month_day{year{t.year}, month{static_cast<unsigned>(t.month)},
+                                      std::chrono::day{static_cast<unsigned>(t.day)}};
+  return day.time_since_epoch().count() * 86400LL + t.hour * 3600LL + t.minute * 60LL + t.second;
+}
+
+ReportRow ReportOn(TKtrDevice& device, int address, const DeviceConfiguration* file,
+                   const std::string& fileName, bool& ok) {
+  ReportRow row;
+  row.address = address;
+  std::string firmware;
+  std::uint32_t version = 0;
+  const SerialSettings s = device.Settings();
+  if (const std::int32_t r = device.ReadFirmwareAt(s.slaveAddress, s.timeoutMs, firmware, version);
+      r != result::kOk) {
+    row.firmware = "does not answer (" + std::to_string(r) + " " + ResultText(r) + ")";
+    row.clockSet = row.applied = row.verified = "no";
+    row.file = fileName;
+    row.time = ClockText(PcTime({}));
+    ok = false;
+    return row;
+  }
+  device.SetFirmware(firmware, version);
+  row.firmware = firmware;
+  row.version = VersionText(version);
+
+  ClockTime clock;
+  if (DeviceClock(device, clock)) {
+    const std::int64_t off = Seconds(clock) - Seconds(PcTime({}));
+    row.clock = ClockText(clock);
+    // Within 2 s of this computer's clock, as set-time verifies it.
+    row.clockSet = off >= -2 && off <= 2
+                       ? "yes"
+                       : "no (" + std::string(off > 0 ? "+" : "") + std::to_string(off) + " s)";
+  } else {
+    row.clockSet = "no (not read)";
+  }
+  ok = ok && row.clockSet == "yes";
+
+  if (file != nullptr) {
+    row.file = fileName;
+    RestoreOptions compare;
+    compare.dryRun = true;
+    const RestoreReport r = RestoreDevice(device, *file, compare);
+    std::size_t differ = 0;
+    for (const ChangeResult& c : r.changes) differ += c.change.writable ? 1 : 0;
+    if (!r.error.empty()) {
+      row.applied = row.verified = "no (" + r.error + ")";
+    } else if (!r.refused.empty()) {
+      row.applied = row.verified = "no (" + r.refused + ")";
+    } else if (differ > 0) {
+      row.applied = "no (" + std::to_string(differ) + " difference" + (differ == 1 ? "" : "s") + ")";
+      row.verified = "no";
+    } else {
+      // Read back now: the device holds every value of the file.
+      row.applied = row.verified = "yes";
+    }
+    ok = ok && row.verified == "yes";
+  }
+  row.time = ClockText(PcTime({}));
+  return row;
+}
+
+int RunReport(const ReportArgs& a) {
+  DeviceConfiguration file;
+  if (!a.file.empty()) {
+    std::ifstream in(a.file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in) {
+      std::fprintf(stderr, "error: cannot read %s\n", a.file.c_str());
+      PrintCheck(stderr, CheckText(Check::kFile));
+      return 2;
+    }
+    try {
+      file = ParseConfiguration(text.str());
+    } catch (const ConfigFileError& e) {
+      std::fprintf(stderr, "error: %s: %s\n", a.file.c_str(), e.what());
+      PrintCheck(stderr, CheckText(Check::kFile));
+      return 2;
+    }
+  }
+  TModbus modbus;
+  AttachTrace(modbus);
+  std::vector<int> addresses = a.addresses;
+  if (a.all) {
+    std::string error;
+    addresses = AllDevices(modbus, a.line, error);
+    if (!error.empty()) {
+      std::fprintf(stderr, "error: %s\n", error.c_str());
+      PrintCheck(stderr, CheckForError(error));
+      return 1;
+    }
+  }
+  std::vector<ReportRow> rows;
+  bool ok = true;
+  const std::string fileName = std::filesystem::path(a.file).filename().string();
+  for (const int address : addresses) {
+    const auto device = DeviceAt(modbus, a.line, address);
+    rows.push_back(ReportOn(*device, address, a.file.empty() ? nullptr : &file, fileName, ok));
+    std::fprintf(stderr, "address %d: %s\n", address, rows.back().firmware.c_str());
+  }
+  const bool html = a.output.size() > 5 && a.output.compare(a.output.size() - 5, 5, ".html") == 0;
+  const std::string text = html ? ReportHtml(rows, a.line.port) : ReportCsv(rows);
+  if (a.output.empty()) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+  } else if (const std::string error = WriteWhole(a.output, text); !error.empty()) {
+    std::fprintf(stderr, "error: %s\n", error.c_str());
+    PrintCheck(stderr, CheckText(Check::kOutput));
+    return 1;
+  } else {
+    std::fprintf(stderr, "report of %zu device%s written to %s\n", rows.size(), rows.size() == 1 ? "" : "s",
+                 a.output.c_str());
+  }
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int RunScanAll(const LineOptions& line) {
@@ -598,6 +851,24 @@ void AddFleetCommands(CLI::App& app, std::function<int()>& run) {
       ->check(CLI::Range(-12, 14));
   setTime->add_option("--dst", setArgs->dst, "Daylight saving too: on or off")
       ->check(CLI::IsMember({"on", "off"}));
+  auto reportArgs = std::make_shared<ReportArgs>();
+  CLI::App* report = app.add_subcommand(
+      "report", "Commissioning report: per device its firmware, clock and configuration, as CSV (or .html)");
+  AddLineOptions(*report, reportArgs->line, /*needAddress=*/false);
+  auto* reportAddresses = AddAddressList(*report, reportArgs->addresses);
+  auto* reportAll =
+      report->add_flag("--all", reportArgs->all, "Every KTR device on the bus (scan --all first)");
+  reportAddresses->excludes(reportAll);
+  report->add_option("-o,--output", reportArgs->output,
+                     "File to write: CSV, or a page to print when it ends in .html "
+                     "(default: CSV on stdout)");
+  report->add_option("--file", reportArgs->file,
+                     "Configuration file the devices should hold (applied and verified)");
+  report->callback([reportArgs, &run] {
+    if (reportArgs->addresses.empty() && !reportArgs->all) throw CLI::RequiredError("--address or --all");
+    run = [reportArgs] { return RunReport(*reportArgs); };
+  });
+
   auto addressArgs = std::make_shared<SetAddressArgs>();
   CLI::App* setAddress = app.add_subcommand(
       "set-address", "Give a new device (factory address 1) its bus address, then check where it answers");

@@ -156,6 +156,8 @@ CgiHandler::CgiHandler(TKtrDevice& device) : device_(device), shared_(std::make_
 
 CgiHandler::~CgiHandler() = default;
 
+std::size_t CgiHandler::SharedReplies() const { return shared_->Joined(); }
+
 void CgiHandler::Dispatch(HttpResponse& response, const std::string& path, const std::string& parameters,
                           int expectedAddress) const {
   const auto find = [&path]() -> const Route* {

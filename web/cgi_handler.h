@@ -54,6 +54,8 @@ class CgiHandler {
 
  private:
   friend struct test::CgiTestAccess;
+  // Requests that took the reply of an identical read so far.
+  std::size_t SharedReplies() const;
 
   TKtrDevice& device_;
   std::unique_ptr<SharedReads> shared_;

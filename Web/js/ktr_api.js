@@ -225,6 +225,7 @@ Ktr.api = (function () {
   return {
     request, getJson, postAnswer, postCommand, onActivity, onWaiting, activity, clock, deviceMessage,
     busy: () => pending > 0,
+    switchedText: kSwitched,
     kNotReachable, kTimeoutMs,
     get pageAddress() { return pageAddress; },
     set pageAddress(address) { pageAddress = address; },

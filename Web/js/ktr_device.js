@@ -67,11 +67,15 @@ Ktr.device = (function () {
   }
 
   function take(device, found) {
-    state.address = device.address;
-    state.firmware = device.firmware;
-    state.version = device.version;
-    if (found) state.found = found;
     if (!Ktr.api.pageAddress) Ktr.api.pageAddress = device.address;
+    // The bar names the device this page shows; a switch made elsewhere is
+    // the notice's to tell.
+    if (device.address === Ktr.api.pageAddress) {
+      state.address = device.address;
+      state.firmware = device.firmware;
+      state.version = device.version;
+    }
+    if (found) state.found = found;
     changed();
   }
 
@@ -123,14 +127,23 @@ Ktr.device = (function () {
   async function check() {
     timer = 0;
     if (!paused && !document.hidden && !Ktr.api.busy()) {
-      const reply = await Ktr.api.getJson('/get_config_status.cgi', (d) =>
-        d && Number.isInteger(d.value) ? '' : t('api.shape', { keys: 'value' }));
-      show(reply);
+      // First what the configurator knows without the device: the device in
+      // use, and whether a search of the bus runs (which tells about the bus
+      // by itself: no device check then, so as not to slow it down).
+      const state = await refresh();
+      if (state.ok && Ktr.api.pageAddress && state.data.device.address !== Ktr.api.pageAddress) {
+        show({ kind: 'switched', message: Ktr.api.switchedText(Ktr.api.pageAddress, state.data.device.address) });
+      } else if (state.ok && state.data.state !== 'running') {
+        show(await Ktr.api.getJson('/get_config_status.cgi', (d) =>
+          d && Number.isInteger(d.value) ? '' : t('api.shape', { keys: 'value' })));
+      }
     }
     timer = setTimeout(check, kCheckMs);
   }
 
-  // What a device reply says about the device, in the bar.
+  // What a device reply says about the device, in the bar; the page's own
+  // parts hear of a problem too (a form then shows its values as old).
+  const problemListeners = [];
   function show(reply) {
     if (reply.kind === 'switched') {
       notice('device-notice', 'error', reply.message, { label: kText.reload, run: () => location.reload() }, reply.detail);
@@ -138,7 +151,11 @@ Ktr.device = (function () {
       notice('device-notice', 'error', kText.silent(Ktr.api.pageAddress || state.address, reply.message));
     } else if (reply.ok) {
       notice('device-notice', '', '');
+      return;
+    } else {
+      return;
     }
+    for (const listener of problemListeners) listener(reply);
   }
 
   function build() {
@@ -181,6 +198,7 @@ Ktr.device = (function () {
   return {
     state, refresh, choose, show, kText,
     onChange: (listener) => listeners.push(listener),
+    onProblem: (listener) => problemListeners.push(listener),
     // The Bus page pauses the checks while it searches the bus.
     pause: (on) => { paused = on; },
   };

@@ -33,6 +33,7 @@
 //   same     (sent, reported, reply) -> true when the read back counts as the
 //            value, false when it does not, null when the reply cannot show it
 //   unreported  why the reply cannot show it, for the notice (may change)
+// and of the whole form: readPath, groups, confirmSend(items) (see save).
 'use strict';
 
 var Ktr = window.Ktr || {};
@@ -71,6 +72,14 @@ Ktr.SettingsForm = (function () {
     this.recoverTimer = 0;
     this.build();
     Ktr.page.guardUnsaved(() => this.dirtyEntries().length > 0);
+    // The device bar's checks: a device that stopped answering (or a switch
+    // to another device) shows the values as old at once, not at the next save.
+    if (Ktr.device) {
+      Ktr.device.onProblem((reply) => {
+        if (this.busy || this.form.classList.contains('stale') || !Object.keys(this.loaded).length) return;
+        this.readFailed(reply.message, [], { label: t('common.tryAgain'), run: () => this.load() }, reply.detail);
+      });
+    }
   }
 
   SettingsForm.prototype.kindOf = function (field) {
@@ -414,6 +423,12 @@ Ktr.SettingsForm = (function () {
     if (firstBad) {
       notice(this.status, 'error', t('form.correct'));
       firstBad.input.focus();
+      return false;
+    }
+    // A page may ask before some values are sent (def.confirmSend(items)
+    // resolves false: nothing is sent).
+    if (this.def.confirmSend && !(await this.def.confirmSend(items))) {
+      notice(this.status, 'info', t('bus.nothingSent'));
       return false;
     }
     return this.send(items);

@@ -34,15 +34,25 @@
     ],
   });
 
+  // A new device address changes where the device answers: ask first.
+  async function confirmSend(items) {
+    const diad = items.find((item) => item.entry.field.key === 'diad');
+    if (!diad) return true;
+    const now = Ktr.api.pageAddress || '?';
+    return Ktr.page.confirm(t('settings.diad.confirmTitle'), t('settings.diad.confirm', { now, n: diad.value }),
+      t('settings.diad.confirmOk', { n: diad.value }));
+  }
+
   const form = new Ktr.SettingsForm(document.getElementById('form'), {
     readPath: '/get_set_data.cgi',
+    confirmSend,
     groups: [
       {
         title: t('settings.bus'),
         icon: 'bus',
         help: 'device-bus',
         fields: [
-          { key: 'diad', label: t('settings.diad'), hint: t('settings.diad.hint') },
+          { key: 'diad', label: t('settings.diad'), range: [1, 247], hint: t('settings.diad.hint') },
           { key: 'poll', label: t('settings.poll'), hint: t('settings.poll.hint'),
             same: (sent, reported, reply) => (reply.diad === 1 ? sent === reported : null) },
         ],

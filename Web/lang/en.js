@@ -180,7 +180,7 @@ KtrTexts.en = {
     'Each change is sent on its own and read back from the device.',
   'settings.bus': 'Bus',
   'settings.diad': 'Device address',
-  'settings.diad.hint': 'The configurator goes on using the address it found; search the bus again after a change.',
+  'settings.diad.hint': 'The pages go on working on the address in the device bar; choose the new address there once the device answers on it.',
   'settings.poll': 'Poll value',
   'settings.poll.hint': 'Reported only while the device address is 1; otherwise it reads 0.',
   'settings.sensor': 'Sensor {n}',
@@ -610,4 +610,7 @@ KtrTexts.en = {
   'building.report.verified': 'Verified',
   'building.report.time': 'Time',
   'building.report.save': 'Save the report (CSV)',
+  'settings.diad.confirmTitle': 'Change the device address',
+  'settings.diad.confirm': 'The device at address {now} gets the address {n}. Depending on the device it answers there at once, or only after "Apply configuration" (Bus page) or when it is powered again. The pages go on working on address {now}: choose address {n} in the device bar once the device answers there. Another device already on address {n} would answer together with it.',
+  'settings.diad.confirmOk': 'Change to address {n}',
 };

@@ -174,8 +174,7 @@ KtrTexts.sk = {
     'a načíta sa späť zo zariadenia.',
   'settings.bus': 'Zbernica',
   'settings.diad': 'Adresa zariadenia',
-  'settings.diad.hint': 'Konfigurátor ďalej používa adresu, ktorú našiel; po zmene znova vyhľadajte zariadenia ' +
-    'na zbernici.',
+  'settings.diad.hint': 'Stránky ďalej pracujú s adresou v lište zariadenia; keď zariadenie odpovedá na novej adrese, zvoľte ju tam.',
   'settings.poll': 'Hodnota dopytovania',
   'settings.poll.hint': 'Hlási sa len pri adrese zariadenia 1; inak sa načíta 0.',
   'settings.sensor': 'Snímač {n}',
@@ -604,4 +603,7 @@ KtrTexts.sk = {
   'building.report.verified': 'Overené',
   'building.report.time': 'Čas',
   'building.report.save': 'Uložiť protokol (CSV)',
+  'settings.diad.confirmTitle': 'Zmeniť adresu zariadenia',
+  'settings.diad.confirm': 'Zariadenie na adrese {now} dostane adresu {n}. Podľa druhu zariadenia na nej odpovedá hneď, alebo až po príkaze „Použiť konfiguráciu“ (stránka Zbernica) či po novom zapnutí. Stránky ďalej pracujú s adresou {now}: keď zariadenie na adrese {n} odpovedá, zvoľte ju v lište zariadenia. Iné zariadenie, ktoré už na adrese {n} je, by odpovedalo spolu s ním.',
+  'settings.diad.confirmOk': 'Zmeniť na adresu {n}',
 };

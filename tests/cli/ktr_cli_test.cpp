@@ -197,6 +197,14 @@ TEST(KtrCliArguments, BadArgumentsExitTwoWithUsage) {
       {"set-time", "--port", "x", "--all", "--time", "2024-02-30 00:00:00"},
       {"set-time", "--port", "x", "--all", "--time", "2100-01-01 00:00:00"},
       {"set-time", "--port", "x", "--all", "--time", "12:00:00"},
+      {"set-time", "--port", "x", "--all", "--zone", "15"},
+      {"set-time", "--port", "x", "--all", "--dst", "yes"},
+      {"set-address", "--port", "x"},  // no --to
+      {"set-address", "--port", "x", "--to", "0"},
+      {"set-address", "--port", "x", "--to", "248"},
+      {"set-address", "--port", "x", "--from", "3", "--to", "3"},
+      {"report", "--port", "x"},  // neither --address nor --all
+      {"report", "--port", "x", "--address", "300"},
   };
   for (const auto& args : cases) {
     const ProcessResult r = Cli(args);
@@ -383,11 +391,62 @@ TEST_F(KtrCliBus, SetTimeOfOneOrEveryDevice) {
       << one.out;
   EXPECT_EQ(Cli(With({"read", "--address", "7", "10020", "3"}, Port())).out, "10020 24\n10021 2\n10022 29\n");
 
-  const ProcessResult all = Cli(With({"set-time", "--all", "--from-pc"}, Port()));
+  const ProcessResult all =
+      Cli(With({"set-time", "--all", "--from-pc", "--zone", "-2", "--dst", "off"}, Port()));
   EXPECT_EQ(all.exitCode, 0) << all.err;
   EXPECT_TRUE(std::regex_match(all.out, std::regex("address 3: clock set to (\\S+ \\S+), reads \\S+ \\S+\n"
-                                                   "address 7: clock set to \\S+ \\S+, reads \\S+ \\S+\n")))
+                                                   "address 3: time zone -2, daylight saving off\n"
+                                                   "address 7: clock set to \\S+ \\S+, reads \\S+ \\S+\n"
+                                                   "address 7: time zone -2, daylight saving off\n")))
       << all.out;
+  EXPECT_EQ(Cli(With({"read", "--address", "7", "10026", "2"}, Port())).out, "10026 65534\n10027 0\n");
+
+  // The report: both clocks set, a file that 3 holds and 7 does not, a silent address.
+  const std::string file = (folder / "three.json").string();
+  ASSERT_EQ(Cli(With({"backup", "--address", "3", "-o", file}, Port())).exitCode, 0);
+  ASSERT_EQ(Cli(With({"write", "--address", "7", "10000", "11"}, Port())).exitCode, 0);
+  const std::string csv = (folder / "report.csv").string();
+  const ProcessResult report = Cli(With({"report", "--address", "3,7,9", "--file", file, "-o", csv}, Port()));
+  EXPECT_EQ(report.exitCode, 1) << report.err;  // not every device is done
+  std::ifstream in(csv);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string fw = std::string(ktr::defaults::kFirmwareTextNew) + ",0.35.4,";
+  EXPECT_TRUE(std::regex_match(
+      text, std::regex("address,firmware,version,clock,clock set,configuration file,applied,verified,time\r\n"
+                       "3," +
+                       fw +
+                       "\\S+ \\S+,yes,three.json,yes,yes,\\S+ \\S+\r\n"
+                       "7," +
+                       fw +
+                       "\\S+ \\S+,yes,three.json,no \\(1 difference\\),no,\\S+ \\S+\r\n"
+                       "9,does not answer \\(-4 no reply\\),,,no,three.json,no,no,\\S+ \\S+\r\n")))
+      << text;
+}
+
+// A new device on address 1 to its address: refused when the target
+// answers, and where it answers afterwards, for both kinds of device.
+TEST(KtrCliSetAddress, ANewDeviceToItsAddress) {
+  struct Case {
+    std::string readdress;
+    std::string to;
+    int exitCode;
+    std::string lastLine;
+  } const cases[] = {
+      {"now", "3", 1, "error: address 3 already answers"},
+      {"now", "5", 0,
+       "address 5 answers (" + std::string(ktr::defaults::kFirmwareTextNew) + " 0.35.4). Done"},
+      {"apply", "5", 1, "address 5 does not answer yet; the device still answers on address 1."},
+  };
+  for (const Case& c : cases) {
+    SimProcess sim{{"--address", "1", "--address", "3", "--readdress", c.readdress}};
+    const ProcessResult r = Cli({"set-address", "--port", sim.link(), "--to", c.to});
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.readdress << " " << c.to << "\n" << r.out << r.err;
+    const std::string all = r.out + r.err;
+    EXPECT_NE(all.find(c.lastLine), std::string::npos) << all;
+    // Nothing written to a device that was already there.
+    if (c.to == "3")
+      EXPECT_EQ(Cli({"read", "--port", sim.link(), "--address", "1", "10060", "1"}).out, "10060 1\n");
+  }
 }
 
 // Nobody answers: each command says what failed, that nothing was written,

@@ -9,7 +9,7 @@
 namespace ktr::test {
 
 struct CgiTestAccess {
-  static std::size_t Joined(const CgiHandler& cgi) { return cgi.shared_->Joined(); }
+  static std::size_t Joined(const CgiHandler& cgi) { return cgi.SharedReplies(); }
 };
 
 }  // namespace ktr::test

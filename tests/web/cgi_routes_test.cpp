@@ -307,35 +307,34 @@ TEST_F(CgiRoutesTest, SelectDeviceChoosesTheDeviceOfEveryLaterRequest) {
   };
   const std::vector<Case> cases{
       {"POST", "/select_device.cgi", "address=5",
-       R"({"answer":"yes","address":5,"firmware":")" + fw + R"(","version":"0.35.4"})", "5", 5},
+       "{\"answer\":\"yes\",\"address\":5,\"firmware\":\"" + fw + "\",\"version\":\"0.35.4\"}", "5", 5},
       {"GET", "/select_device.cgi?address=9", "",
-       R"({"answer":"no","reason":"address 9 does not answer (error: -4 no reply)"})", "9", 5},
-      {"GET", "/select_device.cgi?address=0", "", R"({"answer":"no","reason":"address 0 is outside 1-247"})", "", 5},
-      {"GET", "/select_device.cgi?address=248", "", R"({"answer":"no","reason":"address 248 is outside 1-247"})",
-       "", 5},
-      {"POST", "/select_device.cgi", "address=x", R"({"answer":"no","reason":"'x' is no address (N from 1 to 247)"})",
-       "", 5},
-      {"GET", "/select_device.cgi", "", R"({"answer":"no","reason":"no address given (address=N, N from 1 to 247)"})",
-       "", 5
-}
-, {"GET", "/select_device.cgi?address=1",
-   "",    R"({"answer":"yes","address":1,"firmware":")" + fw + R"(","version":"0.35.4"})",
-   "1",   1},
-};
-for (const Case& c : cases) {
-  TakeAddressLists();
-  const Reply reply = c.method == "GET" ? Get(c.target) : Post(c.target, c.body);
-  EXPECT_EQ(reply.status, 200) << c.target << c.body;
-  EXPECT_EQ(reply.body, c.reply) << c.target << c.body;
-  EXPECT_EQ(reply.Header("X-Device-Address"), c.deviceAddress) << c.target << c.body;
-  const bool chosen = c.reply.find("\"yes\"") != std::string::npos;
-  EXPECT_EQ(TakeAddressLists(), chosen ? std::vector<std::vector<std::string>>{{c.deviceAddress}}
-                                       : std::vector<std::vector<std::string>>{})
-      << c.target << c.body;
-  const Reply next = Get("/get_display_data.cgi");
-  EXPECT_EQ(next.Header("X-Device-Address"), std::to_string(c.inUse)) << c.target << c.body;
-  EXPECT_EQ(next.Header("X-Device-Status"), "ok") << c.target << c.body;
-}
+       R"j({"answer":"no","reason":"address 9 does not answer (error: -4 no reply)"})j", "9", 5},
+      {"GET", "/select_device.cgi?address=0", "",
+       R"j({"answer":"no","reason":"address 0 is outside 1-247"})j", "", 5},
+      {"GET", "/select_device.cgi?address=248", "",
+       R"j({"answer":"no","reason":"address 248 is outside 1-247"})j", "", 5},
+      {"POST", "/select_device.cgi", "address=x",
+       R"j({"answer":"no","reason":"'x' is no address (N from 1 to 247)"})j", "", 5},
+      {"GET", "/select_device.cgi", "",
+       R"j({"answer":"no","reason":"no address given (address=N, N from 1 to 247)"})j", "", 5},
+      {"GET", "/select_device.cgi?address=1", "",
+       "{\"answer\":\"yes\",\"address\":1,\"firmware\":\"" + fw + "\",\"version\":\"0.35.4\"}", "1", 1},
+  };
+  for (const Case& c : cases) {
+    TakeAddressLists();
+    const Reply reply = c.method == "GET" ? Get(c.target) : Post(c.target, c.body);
+    EXPECT_EQ(reply.status, 200) << c.target << c.body;
+    EXPECT_EQ(reply.body, c.reply) << c.target << c.body;
+    EXPECT_EQ(reply.Header("X-Device-Address"), c.deviceAddress) << c.target << c.body;
+    const bool chosen = c.reply.find("\"yes\"") != std::string::npos;
+    EXPECT_EQ(TakeAddressLists(), chosen ? std::vector<std::vector<std::string>>{{c.deviceAddress}}
+                                         : std::vector<std::vector<std::string>>{})
+        << c.target << c.body;
+    const Reply next = Get("/get_display_data.cgi");
+    EXPECT_EQ(next.Header("X-Device-Address"), std::to_string(c.inUse)) << c.target << c.body;
+    EXPECT_EQ(next.Header("X-Device-Status"), "ok") << c.target << c.body;
+  }
 }
 
 TEST_F(CgiRoutesTest, AWriteOfAPageThatShowsAnotherDeviceSendsNothing) {
@@ -353,7 +352,7 @@ TEST_F(CgiRoutesTest, AWriteOfAPageThatShowsAnotherDeviceSendsNothing) {
       "HTTP/1.1 409 Conflict\r\n"
       "Server: WebServerOrvo\r\n"
       "Content-Type: text/html; charset=utf-8\r\n"
-      "Content-Length: 107\r\n"
+      "Content-Length: 109\r\n"
       "X-Device-Address: 1\r\n"
       "Connection: close\r\n"
       "\r\n"
@@ -411,7 +410,7 @@ TEST_F(CgiRoutesTest, AWriteGoesBeforeTheReadsWaitingForTheDevice) {
   writer.join();
   EXPECT_EQ(write.text, R"({"answer":"yes"})");
   // The read waited longer, and still found the written value.
-  EXPECT_NE(read.text.find(R"("tmpe":14)"), std::string::npos) << read.text;
+  EXPECT_NE(read.text.value_or("").find(R"("tmpe":14)"), std::string::npos) << read.text.value_or("");
 }
 
 }  // namespace

@@ -50,8 +50,9 @@ describe('a building of devices', () => {
     // The chooser asks first, then the pages work on address 3.
     await bus.fill('#device-other', '3');
     await bus.click('#device-use');
+    const reloaded = bus.waitForEvent('load');  // before the click: the reload may be quick
     await bus.click('#confirm-ok');
-    await bus.waitForEvent('load');
+    await reloaded;
     await bus.locator('#device-now', { hasText: 'Device at address 3' }).waitFor();
     // The tab still on address 2 says so instead of showing 3's values as 2's.
     await display.locator('#device-notice .notice.error', { hasText: 'switched the configurator to address 3' })
