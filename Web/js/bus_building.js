@@ -51,7 +51,10 @@
     clocksDone: (ok, n) => t('building.clocksDone', { ok, n }),
     back: (a) => ' ' + t('building.back', { a }),
     reportEmpty: t('building.reportEmpty'),
-    csvHead: ['bus.all.address', 'home.firmware', 'bus.all.version', 'building.report.clock', 'bus.file',
+    // The report file keeps one layout in every language (a file for other
+    // programs as much as for people); the page names its columns in words.
+    csvHead: ['address', 'firmware', 'version', 'clock', 'configuration file', 'applied', 'verified', 'time'],
+    columnNames: ['bus.all.address', 'home.firmware', 'bus.all.version', 'building.report.clock', 'bus.file',
       'building.report.applied', 'building.report.verified', 'building.report.time'].map((key) => t(key)),
     saved: (name) => t('building.saved', { name }),
     notWritten: (why) => t('bus.file.notWritten', { why }),
@@ -90,14 +93,18 @@
     showReport();
   }
 
-  const columns = (r) => [String(r.address), r.firmware, r.version, r.clock, r.file, T.value(r.applied), T.value(r.verified),
-    r.time];
+  const columns = (r) => [String(r.address), r.firmware, r.version, r.clock, r.file, r.applied, r.verified, r.time];
+  // As the page shows them: "set 2026-12-09 ...", "yes", "no" and "partly" in words.
+  const clockText = (c) => (c === 'not set' ? t('building.clock.notSet')
+    : c.startsWith('set ') ? t('building.clock.set', { time: c.slice(4) }) : c);
+  const shown = (r) => [String(r.address), r.firmware, r.version, clockText(r.clock || ''), r.file, T.value(r.applied),
+    T.value(r.verified), r.time];
 
   function showReport() {
     const body = $('report').tBodies[0];
     const rows = [...report.values()].sort((a, b) => a.address - b.address);
     body.replaceChildren(...rows.map((r) => el('tr', { 'data-address': String(r.address) },
-      ...columns(r).map((text, i) => el('td', { class: i === 0 ? 'num' : '', 'data-label': T.csvHead[i],
+      ...shown(r).map((text, i) => el('td', { class: i === 0 ? 'num' : '', 'data-label': T.columnNames[i],
         text: text || '—' })))));
     if (rows.length === 0) {
       body.appendChild(el('tr', { class: 'empty' }, el('td', { colspan: String(T.csvHead.length), text: T.reportEmpty })));
@@ -350,7 +357,7 @@
           }
         }
         if (ok) ++good;
-        note(a, { clock: ok ? t('building.clock.set', { time: stamp() }) : t('building.clock.notSet') });
+        note(a, { clock: ok ? 'set ' + stamp() : 'not set' });
         results.appendChild(el('li', { class: ok ? 'ok' : 'failed', 'data-address': String(a),
           text: T.address(a, text) }));
       }

@@ -136,7 +136,7 @@ KtrTexts.sk = {
   'time.computer': 'Tento počítač',
   'time.group': 'Nastaviť hodiny zariadenia',
   'time.date': 'Dátum',
-  'time.date.hint': 'RRRR-MM-DD (YYYY-MM-DD), roky 2000 až 2099',
+  'time.date.hint': 'YYYY-MM-DD, roky 2000 až 2099',
   'time.time': 'Čas',
   'time.time.hint': 'HH:MM:SS, 24-hodinový formát',
   'time.tz': 'Časové pásmo',

@@ -37,7 +37,8 @@ function inspect() {
       cut: wrap ? wrap.scrollWidth - wrap.clientWidth : 0,
     };
   });
-  const inputs = [...document.querySelectorAll('main input[type="text"]')]
+  // A list of addresses ("2, 3, 7") needs its comma: it is no number field.
+  const inputs = [...document.querySelectorAll('main input[type="text"]:not([data-kind="list"])')]
     .map((i) => ({ name: i.name || i.id, mode: i.inputMode }));
   const nav = document.querySelector('#top .nav');
   const box = document.querySelector('#top .nav-box');
