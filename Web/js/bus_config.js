@@ -127,7 +127,8 @@
         : t('settings.' + c.key);
     }
     if (c.section === 'schedule') {
-      const day = t('day.' + c.day);
+      const name = t('day.' + c.day);
+      const day = name.charAt(0).toUpperCase() + name.slice(1);
       if (c.key === 'ena') return day + ': ' + t('schedule.enabled');
       return day + ': ' + t(c.key === 'plan' ? 'schedule.planRow' : 'schedule.lengthRow', { row: c.row });
     }
