@@ -14,6 +14,7 @@ struct DeviceStatus {
   int address = 0;      // the bus address of the device the reply touched
   bool write = false;
   bool silent = false;  // a request found no reply or no port
+  bool readsEnded = false;
   int expectedAddress = 0;
   bool other = false;  // another device than the expected one was in use
   std::function<void()> onLocked;
@@ -43,6 +44,10 @@ void BeginDeviceStatus(bool write, std::function<void()> onLocked, int expectedA
 }
 
 bool DeviceSilentInReply() { return replyStatus.silent; }
+
+void EndReadsOfReply() { replyStatus.readsEnded = true; }
+
+bool ReadsOfReplyEnded() { return replyStatus.readsEnded; }
 
 bool DeviceWasOther() { return replyStatus.other; }
 
@@ -118,7 +123,10 @@ std::string BlockName(std::uint16_t start, std::uint16_t count) {
   return name;
 }
 
-void AccessCycle::Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
+void AccessCycle::Pause() {
+  if (ReadsOfReplyEnded()) return;
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
 
 void AccessCycle::Close() {
   if (opened_) {

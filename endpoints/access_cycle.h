@@ -35,6 +35,10 @@ bool DeviceWasOther();
 // True when a request of the current reply found the device silent (no
 // reply, or the port failed).
 bool DeviceSilentInReply();
+// The current reply's cycle gives up the rest of its reads (and the pauses
+// between them): the device is silent and other requests wait.
+void EndReadsOfReply();
+bool ReadsOfReplyEnded();
 // The header value, or empty when the reply did not touch the device.
 // `address`, when given, receives the bus address the reply's device
 // requests went to (0 when it touched no device).
@@ -67,7 +71,8 @@ class AccessCycle {
   // a failure is recorded for the reply's device status. Returns the
   // master's result.
   [[nodiscard]] std::int32_t Write(std::uint16_t start, const std::uint16_t* words, std::uint16_t count);
-  // The pause between two block reads, which gives the device time.
+  // The pause between two block reads, which gives the device time; none
+  // once the cycle has ended its reads (EndReadsOfReply).
   static void Pause();
   // ClosePort, once; later calls do nothing. Handlers call it right after
   // their last device request, before converting.

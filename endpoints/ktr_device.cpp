@@ -35,8 +35,12 @@ std::int32_t TKtrDevice::ReadBlock(const table::BlockRead& block) {
   // to fail alike while they wait. The cycle ends its reads here; its reply
   // already says that the device does not answer. Alone, a cycle reads
   // every block (and logs each failure).
-  if (DeviceSilentInReply() &&
-      (writesWaiting_.load() > 0 || cyclesWaiting_.load() > 0 || probesWaiting_.load() > 0)) {
+  // The pauses between the reads go with them.
+  const auto othersWait = [this] {
+    return writesWaiting_.load() > 0 || cyclesWaiting_.load() > 0 || probesWaiting_.load() > 0;
+  };
+  if (ReadsOfReplyEnded() || (DeviceSilentInReply() && othersWait())) {
+    EndReadsOfReply();
     return result::kNoReply;
   }
   const std::int32_t r =
@@ -46,6 +50,7 @@ std::int32_t TKtrDevice::ReadBlock(const table::BlockRead& block) {
     AccessCycle::LogLineErrors(*this);
   }
   NoteResult(r, BlockName(block.start, block.count));
+  if (DeviceSilentInReply() && othersWait()) EndReadsOfReply();
   return r;
 }
 

@@ -444,8 +444,9 @@ TEST(KtrCliSetAddress, ANewDeviceToItsAddress) {
     const std::string all = r.out + r.err;
     EXPECT_NE(all.find(c.lastLine), std::string::npos) << all;
     // Nothing written to a device that was already there.
-    if (c.to == "3")
+    if (c.to == "3") {
       EXPECT_EQ(Cli({"read", "--port", sim.link(), "--address", "1", "10060", "1"}).out, "10060 1\n");
+    }
   }
 }
 

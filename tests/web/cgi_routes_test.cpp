@@ -413,5 +413,25 @@ TEST_F(CgiRoutesTest, AWriteGoesBeforeTheReadsWaitingForTheDevice) {
   EXPECT_NE(read.text.value_or("").find(R"("tmpe":14)"), std::string::npos) << read.text.value_or("");
 }
 
+TEST_F(CgiRoutesTest, ASilentDevicesReadGivesUpItsOtherBlocksForAWaitingSave) {
+  RestartDevice({"--address", "1", "--fault", "silent"});
+  CgiHandler cgi(*device_);
+  TakeLog();
+  auto held = DeviceTestAccess::HoldDevice(*device_);
+  HttpResponse read, write;
+  std::thread reader([&] { cgi.Dispatch(read, "/get_index_data.cgi", ""); });
+  WaitUntil([&] { return DeviceTestAccess::CyclesWaiting(*device_) == 1; }, "the read waits");
+  held.unlock();
+  // The read's first block times out; the save arrives meanwhile.
+  WaitUntil([&] { return DeviceTestAccess::CyclesWaiting(*device_) == 0; }, "the read holds the device");
+  std::thread writer([&] { cgi.Dispatch(write, "/setdata.cgi", "tmpe=3"); });
+  reader.join();
+  writer.join();
+  EXPECT_EQ(read.deviceStatus, "no-reply SET_10060_10076");  // 17 registers: no firmware read
+  EXPECT_EQ(write.deviceStatus, "no-reply SET_10000");
+  // One read of four: the others were not asked, and so not logged.
+  EXPECT_EQ(TakeLog(), (std::vector<std::string>{"Error read SET_10060_10078 registers !!!"}));
+}
+
 }  // namespace
 }  // namespace ktr::test
