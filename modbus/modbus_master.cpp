@@ -252,14 +252,9 @@ void TModbus::ClearBuffers() {
 // wait is needed only while such a reply may still be on its way: within two
 // time-outs of the failure (one is not enough when the master itself is slow
 // to send the next request, on a loaded machine, and the late reply is slow
-// too). Requests to other addresses (the device search) never wait, nor
-// does a request whose reply a late one cannot pass for: another function
-// code, or a read of another length (the reply is picked out by address,
-// function and, for reads, byte count), such as a save after an unanswered
-// read of a silent device, which would otherwise wait a whole time-out more.
-void TModbus::DropLateReply(std::size_t expected) {
-  const bool pending = lateReplyPossible_ && lateReplyAddress_ == settings.slaveAddress &&
-                       lateReplyFunction_ == txBuffer[1] && lateReplyExpected_ == expected;
+// too). Requests to other addresses (the device search) never wait.
+void TModbus::DropLateReply() {
+  const bool pending = lateReplyPossible_ && lateReplyAddress_ == settings.slaveAddress;
   lateReplyPossible_ = false;
   if (!pending) return;
   const auto timeout = std::chrono::milliseconds(std::max<std::int32_t>(settings.timeoutMs, 0));
@@ -308,7 +303,7 @@ std::int32_t TModbus::SendFrame(std::size_t length, std::size_t expected) {
   // as on a local line (the line settings stand for the gateway's line),
   // and a late reply reaches us like on a local line.
   if (LineTiming()) {
-    DropLateReply(expected);
+    DropLateReply();
     WaitForQuietLine();
   }
   // Whatever is still queued (the surplus of an over-long reply, a reply that
@@ -389,8 +384,6 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
   }
   lateReplyPossible_ = true;
   lateReplyAddress_ = settings.slaveAddress;
-  lateReplyFunction_ = txBuffer[1];
-  lateReplyExpected_ = expected;
   lateReplyFailedAt_ = Clock::now();
   return result::kNoReply;
 }

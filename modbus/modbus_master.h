@@ -135,7 +135,7 @@ class TModbus {
   [[nodiscard]] std::int32_t SendFrame(std::size_t length, std::size_t expected);
   [[nodiscard]] std::int32_t ReceiveFrame(std::size_t expected, rtu::EchoRule echo);
   [[nodiscard]] std::int32_t Exchange(std::size_t length, std::size_t expected, std::uint8_t function);
-  void DropLateReply(std::size_t expected);
+  void DropLateReply();
   void WaitForQuietLine();
   [[nodiscard]] std::int32_t ExecuteRead(std::uint8_t function);
   [[nodiscard]] std::int32_t ExecuteWriteSingle(std::uint8_t function);
@@ -174,8 +174,6 @@ class TModbus {
   bool lateReplyPossible_ = false;
   std::uint8_t lateReplyAddress_ = 0;
   std::chrono::steady_clock::time_point lateReplyFailedAt_{};
-  std::uint8_t lateReplyFunction_ = 0;  // of the unanswered request
-  std::size_t lateReplyExpected_ = 0;   // its expected reply length
   std::atomic<bool> stopping_{false};
   std::atomic<std::uint64_t> commandsTaken_{0};  // commands the worker has taken
   std::thread worker_;
