@@ -1,13 +1,16 @@
 #include "fleet_bench.h"
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "bench_support.h"
 #include "bus_inventory.h"
+#include "cgi_handler.h"
 #include "config_restore.h"
 #include "ktr_device.h"
 #include "ktr_register_map.h"
@@ -166,11 +169,167 @@ void BackupAndRestore() {
       wire.LimitMs(pauses, 5), "ms", "<= 1.1x", report.Ok() ? 0 : 1);
 }
 
+std::string Get(const CgiHandler& cgi, const std::string& path, const std::string& parameters = {}) {
+  HttpResponse r;
+  cgi.Dispatch(r, path, parameters);
+  return r.text.value_or(std::string());
+}
+
+// "Find all devices" from the pages against scan --all on the same bus:
+// the search of /find_all.cgi while the Bus page makes its own first reads
+// (the settings, the device list, the configuration status) and asks for the
+// search's state every 300 ms, and two more pages' device bars look every
+// 3 s (they leave the device alone while a search runs).
+void FindAllFromThePages(const std::vector<std::string>& simArgs, const std::string& what) {
+  ktr::test::SimProcess sim(simArgs);
+  double cli = 0;
+  {
+    TModbus modbus;
+    TKtrDevice device(modbus, nullptr, nullptr);
+    device.SetSettings(LineTo(sim.link(), 1));
+    const auto t0 = Clock::now();
+    std::ignore = RunInventory(device, 1000, {});
+    cli = MsSince(t0);
+  }
+  TModbus modbus;
+  TKtrDevice device(modbus, nullptr, nullptr);
+  device.SetSettings(LineTo(sim.link(), 1));
+  const CgiHandler cgi(device);
+  const auto t0 = Clock::now();
+  std::ignore = Get(cgi, "/find_all.cgi", "start=1");
+  std::atomic<bool> done{false};
+  std::thread busPage([&] {
+    std::ignore = Get(cgi, "/get_set_data.cgi");
+    std::ignore = Get(cgi, "/get_ktr_list.cgi");
+    std::ignore = Get(cgi, "/get_config_status.cgi");
+  });
+  std::vector<std::thread> bars;
+  for (int i = 0; i < 2; ++i) {
+    bars.emplace_back([&] {
+      while (!done.load()) {
+        if (Get(cgi, "/find_all.cgi").find("\"state\":\"running\"") == std::string::npos) {
+          std::ignore = Get(cgi, "/get_config_status.cgi");
+        }
+        for (int t = 0; t < 300 && !done.load(); ++t)
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    });
+  }
+  while (Get(cgi, "/find_all.cgi").find("\"state\":\"done\"") == std::string::npos) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  const double pages = MsSince(t0);
+  done.store(true);
+  busPage.join();
+  for (auto& bar : bars) bar.join();
+  Row("Find all from the pages, " + what +
+          " (19200 baud wire, the Bus page's reads and 2 pages' checks) vs scan --all",
+      pages, cli, "ms", "<= 1.2x");
+}
+
+// Choosing another device from the pages, to the first reading of Home.
+void SwitchDevice() {
+  ktr::test::SimProcess sim({"--address", "1", "--address", "2", "--address", "3", "--address", "7", "--wire",
+                             std::to_string(kBaud)});
+  TModbus modbus;
+  WireCount wire;
+  wire.Attach(modbus);
+  TKtrDevice device(modbus, nullptr, nullptr);
+  device.SetSettings(LineTo(sim.link(), 1));
+  const CgiHandler cgi(device);
+  std::ignore = Get(cgi, "/get_index_data.cgi");  // settles the firmware's settings length
+  wire.Reset();
+  const auto t0 = Clock::now();
+  const bool chosen = Get(cgi, "/select_device.cgi", "address=3").find("\"yes\"") != std::string::npos;
+  const std::string first = Get(cgi, "/get_index_data.cgi");
+  const double ms = MsSince(t0);
+  // The firmware's three reads back to back, then Home's four block reads
+  // with a pause between two.
+  Row("choose address 3 to Home's first reading (19200 baud wire) vs wire time + pauses", ms,
+      wire.LimitMs(3, 3), "ms", "<= 1.1x", chosen && !first.empty() ? 0 : 1);
+}
+
+// One configuration file written to three devices (what a building shares:
+// display, time zone, a schedule day), against the wire time and pauses.
+void OneFileToThreeDevices() {
+  ktr::test::SimProcess sim({"--address", "1", "--address", "2", "--address", "3", "--address", "7", "--wire",
+                             std::to_string(kBaud)});
+  TModbus modbus;
+  WireCount wire;
+  wire.Attach(modbus);
+  TKtrDevice source(modbus, nullptr, nullptr);
+  source.SetSettings(LineTo(sim.link(), 1));
+  BackupResult backup = BackupDevice(source);
+  DeviceConfiguration& file = backup.configuration;
+  file.display[0] = 15;
+  file.tz = 2;
+  file.counter[3] = 45;
+  file.schedule[1][0] = 0;
+  file.schedule[1][table::kPlanOffset] = 1;
+  file.schedule[1][table::kPlanOffset + 1] = 0x0700;
+  wire.Reset();
+  std::size_t verified = 0;
+  bool ok = true;
+  const auto t0 = Clock::now();
+  for (const int address : {2, 3, 7}) {
+    TKtrDevice target(modbus, nullptr, nullptr);
+    target.SetSettings(LineTo(sim.link(), static_cast<std::uint8_t>(address)));
+    const RestoreReport report = RestoreDevice(target, file, {});
+    verified += report.Verified();
+    ok = ok && report.Ok();
+  }
+  const double ms = MsSince(t0);
+  const std::size_t requests = wire.requests;
+  std::printf("| one file to 3 devices: %zu values written and verified, %zu requests |  |  |  |  |\n",
+              verified, requests);
+  Row("one file to three devices (19200 baud wire) vs wire time + pauses", ms,
+      wire.LimitMs(requests - 3 * 6, 3 * 5), "ms", "<= 1.1x", ok ? 0 : 1);
+}
+
+// A save on a silent device while five more pages read it without a break
+// (each its own block, so no read shares another's reply): the save waits
+// for the read that holds the device, then its own write times out.
+void SaveBehindSilentReads() {
+  ktr::test::SimProcess sim({"--address", "1", "--fault", "silent", "--wire", std::to_string(kBaud)});
+  TModbus modbus;
+  TKtrDevice device(modbus, nullptr, nullptr);
+  device.SetSettings(LineTo(sim.link(), 1));
+  const CgiHandler cgi(device);
+  std::atomic<bool> done{false};
+  std::vector<std::thread> pages;
+  for (const char* path : {"/get_index_data.cgi", "/get_time_data.cgi", "/get_display_data.cgi",
+                           "/get_counter_data.cgi", "/get_sched_data.cgi&mon"}) {
+    pages.emplace_back([&, path] {
+      while (!done.load()) std::ignore = Get(cgi, path);
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // every page's read under way
+  const auto t0 = Clock::now();
+  HttpResponse save;
+  cgi.Dispatch(save, "/setdata.cgi", "tmpe=12");
+  const double ms = MsSince(t0);
+  done.store(true);
+  for (auto& page : pages) page.join();
+  // One device cycle: the time-out and the wire time of a request and its reply.
+  const double cycleMs = 1000 + (8 + 7) * CharMs();
+  Row("a save on a silent device behind 5 pages' reads (19200 baud wire) vs two device cycles", ms,
+      2 * cycleMs, "ms", "<= 2500 ms", save.deviceStatus.rfind("no-reply", 0) == 0 ? 0 : 1);
+}
+
 }  // namespace
 
 void FleetSection(bool quick) {
   ScanAll();
-  if (!quick) BackupAndRestore();
+  FindAllFromThePages({"--address", "1", "--address", "2", "--address", "3", "--address", "7", "--wire",
+                       std::to_string(kBaud)},
+                      "4 devices");
+  if (quick) return;
+  FindAllFromThePages({"--address", "1", "--fault", "silent", "--wire", std::to_string(kBaud)},
+                      "a silent bus");
+  SwitchDevice();
+  OneFileToThreeDevices();
+  SaveBehindSilentReads();
+  BackupAndRestore();
 }
 
 }  // namespace ktr::bench

@@ -9,6 +9,7 @@
 #include <string>
 #include <tuple>
 
+#include "check_hint.h"
 #include "fleet_commands.h"
 #include "ktr_device.h"
 #include "line_options.h"
@@ -52,7 +53,12 @@ int RunScan(const ScanArgs& a) {
   TKtrDevice device(
       modbus, [](const std::string& line) { std::printf("%s\n", line.c_str()); }, nullptr);
   device.SetSettings(SearchSettings(a.line));
-  if (!device.SearchDevice(a.line.port, {})) return 1;
+  if (!device.SearchDevice(a.line.port, {})) {
+    // After the search's own log lines, which say whether the port opened.
+    std::fflush(stdout);
+    PrintCheck(stderr, CheckText(Check::kNoDevice));
+    return 1;
+  }
   std::printf("address %u\n", static_cast<unsigned>(device.Settings().slaveAddress));
   std::printf("firmware %s\n", device.FirmwareTextCopy().c_str());
   std::printf("version %s\n", VersionText(device.FirmwareVersionValue()).c_str());
@@ -119,6 +125,13 @@ int RunServe(const ServeArgs& a) {
     std::ignore = SetPortName(s, a.line.port);  // checked when parsing
     s.slaveAddress = static_cast<std::uint8_t>(a.address);
     device.SetSettings(s);
+    // The firmware is read as a search reads it, so that the pages know what
+    // they compare files with; a silent device is served all the same (the
+    // pages say it does not answer).
+    if (const std::string why = device.SelectAddress(a.address); !why.empty()) {
+      LogLine("Error read device version !!!");
+      LogLine("Address " + std::to_string(a.address) + ": " + why);
+    }
   }
 
   const std::string webRoot = a.webRoot.empty() ? DefaultWebRoot() : a.webRoot;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "check_hint.h"
 #include "modbus_master.h"
 #include "rtu_frame.h"
 #include "serial_port_text.h"
@@ -23,12 +24,13 @@ struct WriteArgs {
   std::vector<std::uint32_t> values;
 };
 
-// Closes the port; for a failed request prints its code, its meaning and
-// the line errors it caused. Returns the exit code.
+// Closes the port; for a failed request prints its code, its meaning, the
+// line errors it caused and what to check. Returns the exit code.
 int Finish(TModbus& master, std::int32_t code) {
   if (code != result::kOk) {
     std::fprintf(stderr, "error: %d %s\n", code, ResultText(code).c_str());
     PrintLineErrors(master);
+    PrintCheck(stderr, CheckForCode(code));
   }
   master.ClosePort();
   return code != result::kOk ? 1 : 0;
@@ -40,6 +42,7 @@ bool Open(TModbus& master, const LineOptions& line) {
   if (r == result::kOk) return true;
   std::fprintf(stderr, "error: %d cannot open port %s: %s\n", r, line.port.c_str(),
                OpenFailureDetail(master.LastOpenFailure()).c_str());
+  PrintCheck(stderr, CheckText(Check::kPort));
   return false;
 }
 

@@ -11,6 +11,13 @@ namespace {
 struct DeviceStatus {
   bool touched = false;
   std::string failure;  // empty: every request succeeded
+  int address = 0;      // the bus address of the device the reply touched
+  bool write = false;
+  bool silent = false;  // a request found no reply or no port
+  bool readsEnded = false;
+  int expectedAddress = 0;
+  bool other = false;  // another device than the expected one was in use
+  std::function<void()> onLocked;
 };
 
 thread_local DeviceStatus replyStatus;
@@ -29,25 +36,56 @@ const char* FailureName(RequestFailure failure) {
 
 }  // namespace
 
-void BeginDeviceStatus() { replyStatus = DeviceStatus{}; }
+void BeginDeviceStatus(bool write, std::function<void()> onLocked, int expectedAddress) {
+  replyStatus = DeviceStatus{};
+  replyStatus.write = write;
+  replyStatus.expectedAddress = expectedAddress;
+  replyStatus.onLocked = std::move(onLocked);
+}
 
-std::string TakeDeviceStatus() {
+bool DeviceSilentInReply() { return replyStatus.silent; }
+
+void EndReadsOfReply() { replyStatus.readsEnded = true; }
+
+bool ReadsOfReplyEnded() { return replyStatus.readsEnded; }
+
+bool DeviceWasOther() { return replyStatus.other; }
+
+std::string TakeDeviceStatus(int* address) {
   DeviceStatus status = std::move(replyStatus);
   replyStatus = DeviceStatus{};
+  if (address != nullptr) *address = status.touched ? status.address : 0;
   if (!status.touched) return {};
   return status.failure.empty() ? std::string("ok") : status.failure;
 }
 
+void NoteDeviceAddress(int address) {
+  replyStatus.touched = true;
+  replyStatus.address = address;
+}
+
 void NoteDeviceFailure(RequestFailure failure, const std::string& block) {
   replyStatus.touched = true;
+  if (failure == RequestFailure::NoReply || failure == RequestFailure::Port) replyStatus.silent = true;
   if (!replyStatus.failure.empty()) return;  // the first failure is the one reported
   replyStatus.failure = FailureName(failure);
   if (!block.empty()) replyStatus.failure += " " + block;
 }
 
-AccessCycle::AccessCycle(TKtrDevice& device) : device_(device), lock_(device.LockDevice()) {
-  replyStatus.touched = true;
-  if (device_.modbus_.OpenPort(device_.Settings()) != result::kOk) {
+AccessCycle::AccessCycle(TKtrDevice& device) : device_(device), lock_(device.LockDevice(replyStatus.write)) {
+  if (replyStatus.onLocked) {
+    auto locked = std::move(replyStatus.onLocked);
+    replyStatus.onLocked = nullptr;
+    locked();
+  }
+  const SerialSettings settings = device_.Settings();
+  NoteDeviceAddress(settings.slaveAddress);
+  if (replyStatus.expectedAddress != 0 && replyStatus.expectedAddress != settings.slaveAddress) {
+    replyStatus.other = true;
+    lock_.unlock();
+    return;
+  }
+  if (device_.modbus_.OpenPort(settings) != result::kOk) {
     NoteDeviceFailure(RequestFailure::Port, {});
     LogOpenFailure(device_);
     lock_.unlock();
@@ -96,7 +134,10 @@ std::string BlockName(std::uint16_t start, std::uint16_t count) {
   return name;
 }
 
-void AccessCycle::Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
+void AccessCycle::Pause() {
+  if (ReadsOfReplyEnded()) return;
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
 
 void AccessCycle::Close() {
   if (opened_) {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -21,9 +22,30 @@ namespace ktr {
 // and the failed block's name where a block failed. Each connection thread
 // builds one reply at a time, so the record is kept per thread; the route
 // table starts it before a handler and takes it afterwards.
-void BeginDeviceStatus();
+// `write`: the reply writes to the device (its access cycle goes before the
+// waiting reads). `onLocked`, when given, is called once the reply's access
+// cycle holds the device.
+// `expectedAddress` (0: any): the address the reply's page shows; when the
+// device in use has another, the access cycle sends nothing (opened() is
+// false) and DeviceWasOther() says so.
+void BeginDeviceStatus(bool write = false, std::function<void()> onLocked = {}, int expectedAddress = 0);
+// After a reply's handler: whether its access cycle found another device in
+// use than the one expected (and so sent nothing).
+bool DeviceWasOther();
+// True when a request of the current reply found the device silent (no
+// reply, or the port failed).
+bool DeviceSilentInReply();
+// The current reply's cycle gives up the rest of its reads (and the pauses
+// between them): the device is silent and other requests wait.
+void EndReadsOfReply();
+bool ReadsOfReplyEnded();
 // The header value, or empty when the reply did not touch the device.
-std::string TakeDeviceStatus();
+// `address`, when given, receives the bus address the reply's device
+// requests went to (0 when it touched no device).
+std::string TakeDeviceStatus(int* address = nullptr);
+// Records the bus address the current reply's requests go to (the device
+// in use when its access cycle began).
+void NoteDeviceAddress(int address);
 // Records a failed request of the current reply (the first one counts).
 void NoteDeviceFailure(RequestFailure failure, const std::string& block);
 // The name of a register block as the log lines give it: "SET_10084" for one
@@ -49,7 +71,8 @@ class AccessCycle {
   // a failure is recorded for the reply's device status. Returns the
   // master's result.
   [[nodiscard]] std::int32_t Write(std::uint16_t start, const std::uint16_t* words, std::uint16_t count);
-  // The pause between two block reads, which gives the device time.
+  // The pause between two block reads, which gives the device time; none
+  // once the cycle has ended its reads (EndReadsOfReply).
   static void Pause();
   // ClosePort, once; later calls do nothing. Handlers call it right after
   // their last device request, before converting.
@@ -71,7 +94,7 @@ class AccessCycle {
 
  private:
   TKtrDevice& device_;
-  std::unique_lock<std::mutex> lock_;
+  TKtrDevice::DeviceLock lock_;
   bool opened_ = false;
 };
 

@@ -14,7 +14,7 @@ namespace ktr {
 
 TKtrDevice::ConfigBlocks TKtrDevice::ConfigBlocks::All() {
   ConfigBlocks all;
-  all.display = all.counter = all.settings = all.configStatus = true;
+  all.display = all.counter = all.settings = all.configStatus = all.time = true;
   all.days.fill(true);
   return all;
 }
@@ -37,6 +37,7 @@ std::string TKtrDevice::ReadConfigurationBlocks(const ConfigBlocks& blocks, Devi
       };
       if (blocks.display) read(table::kDisplayBlock);
       if (blocks.counter) read(table::kCounterBlock);
+      if (blocks.time) read(table::kClockBlock);
       if (blocks.settings) {
         next();
         ReadSettingsCycle();  // the configuration status among them
@@ -52,6 +53,11 @@ std::string TKtrDevice::ReadConfigurationBlocks(const ConfigBlocks& blocks, Devi
 
       ConvertDisplayData(RegisterImage, KtrData);
       ConvertCounterData(RegisterImage, KtrData);
+      if (blocks.time) {
+        ConvertDateTime(RegisterImage, KtrData);
+        into.tz = static_cast<std::uint16_t>(KtrData.tz);
+        into.dst = static_cast<std::uint16_t>(KtrData.dst);
+      }
       ConvertSettingsAndList();
       for (int d = 0; d < table::kDays; ++d) {
         const auto day = static_cast<std::size_t>(d);

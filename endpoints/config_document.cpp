@@ -266,13 +266,14 @@ std::string ConfigurationJson(const DeviceConfiguration& c) {
     out += "  " + Quoted(key) + ": " + value + (last ? "\n" : ",\n");
   };
   line("format", Quoted(kConfigFormat));
-  line("format_version", std::to_string(kConfigFormatVersion));
+  line("format_version", std::to_string(c.hasTime ? kConfigFormatVersion : kConfigFormatVersionWithoutTime));
   line("firmware", Quoted(c.firmware));
   line("firmware_version", Quoted(VersionText(c.firmwareVersion)));
   line("address", std::to_string(c.address));
   line("taken", Quoted(c.taken));
   line("display", KeyedLine(table::kDisplay, c.display));
   line("counter", KeyedLine(table::kCounter, c.counter));
+  if (c.hasTime) line("time", InlineObject().Add("tz", c.tz).Add("dst", c.dst).Done());
   line("settings", KeyedLine(table::kDeviceSettings, c.settings));
 
   out += "  \"schedule\": {\n";
@@ -321,12 +322,15 @@ DeviceConfiguration ParseConfiguration(std::string_view text) {
     Fail("format", Shown(format) + " is not \"" + std::string(kConfigFormat) + "\" (a file of another kind)");
   }
   const Value& version = Member(doc, "", "format_version");
-  if (!version.IsInt() || version.GetInt() != kConfigFormatVersion) {
-    Fail("format_version", Shown(version) + " is not supported (this program reads version " +
+  if (!version.IsInt() ||
+      (version.GetInt() != kConfigFormatVersion && version.GetInt() != kConfigFormatVersionWithoutTime)) {
+    Fail("format_version", Shown(version) + " is not supported (this program reads versions " +
+                               std::to_string(kConfigFormatVersionWithoutTime) + " and " +
                                std::to_string(kConfigFormatVersion) + ")");
   }
 
   DeviceConfiguration c;
+  c.hasTime = version.GetInt() == kConfigFormatVersion;
   c.firmware = Text(Member(doc, "", "firmware"), "firmware");
   const Value& fwVersion = Member(doc, "", "firmware_version");
   if (!fwVersion.IsString() || !ParseVersionText(fwVersion.GetString(), c.firmwareVersion)) {
@@ -338,6 +342,13 @@ DeviceConfiguration ParseConfiguration(std::string_view text) {
   c.counter = KeyedWords<table::kCounter.size()>(doc, "counter", table::kCounter);
   c.settings = KeyedWords<table::kDeviceSettings.size()>(doc, "settings", table::kDeviceSettings);
 
+  if (c.hasTime) {
+    const Value& time = Object(Member(doc, "", "time"), "time");
+    c.tz = Word(Member(time, "time", "tz"), "time.tz");
+    c.dst = Word(Member(time, "time", "dst"), "time.dst");
+    OnlyKeys(time, "time", {"tz", "dst"});
+  }
+
   const Value& schedule = Object(Member(doc, "", "schedule"), "schedule");
   for (int d = 0; d < table::kDays; ++d) c.schedule[static_cast<std::size_t>(d)] = ScheduleDay(schedule, d);
   OnlyKeys(schedule, "schedule", {"sun", "mon", "tue", "wed", "thu", "fri", "sat"});
@@ -346,9 +357,15 @@ DeviceConfiguration ParseConfiguration(std::string_view text) {
   c.configStatus = Word(Member(status, "config_status", "value"), "config_status.value");
   OnlyKeys(status, "config_status", {"value"});
 
-  OnlyKeys(doc, "",
-           {"format", "format_version", "firmware", "firmware_version", "address", "taken", "display",
-            "counter", "settings", "schedule", "config_status"});
+  if (c.hasTime) {
+    OnlyKeys(doc, "",
+             {"format", "format_version", "firmware", "firmware_version", "address", "taken", "display",
+              "counter", "time", "settings", "schedule", "config_status"});
+  } else {
+    OnlyKeys(doc, "",
+             {"format", "format_version", "firmware", "firmware_version", "address", "taken", "display",
+              "counter", "settings", "schedule", "config_status"});
+  }
   return c;
 }
 

@@ -14,7 +14,10 @@
 namespace ktr {
 
 inline constexpr std::string_view kConfigFormat = "ktr-configuration";
-inline constexpr int kConfigFormatVersion = 1;
+// Version 2 added the time zone and daylight saving ("time"); files of
+// version 1 still load, without them.
+inline constexpr int kConfigFormatVersion = 2;
+inline constexpr int kConfigFormatVersionWithoutTime = 1;
 
 struct DeviceConfiguration {
   // Identity: never written to a device.
@@ -25,6 +28,12 @@ struct DeviceConfiguration {
 
   std::array<std::uint16_t, table::kDisplay.size()> display{};
   std::array<std::uint16_t, table::kCounter.size()> counter{};
+  // Time zone and daylight saving (10026, 10027), under the keys of the
+  // time endpoint; a building's devices share them. Absent from files of
+  // format version 1 (hasTime false): then neither is compared or written.
+  bool hasTime = true;
+  std::uint16_t tz = 0;
+  std::uint16_t dst = 0;
   std::array<std::uint16_t, table::kDeviceSettings.size()> settings{};  // table order
   // Each day's block as the device keeps it (enable word, plan, lengths).
   std::array<std::array<std::uint16_t, table::kScheduleDayLength>, table::kDays> schedule{};

@@ -46,6 +46,7 @@ TKtrDevice::ConfigBlocks BlocksOf(const std::vector<ChangeResult>& results) {
         blocks.days[static_cast<std::size_t>(r.change.field.day)] = true;
         break;
       case ConfigField::Kind::kConfigStatus: blocks.configStatus = true; break;
+      case ConfigField::Kind::kTime: blocks.time = true; break;
     }
   }
   return blocks;
@@ -59,6 +60,7 @@ std::vector<std::uint16_t> FieldWords(const DeviceConfiguration& c, const Config
     case ConfigField::Kind::kCounter: return {c.counter[f.index]};
     case ConfigField::Kind::kSetting: return {c.settings[f.index]};
     case ConfigField::Kind::kConfigStatus: return {c.configStatus};
+    case ConfigField::Kind::kTime: return {f.index == 0 ? c.tz : c.dst};
     case ConfigField::Kind::kSchedule: {
       const auto& day = c.schedule[static_cast<std::size_t>(f.day)];
       return {day.begin() + static_cast<std::ptrdiff_t>(f.index),
@@ -104,6 +106,13 @@ std::vector<ConfigChange> Differences(const DeviceConfiguration& device, const D
     changes.push_back(Single("counter." + std::string(table::kCounter[i].key), {Kind::kCounter, i},
                              table::kCounter[i].reg, device.counter[i], file.counter[i]));
   }
+  // As the time page writes them ("t_zone", "dst"): function 6 each.
+  if (file.hasTime && device.tz != file.tz) {
+    changes.push_back(Single("time.tz", {Kind::kTime, 0}, table::kTimeZoneRegister, device.tz, file.tz));
+  }
+  if (file.hasTime && device.dst != file.dst) {
+    changes.push_back(Single("time.dst", {Kind::kTime, 1}, table::kDstRegister, device.dst, file.dst));
+  }
   const bool fileKeepsPoll = file.settings[SettingIndex(table::kDiadRegister)] == 1;
   for (std::size_t i = 0; i < table::kDeviceSettings.size(); ++i) {
     const table::DeviceSetting& s = table::kDeviceSettings[i];
@@ -139,10 +148,12 @@ std::vector<ConfigChange> Differences(const DeviceConfiguration& device, const D
       changes.push_back(std::move(c));
     };
     for (std::size_t i = 0; i < table::kPlanEntries; ++i) {
-      entry(day + ".plan[" + std::to_string(i) + "]", table::kPlanOffset + 3 * i, PlanText);
+      // Rows are numbered from 1 as the Weekly schedule page numbers them
+      // (the file's "plan" array counts from 0).
+      entry(day + " plan row " + std::to_string(i + 1), table::kPlanOffset + 3 * i, PlanText);
     }
     for (std::size_t j = 0; j < table::kLengthEntries; ++j) {
-      entry(day + ".cfg[" + std::to_string(j) + "]", table::kLengthOffset + 3 * j, LengthText);
+      entry(day + " length row " + std::to_string(j + 1), table::kLengthOffset + 3 * j, LengthText);
     }
   }
   if (device.configStatus != file.configStatus) {
@@ -154,7 +165,7 @@ std::vector<ConfigChange> Differences(const DeviceConfiguration& device, const D
       c.writable = false;
       c.note = "only factory defaults return a device to status 0";
     } else {
-      c.to += " (run configuration)";
+      c.to += " (Apply configuration)";
     }
     changes.push_back(std::move(c));
   }

@@ -25,9 +25,11 @@ struct BackupResult {
 
 // Where a value lives in a DeviceConfiguration.
 struct ConfigField {
-  enum class Kind { kDisplay, kCounter, kSetting, kSchedule, kConfigStatus };
+  enum class Kind { kDisplay, kCounter, kSetting, kSchedule, kConfigStatus, kTime };
   Kind kind = Kind::kDisplay;
-  std::size_t index = 0;  // display, counter, setting: the table row; schedule: the word in the day
+  // display, counter, setting: the table row; schedule: the word in the day;
+  // time: 0 the time zone, 1 daylight saving
+  std::size_t index = 0;
   int day = 0;
   std::size_t count = 1;  // schedule: 1 (ena) or 3 (an entry)
 };
@@ -35,7 +37,7 @@ std::vector<std::uint16_t> FieldWords(const DeviceConfiguration& c, const Config
 
 // One value that differs, and the request that writes the file's value.
 struct ConfigChange {
-  std::string name;  // "display.tmpe", "schedule.mon.plan[2]", "config_status.value"
+  std::string name;  // "display.tmpe", "schedule.mon plan row 3", "config_status.value"
   std::string from;  // the device's value
   std::string to;    // the file's
   ConfigField field;
@@ -51,7 +53,8 @@ struct DeviceTraits {
   bool keepsPoll = false;
   bool longSettings = true;
 };
-// Every difference, in the order of writing: display, counter, settings,
+// Every difference, in the order of writing: display, counter, time zone
+// and daylight saving (when the file has them), settings,
 // the days' enable words, plan and length entries, the configuration
 // status last. diad is never among them.
 std::vector<ConfigChange> Differences(const DeviceConfiguration& device, const DeviceConfiguration& file,

@@ -9,10 +9,12 @@
 #include <tuple>
 
 #include "access_cycle.h"
+#include "config_document.h"
 #include "json_reply.h"
 #include "ktr_device.h"
 #include "port_address.h"
 #include "register_table.h"
+#include "request_fields.h"
 
 namespace ktr {
 namespace {
@@ -162,6 +164,87 @@ bool TKtrDevice::SearchDevice(const std::string& portName, const SearchProgress&
   return true;
 }
 
+std::string TKtrDevice::SelectAddress(int address) {
+  if (address < kFirstBusAddress || address > kLastBusAddress) {
+    return "address " + std::to_string(address) + " is outside 1-247";
+  }
+  const auto device = LockDevice(/*write=*/true);
+  SerialSettings s = Settings();
+  s.slaveAddress = static_cast<std::uint8_t>(address);
+  NoteDeviceAddress(address);
+  if (modbus_.OpenPort(s) != result::kOk) {
+    NoteDeviceFailure(RequestFailure::Port, {});
+    AccessCycle::LogOpenFailure(*this);
+    return "the serial port could not be opened (the log says why)";
+  }
+  std::string latin1;
+  std::uint32_t version = 0;
+  std::int32_t r = result::kOk;
+  {
+    PortCloser closer(modbus_);
+    r = ReadFirmware(modbus_, latin1, version);
+    if (r != result::kOk) NoteDeviceFailure(modbus_.LastFailure(), BlockName(kFirmwareTextLengthRegister, 1));
+  }
+  if (r != result::kOk) {
+    return "address " + std::to_string(address) + " does not answer (error: " + std::to_string(r) + " " +
+           ResultText(r) + ")";
+  }
+  {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    SerialSettings_.slaveAddress = static_cast<std::uint8_t>(address);
+  }
+  {
+    std::lock_guard<std::mutex> report(reportMutex_);
+    FirmwareText = Latin1ToUtf8(latin1);
+    FirmwareVersion = version;
+  }
+  ReplaceAddressList({std::to_string(address)});
+  Log("Device at address " + std::to_string(address) + ": " + FirmwareTextCopy());
+  return {};
+}
+
+std::string TKtrDevice::SelectDevice(const std::string& parameters) {
+  std::string value;
+  bool given = false;
+  ForEachField(parameters, [&](const std::string& key, const std::string& v) {
+    if (key == "address" && !given) {
+      value = v;
+      given = true;
+    }
+  });
+  std::string reason;
+  int address = 0;
+  if (!given) {
+    reason = "no address given (address=N, N from 1 to 247)";
+  } else {
+    try {
+      const std::int32_t n = FieldInteger(value);
+      if (n < kFirstBusAddress || n > kLastBusAddress) {
+        reason = "address " + value + " is outside 1-247";
+      } else {
+        address = n;
+      }
+    } catch (const FieldConversionError&) {
+      reason = "'" + value + "' is no address (N from 1 to 247)";
+    }
+  }
+  if (reason.empty()) reason = SelectAddress(address);
+
+  JsonReply json;
+  json.StartObject();
+  if (!reason.empty()) {
+    json.Member("answer", "no");
+    json.Member("reason", reason);
+  } else {
+    json.Member("answer", "yes");
+    json.Member("address", static_cast<std::uint32_t>(address));
+    json.Member("firmware", FirmwareTextCopy());
+    json.Member("version", VersionText(FirmwareVersionValue()));
+  }
+  json.EndObject();
+  return json.Text();
+}
+
 std::int32_t TKtrDevice::ReadDeviceVersion(std::string& text) {
   const auto device = LockDevice();
   std::int32_t result = modbus_.OpenPort(Settings());
@@ -182,20 +265,53 @@ void TKtrDevice::SetFirmware(const std::string& text, std::uint32_t version) {
   FirmwareVersion = version;
 }
 
-std::unique_lock<std::mutex> TKtrDevice::LockDevice() {
+TKtrDevice::DeviceLock TKtrDevice::LockDevice(bool write) {
   cyclesWaiting_.fetch_add(1);
-  std::unique_lock<std::mutex> lock(DeviceMutex);
+  {
+    std::unique_lock<std::mutex> gate(gateMutex_);
+    if (write) writesWaiting_.fetch_add(1);
+    gateFree_.wait(gate, [&] { return !gateHeld_ && (write || writesWaiting_.load() == 0); });
+    if (write) writesWaiting_.fetch_sub(1);
+    gateHeld_ = true;
+  }
+  // The probes of a search of every address take DeviceMutex without the
+  // gate, one short probe at a time.
+  DeviceMutex.lock();
   cyclesWaiting_.fetch_sub(1);
+  return DeviceLock(this);
+}
+
+TKtrDevice::DeviceLock& TKtrDevice::DeviceLock::operator=(DeviceLock&& other) noexcept {
+  if (this != &other) {
+    unlock();
+    device_ = other.device_;
+    other.device_ = nullptr;
+  }
+  return *this;
+}
+
+void TKtrDevice::DeviceLock::unlock() {
+  if (device_ == nullptr) return;
+  TKtrDevice& d = *device_;
+  device_ = nullptr;
+  d.DeviceMutex.unlock();
+  {
+    std::lock_guard<std::mutex> gate(d.gateMutex_);
+    d.gateHeld_ = false;
+  }
+  d.gateFree_.notify_all();
+}
+
+std::unique_lock<std::mutex> TKtrDevice::LockForProbe() {
+  probesWaiting_.fetch_add(1);
+  while (cyclesWaiting_.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::unique_lock<std::mutex> lock(DeviceMutex);
+  probesWaiting_.fetch_sub(1);
   return lock;
 }
 
-void TKtrDevice::LetWaitingCyclesGoFirst() const {
-  while (cyclesWaiting_.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
 TKtrDevice::Probe TKtrDevice::ProbeAddress(std::uint8_t address, std::int32_t timeoutMs) {
-  LetWaitingCyclesGoFirst();
-  std::lock_guard<std::mutex> device(DeviceMutex);
+  const auto device = LockForProbe();
   SerialSettings s = Settings();
   s.slaveAddress = address;
   s.timeoutMs = timeoutMs;
@@ -216,8 +332,7 @@ TKtrDevice::Probe TKtrDevice::ProbeAddress(std::uint8_t address, std::int32_t ti
 
 std::int32_t TKtrDevice::ReadFirmwareAt(std::uint8_t address, std::int32_t timeoutMs, std::string& text,
                                         std::uint32_t& version, RequestFailure* failure) {
-  LetWaitingCyclesGoFirst();
-  std::lock_guard<std::mutex> device(DeviceMutex);
+  const auto device = LockForProbe();
   SerialSettings s = Settings();
   s.slaveAddress = address;
   s.timeoutMs = timeoutMs;

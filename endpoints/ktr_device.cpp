@@ -29,6 +29,20 @@ void TKtrDevice::ReplaceAddressList(const std::vector<std::string>& addresses) c
 }
 
 std::int32_t TKtrDevice::ReadBlock(const table::BlockRead& block) {
+  // A device that did not answer a request of this cycle, and other
+  // requests (a save, other pages' reads, a search of the bus) waiting for
+  // the device: the rest of the reads would each cost a whole time-out only
+  // to fail alike while they wait. The cycle ends its reads here; its reply
+  // already says that the device does not answer. Alone, a cycle reads
+  // every block (and logs each failure).
+  // The pauses between the reads go with them.
+  const auto othersWait = [this] {
+    return writesWaiting_.load() > 0 || cyclesWaiting_.load() > 0 || probesWaiting_.load() > 0;
+  };
+  if (ReadsOfReplyEnded() || (DeviceSilentInReply() && othersWait())) {
+    EndReadsOfReply();
+    return result::kNoReply;
+  }
   const std::int32_t r =
       modbus_.ReadHoldingRegisters(block.start, block.count, RegisterImage.data() + block.place);
   if (r != result::kOk) {
@@ -37,6 +51,7 @@ std::int32_t TKtrDevice::ReadBlock(const table::BlockRead& block) {
     AccessCycle::LogLineErrors(*this);
   }
   NoteResult(r, BlockName(block.start, block.count));
+  if (DeviceSilentInReply() && othersWait()) EndReadsOfReply();
   return r;
 }
 

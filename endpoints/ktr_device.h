@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -30,6 +31,10 @@ class FindAllScan;
 namespace test {
 struct DeviceTestAccess;  // tests/support/device_test_access.h
 }
+
+// The bus addresses a device can have (Modbus RTU unicast addresses).
+inline constexpr int kFirstBusAddress = 1;
+inline constexpr int kLastBusAddress = 247;
 
 // Calendar fields of the device clock; the year in full (2000-2099).
 struct ClockTime {
@@ -90,6 +95,18 @@ class TKtrDevice {
   // "/find_all.cgi": "start=1" starts a search of every address in the
   // background; anything else answers its state (docs/config-file.md).
   std::string FindAll(const std::string& parameters);
+  // "/select_device.cgi": "address=N" makes the device at bus address N the
+  // device of every later request (SelectAddress), answering
+  // {"answer":"yes","address":N,"firmware":"TEXT","version":"A.B.C"} or
+  // {"answer":"no","reason":"..."}.
+  std::string SelectDevice(const std::string& parameters);
+
+  // Makes the device at `address` (1-247) the device in use: under
+  // DeviceMutex it reads the firmware text and version as the search does
+  // and, only when that succeeds, sets the address of every later access
+  // cycle, the firmware and the window's address list. Returns "" or why
+  // nothing changed ("address 9 does not answer (no reply)").
+  [[nodiscard]] std::string SelectAddress(int address);
 
   // --- many devices on the bus (bus_inventory.cpp, config_access.cpp,
   // clock_setting.cpp). None of these changes the device's own settings:
@@ -114,6 +131,7 @@ class TKtrDevice {
   // The blocks of a configuration file.
   struct ConfigBlocks {
     bool display = false, counter = false, settings = false, configStatus = false;
+    bool time = false;  // time zone and daylight saving (the clock block)
     std::array<bool, 7> days{};
     static ConfigBlocks All();
   };
@@ -204,10 +222,36 @@ class TKtrDevice {
   // Access cycles waiting for DeviceMutex; the probes of a search of every
   // address wait until there are none, so that the pages are not starved.
   std::atomic<int> cyclesWaiting_{0};
-  void LetWaitingCyclesGoFirst() const;
-  // DeviceMutex, counted in cyclesWaiting_ while waiting (std::mutex is not
-  // fair: a thread that unlocks and locks again at once would keep it).
-  std::unique_lock<std::mutex> LockDevice();
+  // Probes of a search of every address waiting for the device.
+  std::atomic<int> probesWaiting_{0};
+  // DeviceMutex for one probe, once no access cycle waits for it.
+  std::unique_lock<std::mutex> LockForProbe();
+
+  // DeviceMutex, taken through a gate that grants it in turn: a waiting
+  // write (a save of a page, a choice of device) goes before every waiting
+  // read, so that a save does not queue behind the reads of many open pages
+  // (std::mutex alone is not fair either: a thread that unlocks and locks
+  // again at once would keep it). Releases both when it ends.
+  class DeviceLock {
+   public:
+    DeviceLock() = default;
+    explicit DeviceLock(TKtrDevice* device) : device_(device) {}
+    DeviceLock(DeviceLock&& other) noexcept : device_(other.device_) { other.device_ = nullptr; }
+    DeviceLock& operator=(DeviceLock&& other) noexcept;
+    ~DeviceLock() { unlock(); }
+    DeviceLock(const DeviceLock&) = delete;
+    DeviceLock& operator=(const DeviceLock&) = delete;
+    void unlock();
+
+   private:
+    TKtrDevice* device_ = nullptr;
+  };
+  // Counted in cyclesWaiting_ while waiting; `write` marks a write.
+  DeviceLock LockDevice(bool write = false);
+  std::mutex gateMutex_;
+  std::condition_variable gateFree_;
+  bool gateHeld_ = false;              // under gateMutex_
+  std::atomic<int> writesWaiting_{0};  // changed under gateMutex_
 
   std::array<std::uint16_t, kRegisterImageSize> RegisterImage{};
   KTR_DATA KtrData{};

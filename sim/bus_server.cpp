@@ -169,6 +169,33 @@ void BusServer::OnFrame(std::span<const std::uint8_t> frame) {
   SendOnWire(out.bytes, received + CharacterTime() * static_cast<std::int64_t>(frame.size()) +
                             std::chrono::microseconds(options_.turnaroundUs));
   if (options_.verbose) LogLine("tx " + Hex(out.bytes) + tag);
+  if (IsWrite(frame[1]) && frame.size() >= 4 && (out.bytes.size() < 2 || (out.bytes[1] & 0x80U) == 0)) {
+    FollowAddressSetting(address, frame);
+  }
+}
+
+void BusServer::FollowAddressSetting(std::uint8_t address, std::span<const std::uint8_t> frame) {
+  if (options_.readdress == Readdress::kNever) return;
+  const auto start = static_cast<std::uint16_t>((frame[2] << 8U) | frame[3]);
+  std::uint32_t count = 1;
+  if (frame[1] == 16 && frame.size() >= 6) count = static_cast<std::uint32_t>((frame[4] << 8U) | frame[5]);
+  const auto writes = [&](std::uint16_t reg) { return reg >= start && reg < start + count; };
+  const bool command = writes(ktr::reg::kConfigStatus) || writes(ktr::reg::kFactoryDefaults);
+  if (options_.readdress == Readdress::kOnApply && !command) return;
+  const auto it = devices_.find(address);
+  if (it == devices_.end()) return;
+  const std::uint16_t target = it->second->AddressSetting();
+  if (target == address || target < 1 || target > 247) return;
+  if (devices_.contains(static_cast<std::uint8_t>(target))) {
+    LogLine("address " + std::to_string(address) + " stays: address " + std::to_string(target) +
+            " is another device's");
+    return;
+  }
+  auto device = std::move(it->second);
+  devices_.erase(it);
+  devices_.emplace(static_cast<std::uint8_t>(target), std::move(device));
+  LogLine("the device at address " + std::to_string(address) + " now answers on address " +
+          std::to_string(target));
 }
 
 std::chrono::nanoseconds BusServer::CharacterTime() const {

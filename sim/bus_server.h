@@ -23,8 +23,17 @@ typedef struct _modbus modbus_t;
 
 namespace ktr_sim {
 
+// When a device answers on the address written to its address setting.
+enum class Readdress {
+  kNever,    // it keeps answering where it started (the default)
+  kAtOnce,   // from the reply to the write on
+  kOnApply,  // after "Apply configuration" (register 10080 written)
+};
+
 struct BusOptions {
   std::vector<std::uint8_t> addresses{1};  // distinct, 1-247; each is one device
+  // Except kNever, factory defaults also bring a device back to address 1.
+  Readdress readdress = Readdress::kNever;
   ktr::Firmware firmware = ktr::Firmware::kNew;
   ktr::FaultMode fault;  // applied to every reply
   bool verbose = false;  // every request and reply as hex on stderr
@@ -60,6 +69,9 @@ class BusServer {
   // Sends the bytes paced as the wire would carry them from `start` on.
   void SendOnWire(const Frame& bytes, std::chrono::steady_clock::time_point start);
   std::chrono::nanoseconds CharacterTime() const;
+  // After a write `frame` to the device at `address` was answered: moves the
+  // device to the address its setting holds, as options_.readdress says.
+  void FollowAddressSetting(std::uint8_t address, std::span<const std::uint8_t> frame);
   void Pause(unsigned ms);
 
   Line& line_;

@@ -36,6 +36,9 @@ class DeviceRegisters {
   // (the factory address 1). The clock runs on.
   void RestoreDefaults();
 
+  // The device's own bus address setting (register 10060).
+  std::uint16_t AddressSetting() const { return values_[ktr::reg::kDiad]; }
+
  private:
   bool Covered(std::uint32_t start, std::uint32_t count) const;
 

@@ -88,6 +88,13 @@ int main(int argc, char** argv) {
                  "Modbus address to answer on, 1-247 (default 1); repeat it for several devices on one bus")
       ->type_name("N")
       ->check(CLI::Range(1, 247));
+  std::string readdress = "never";
+  app.add_option("--readdress", readdress,
+                 "When a device answers on the address written to its address setting (10060): never (it "
+                 "keeps its address), now (from the write on) or apply (after Apply configuration); with "
+                 "now and apply, factory defaults bring it back to address 1")
+      ->check(CLI::IsMember({"never", "now", "apply"}))
+      ->capture_default_str();
   app.add_option("--firmware", firmware,
                  "Firmware: new (0.35.4), old (0.35.3) or none (no version registers)")
       ->check(CLI::IsMember({"new", "old", "none"}))
@@ -151,6 +158,9 @@ int main(int argc, char** argv) {
   std::string unused;
   options.fault = *ktr_sim::ParseFault(fault_text, unused);
   options.verbose = verbose;
+  options.readdress = readdress == "now"     ? ktr_sim::Readdress::kAtOnce
+                      : readdress == "apply" ? ktr_sim::Readdress::kOnApply
+                                             : ktr_sim::Readdress::kNever;
   options.wireBaud = wire_baud;
   options.dataBits = line_settings.data_bits;
   options.parity = parity != "none";

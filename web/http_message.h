@@ -12,13 +12,14 @@
 namespace ktr {
 
 struct HttpRequest {
-  std::string method;        // as sent, e.g. "GET" (methods are case-sensitive)
-  std::string target;        // raw request target, e.g. "/a%20b.html?x=1"
-  std::string contentType;   // value of the Content-Type header, or empty
-  std::string body;          // the whole body (chunked bodies already joined)
-  std::string host;          // Host header, or empty
-  std::string origin;        // Origin header, or empty
-  std::string secFetchSite;  // Sec-Fetch-Site header, or empty
+  std::string method;         // as sent, e.g. "GET" (methods are case-sensitive)
+  std::string target;         // raw request target, e.g. "/a%20b.html?x=1"
+  std::string contentType;    // value of the Content-Type header, or empty
+  std::string body;           // the whole body (chunked bodies already joined)
+  std::string host;           // Host header, or empty
+  std::string origin;         // Origin header, or empty
+  std::string secFetchSite;   // Sec-Fetch-Site header, or empty
+  std::string expectAddress;  // X-Expect-Address header, or empty
 };
 
 // An open file handed to the server as a response body. The server sends its
@@ -57,6 +58,9 @@ struct HttpResponse {
   // Sent as the X-Device-Status header when not empty: what the device did
   // while the reply was built ("ok", "no-reply SET_10000_10005", ...).
   std::string deviceStatus;
+  // Sent as the X-Device-Address header when not 0: the bus address of the
+  // device that the reply's requests went to.
+  int deviceAddress = 0;
 };
 
 // The Content-Type header for a response: the type (or "text/html" when

@@ -42,6 +42,10 @@ std::string ReplyHeader(const HttpResponse& response, std::uint64_t length, cons
     header += "\r\nX-Device-Status: ";
     header += response.deviceStatus;
   }
+  if (response.deviceAddress != 0) {
+    header += "\r\nX-Device-Address: ";
+    header += std::to_string(response.deviceAddress);
+  }
   // One request per connection.
   header += "\r\nConnection: close\r\n\r\n";
   return header;

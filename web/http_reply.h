@@ -20,7 +20,8 @@ namespace ktr {
 
 // The status line and headers of `response` with a body of `length` bytes:
 // "Server", "Content-Type" (ContentTypeHeader), "Content-Length",
-// "X-Device-Status" when the response has one, and "Connection: close".
+// "X-Device-Status" and "X-Device-Address" when the response has them, and
+// "Connection: close".
 std::string ReplyHeader(const HttpResponse& response, std::uint64_t length, const std::string& serverName);
 
 // Bytes received and not yet parsed. Owned by a connection thread and kept

@@ -88,6 +88,22 @@ std::string FormParameters(std::string_view contentType, std::string_view body) 
   return RequestText(body);
 }
 
+namespace {
+
+// The X-Expect-Address header of a write: the bus address (1-247) the
+// page believes it writes to; 0 when absent or no such address.
+int ExpectedAddress(const std::string& text) {
+  if (text.empty() || text.size() > 3) return 0;
+  int n = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return 0;
+    n = n * 10 + (c - '0');
+  }
+  return n >= 1 && n <= 247 ? n : 0;
+}
+
+}  // namespace
+
 HttpRequestParser::HttpRequestParser(const LoadWeb& loadWeb, const CgiHandler& cgiHandler,
                                      const RequestGuard* guard, LogFn log)
     : loadWeb_(loadWeb), cgiHandler_(cgiHandler), guard_(guard), log_(std::move(log)) {}
@@ -111,7 +127,7 @@ void HttpRequestParser::Handle(const HttpRequest& request, HttpResponse& respons
     }
   } else if (request.method == "POST") {
     const std::string parameters = FormParameters(request.contentType, request.body);
-    if (endpoint) cgiHandler_.Dispatch(response, path, parameters);
+    if (endpoint) cgiHandler_.Dispatch(response, path, parameters, ExpectedAddress(request.expectAddress));
   } else {
     // The server passes only GET, POST and HEAD: this is HEAD.
     response = StatusReply(400, "400 Bad Request", "");

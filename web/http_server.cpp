@@ -155,6 +155,7 @@ class Connection {
     request.host = std::string(message[http::field::host]);
     request.origin = std::string(message[http::field::origin]);
     request.secFetchSite = std::string(message["Sec-Fetch-Site"]);
+    request.expectAddress = std::string(message["X-Expect-Address"]);
     request.body = std::move(message.body());
 
     HttpResponse response;

@@ -9,18 +9,19 @@
   if (!Ktr.page.ready) return;
   const { el, notice } = Ktr.page;
   const F = Ktr.configFile;
+  const t = Ktr.t;
   const $ = (id) => document.getElementById(id);
   const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
   // --- Find all devices ------------------------------------------------------
 
-  const isState = (d) => (d && typeof d.state === 'string' && Array.isArray(d.found) ? '' : 'no "state"');
+  const isState = (d) => (d && typeof d.state === 'string' && Array.isArray(d.found) ? '' : t('api.shape', { keys: 'state, found' }));
 
   function showFound(state) {
     const body = $('found').tBodies[0];
     body.replaceChildren();
     for (const e of state.found) {
-      const here = e.address === state.device.address ? 'these pages' : '';
+      const here = e.address === state.device.address ? t('bus.all.here') : '';
       body.appendChild(el('tr', { 'data-address': String(e.address) },
         el('td', { class: 'num', text: String(e.address) }),
         el('td', { text: e.note ? '—' : e.firmware }),
@@ -28,17 +29,19 @@
         el('td', { text: e.note || here })));
     }
     if (state.state === 'done' && state.found.length === 0) {
-      body.appendChild(el('tr', { class: 'empty' }, el('td', { colspan: '4', text: 'No device answers.' })));
+      body.appendChild(el('tr', { class: 'empty' }, el('td', { colspan: '4', text: t('bus.all.none') })));
     }
   }
 
   async function findAll() {
     $('find-all').disabled = true;
+    // The search itself tells whether the bus answers: no checks meanwhile.
+    Ktr.device.pause(true);
     const start = await Ktr.api.postAnswer('/find_all.cgi', 'start=1');
     if (!start.ok) {
       // "no": a search runs already (another tab); follow it.
       if (start.kind !== 'refused') {
-        notice('find-notice', 'error', start.message, { label: 'Try again', run: findAll });
+        notice('find-notice', 'error', start.message, { label: t('common.tryAgain'), run: findAll }, start.detail);
         $('find-all').disabled = false;
         return;
       }
@@ -46,7 +49,7 @@
     for (;;) {
       const reply = await Ktr.api.getJson('/find_all.cgi', isState);
       if (!reply.ok) {
-        notice('find-notice', 'error', reply.message, { label: 'Try again', run: findAll });
+        notice('find-notice', 'error', reply.message, { label: t('common.tryAgain'), run: findAll }, reply.detail);
         break;
       }
       const s = reply.data;
@@ -55,30 +58,34 @@
       showFound(s);
       if (s.state !== 'running') {
         const n = s.found.filter((e) => !e.note).length;
-        notice('find-notice', 'ok', n + ' KTR device' + (n === 1 ? '' : 's') + ' on addresses 1-' + s.total +
-          ' (' + (s.elapsed_ms / 1000).toFixed(1) + ' s).');
+        notice('find-notice', n ? 'ok' : 'error', t('bus.all.found', { n, total: s.total,
+          seconds: (s.elapsed_ms / 1000).toFixed(1) }) + (n ? '' : ' ' + t('bus.all.noneCheck')));
         break;
       }
       notice('find-notice', 'busy', s.phase === 'check'
-        ? 'Checking the ' + s.candidates.length + ' addresses that answered…'
-        : 'Probing address ' + s.position + ' of ' + s.total + ', ' + s.candidates.length + ' answered so far…');
+        ? t('bus.all.checking', { n: s.candidates.length })
+        : s.position === 0 ? t('bus.all.starting')
+          : t('bus.all.probing', { position: s.position, total: s.total, n: s.candidates.length }));
       await sleep(300);
     }
+    Ktr.device.pause(false);
+    Ktr.device.refresh();
     $('find-all').disabled = false;
   }
 
   // --- Save -------------------------------------------------------------------
 
   async function readDevice(what) {
-    return F.read((i, n) => notice('file-notice', 'busy', what + ' (' + (i + 1) + ' of ' + n + ')…'));
+    return F.read((i, n) => notice('file-notice', 'busy', t('bus.file.step', { what, i: i + 1, n })));
   }
 
   async function save() {
     $('save-config').disabled = true;
-    const reply = await readDevice('Reading the configuration');
+    const reply = await readDevice(t('bus.file.reading'));
     $('save-config').disabled = false;
     if (!reply.ok) {
-      notice('file-notice', 'error', reply.message + ' Nothing was saved.', { label: 'Try again', run: save });
+      notice('file-notice', 'error', reply.message + ' ' + t('bus.file.notSaved'), { label: t('common.tryAgain'), run: save },
+        reply.detail);
       return;
     }
     const blob = new Blob([F.fileText(reply.doc)], { type: 'application/json' });
@@ -87,10 +94,17 @@
     link.click();
     link.remove();
     setTimeout(() => URL.revokeObjectURL(link.href), 10000);
-    notice('file-notice', 'ok', 'Configuration of address ' + reply.doc.address + ' saved as ' + link.download + '.');
+    notice('file-notice', 'ok', t('bus.file.saved', { address: reply.doc.address, file: link.download }));
   }
 
   // --- Load, preview, write -----------------------------------------------------
+
+  // The time a file was taken ("2026-12-09T17:21:27Z") as the pages write
+  // dates and times: the device's "YYYY-MM-DD" and HH:MM:SS, in UTC.
+  const takenText = (taken) => {
+    const m = /^(\d{4}-\d\d-\d\d)T(\d\d:\d\d:\d\d)Z$/.exec(taken);
+    return m ? m[1] + ' ' + m[2] + ' UTC' : taken;
+  };
 
   let plan = null;  // { file, device, changes } while a preview is shown
 
@@ -101,12 +115,50 @@
     notice('firmware-notice', '', '');
   }
 
+  // A difference by its plain name, with the name ktr-cli restore prints in
+  // small type below it.
+  const kSensorFields = { ad: 'settings.sensorAddress', un: 'settings.unit', mo: 'settings.mode',
+    rf: 'settings.refresh' };
+  function plainName(c) {
+    if (c.section === 'display' || c.section === 'counter' || c.section === 'time') return t(c.section + '.' + c.key);
+    if (c.section === 'settings') {
+      const sensor = /^s([12])(ad|un|mo|rf)$/.exec(c.key);
+      return sensor ? t('settings.sensor', { n: Number(sensor[1]) }) + ': ' + t(kSensorFields[sensor[2]])
+        : t('settings.' + c.key);
+    }
+    if (c.section === 'schedule') {
+      const name = t('day.' + c.day);
+      const day = name.charAt(0).toUpperCase() + name.slice(1);
+      if (c.key === 'ena') return day + ': ' + t('schedule.enabled');
+      return day + ': ' + t(c.key === 'plan' ? 'schedule.planRow' : 'schedule.lengthRow', { row: c.row });
+    }
+    return t('bus.config.status');
+  }
+
+  // A value in words where the device gives its meaning (sensor unit and
+  // mode, configuration status), else as it is.
+  function valueText(c, text) {
+    const code = /^\d+/.exec(text);
+    const sensor = c.section === 'settings' && /^s[12](un|mo)$/.exec(c.key);
+    if (sensor && code && Ktr.i18n.has('settings.' + (sensor[1] === 'un' ? 'unit.' : 'mode.') + code[0])) {
+      return text + ' (' + t('settings.' + (sensor[1] === 'un' ? 'unit.' : 'mode.') + code[0]) + ')';
+    }
+    if (c.section === 'time' && c.key === 'dst' && code && (code[0] === '0' || code[0] === '1')) {
+      return text + ' (' + t('time.dst.' + code[0]) + ')';
+    }
+    if (c.section === 'config_status' && code && (code[0] === '0' || code[0] === '1')) {
+      return text + ' (' + t('bus.status.' + code[0]) + ')';
+    }
+    return text;
+  }
+
   function row(change) {
     return el('tr', { 'data-name': change.name, class: change.path ? '' : 'unused' },
-      el('td', {}, el('code', { text: change.name })),
-      el('td', { text: change.from }),
-      el('td', { text: change.to }),
-      el('td', { class: 'result', text: change.path ? '' : 'not written: ' + change.note }));
+      el('td', {}, el('span', { class: 'name', text: plainName(change) }), ' ',
+        el('code', { class: 'key', text: change.name, translate: 'no' })),
+      el('td', { class: 'from', text: valueText(change, change.from) }),
+      el('td', { class: 'to', text: valueText(change, change.to) }),
+      el('td', { class: 'result', text: change.path ? '' : t('bus.file.notWritten', { why: change.note }) }));
   }
 
   function setResult(change, text, kind) {
@@ -120,7 +172,7 @@
     const writable = plan ? plan.changes.filter((c) => c.path).length : 0;
     const blocked = plan && plan.firmware && !$('config-force').checked;
     $('write-config').disabled = !plan || writable === 0 || blocked;
-    $('write-config').textContent = 'Write ' + writable + ' change' + (writable === 1 ? '' : 's');
+    $('write-config').textContent = t('bus.file.write', { n: writable });
   }
 
   async function load(event) {
@@ -131,12 +183,12 @@
     if (!picked) return;
     const checked = F.check(await picked.text());
     if (!checked.ok) {
-      notice('file-notice', 'error', picked.name + ': ' + checked.error + '. Nothing will be written.');
+      notice('file-notice', 'error', t('bus.file.bad', { file: picked.name }), null, checked.error);
       return;
     }
-    const device = await readDevice('Reading the device to compare');
+    const device = await readDevice(t('bus.file.comparing'));
     if (!device.ok) {
-      notice('file-notice', 'error', device.message + ' Nothing was written.');
+      notice('file-notice', 'error', device.message + ' ' + t('bus.file.nothingWritten'), null, device.detail);
       return;
     }
     plan = { file: checked.doc, device: device.doc, changes: F.differences(device.doc, checked.doc),
@@ -145,13 +197,15 @@
     $('preview').hidden = false;
     $('config-force-row').hidden = !plan.firmware;
     $('config-force').checked = false;
-    if (plan.firmware) notice('firmware-notice', 'error', plan.firmware + ' Write only if the devices are alike.');
+    if (plan.firmware) notice('firmware-notice', 'error', plan.firmware + ' ' + t('bus.file.alike'));
     $('write-progress').value = 0;
     $('write-progress').max = Math.max(1, plan.changes.filter((c) => c.path).length);
-    notice('file-notice', 'info', plan.changes.length === 0
-      ? picked.name + ': the device already holds every value of the file.'
-      : picked.name + ' (address ' + checked.doc.address + ', taken ' + checked.doc.taken + '): ' +
-        plan.changes.length + ' difference' + (plan.changes.length === 1 ? '' : 's') + ' with the device.');
+    // A file without differences needs no table, progress or write button.
+    $('preview').hidden = plan.changes.length === 0;
+    notice('file-notice', plan.changes.length === 0 ? 'ok' : 'info', (plan.changes.length === 0
+      ? t('bus.file.same', { file: picked.name })
+      : t('bus.file.differences', { file: picked.name, address: checked.doc.address,
+        taken: takenText(checked.doc.taken), n: plan.changes.length })) + (checked.lacks ? ' ' + checked.lacks : ''));
     updateWriteButton();
   }
 
@@ -164,51 +218,54 @@
     let written = 0;
     let refused = 0;
     let stopped = '';
+    let stoppedDetail = '';
     for (let i = 0; i < todo.length; ++i) {
       const c = todo[i];
-      notice('file-notice', 'busy', 'Writing ' + (i + 1) + ' of ' + todo.length + ': ' + c.name + '…');
+      notice('file-notice', 'busy', t('bus.file.writing', { i: i + 1, n: todo.length, name: plainName(c) }));
       const reply = c.path === '/run_config.cgi'
         ? await Ktr.api.postCommand(c.path) : await Ktr.api.postAnswer(c.path, c.body);
       $('write-progress').value = i + 1;
       if (reply.ok) {
         c.written = true;
         ++written;
-        setResult(c, 'written', 'dirty');
+        setResult(c, t('bus.file.written'), 'dirty');
         continue;
       }
       const exception = reply.kind === 'device' && /^exception/.test(reply.deviceStatus);
       if (reply.kind === 'refused' || exception) {
         ++refused;
-        setResult(c, 'refused: ' + reply.message, 'mismatch');
+        setResult(c, t('bus.file.refused', { why: reply.message }), 'mismatch');
         continue;
       }
       // The device (or the configurator) stopped answering: nothing more is
       // sent, nothing is retried.
-      stopped = c.name + ': ' + reply.message;
-      setResult(c, 'failed: ' + reply.message, 'mismatch');
-      for (const rest of todo.slice(i + 1)) setResult(rest, 'not written', 'unused');
+      stopped = plainName(c) + ': ' + reply.message;
+      stoppedDetail = reply.detail;
+      setResult(c, t('bus.file.failed', { why: reply.message }), 'mismatch');
+      for (const rest of todo.slice(i + 1)) setResult(rest, t('bus.file.notWrittenShort'), 'unused');
       break;
     }
     let verified = 0;
     if (!stopped && written > 0) {
-      const back = await readDevice('Reading the device back');
+      const back = await readDevice(t('bus.file.readingBack'));
       if (!back.ok) {
-        stopped = 'the read-back failed: ' + back.message;
+        stopped = t('bus.file.backFailed') + ' ' + back.message;
+        stoppedDetail = back.detail;
       } else {
         for (const c of todo.filter((x) => x.written)) {
           const now = c.value(back.doc);
           if (now === c.expected) {
             ++verified;
-            setResult(c, 'written, verified', 'saved');
+            setResult(c, t('bus.file.verified'), 'saved');
           } else {
-            setResult(c, 'written, but the device holds ' + now, 'mismatch');
+            setResult(c, t('bus.file.holds', { value: valueText(c, now) }), 'mismatch');
           }
         }
       }
     }
-    const summary = written + ' written, ' + verified + ' verified, ' + refused + ' refused';
+    const summary = t('bus.file.summary', { written, verified, refused });
     if (stopped) {
-      notice('file-notice', 'error', 'Stopped at ' + stopped + ' (' + summary + '; the rest was not written).');
+      notice('file-notice', 'error', t('bus.file.stopped', { what: stopped, summary }), null, stoppedDetail);
     } else {
       notice('file-notice', verified === todo.length ? 'ok' : 'error', current.name + ': ' + summary + '.');
     }

@@ -4,20 +4,18 @@
 
 (function () {
   if (!Ktr.page.ready) return;
+  const t = Ktr.t;
+  // How long the device shows each item; the device gives no unit for these
+  // numbers, so none is shown.
+  const item = (key) => ({ key, label: t('display.' + key) });
   const form = new Ktr.SettingsForm(document.getElementById('form'), {
     readPath: '/get_display_data.cgi',
     groups: [{
-      title: 'Display',
+      title: t('display.group'),
       icon: 'display',
-      note: 'What the device shows and for how long; 0 to 65535 each.',
-      fields: [
-        { key: 'tmpe', label: 'Time' },
-        { key: 'dtpe', label: 'Date' },
-        { key: 'cdpe', label: 'Counter' },
-        { key: 's1pe', label: 'Sensor 1' },
-        { key: 's2pe', label: 'Sensor 2' },
-        { key: 'stpe', label: 'Status' },
-      ],
+      help: 'display',
+      note: t('display.note'),
+      fields: ['tmpe', 'dtpe', 'cdpe', 's1pe', 's2pe', 'stpe'].map(item),
     }],
   });
   form.load();

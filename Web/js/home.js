@@ -10,6 +10,7 @@
 (function () {
   if (!Ktr.page.ready) return;
   const { el, icon, notice } = Ktr.page;
+  const t = Ktr.t;
 
   const kRefreshMs = 3000;
   const $ = (id) => document.getElementById(id);
@@ -17,10 +18,10 @@
   // The sensor texts come ready-made from the configurator: "21.5 °C",
   // "45 %RH", " 8.600 g/m3", or "---" for a sensor that is switched off.
   const kUnits = [
-    { unit: '°C', kind: 'Temperature', icon: 'thermometer' },
-    { unit: '°F', kind: 'Temperature', icon: 'thermometer' },
-    { unit: '%RH', kind: 'Relative humidity', icon: 'droplet' },
-    { unit: 'g/m3', kind: 'Absolute humidity', icon: 'cloud' },
+    { unit: '°C', kind: 'home.temperature', icon: 'thermometer' },
+    { unit: '°F', kind: 'home.temperature', icon: 'thermometer' },
+    { unit: '%RH', kind: 'home.relative', icon: 'droplet' },
+    { unit: 'g/m3', kind: 'home.absolute', icon: 'cloud' },
   ];
 
   function showSensor(n, text) {
@@ -33,12 +34,12 @@
     const m = /^(-?\d+(?:\.\d+)?)\s*(\S.*)$/.exec(trimmed);
     const known = m && kUnits.find((u) => u.unit === m[2]);
     if (trimmed === '---') {
-      value.replaceChildren(el('span', { class: 'off', text: 'Off' }));
-      kind.textContent = 'Sensor not shown';
+      value.replaceChildren(el('span', { class: 'off', text: t('home.off') }));
+      kind.textContent = t('home.notShown');
       use.setAttribute('href', 'images/icons.svg#sensor-off');
     } else if (m) {
       value.replaceChildren(m[1], ' ', el('span', { class: 'unit', text: m[2] }));
-      kind.textContent = known ? known.kind : '';
+      kind.textContent = known ? t(known.kind) : '';
       use.setAttribute('href', 'images/icons.svg#' + (known ? known.icon : 'thermometer'));
     } else {
       value.replaceChildren(trimmed || '—');
@@ -60,7 +61,7 @@
 
   const isIndex = (d) =>
     d && ['time', 'date', 'sensor1unit', 'sensor2unit'].every((k) => typeof d[k] === 'string')
-      ? '' : 'the four texts time, date, sensor1unit and sensor2unit';
+      ? '' : t('api.shape', { keys: 'time, date, sensor1unit, sensor2unit' });
 
   let lastGood = '';
   let firmwareKnown = false;
@@ -69,14 +70,13 @@
 
   async function loadFirmware() {
     const reply = await Ktr.api.getJson('/get_web_data.cgi', (d) =>
-      d && typeof d.firmware === 'string' ? '' : 'no "firmware" text');
+      d && typeof d.firmware === 'string' ? '' : t('api.shape', { keys: 'firmware' }));
     if (!reply.ok) {
       $('firmware').textContent = '—';
       return;
     }
     firmwareKnown = true;
-    $('firmware').textContent = reply.data.firmware ||
-      'unknown (no bus search has read it): press Search in the KTRWebServer window to read it';
+    $('firmware').textContent = reply.data.firmware || t('home.firmwareUnknown');
   }
 
   async function refresh() {
@@ -86,12 +86,12 @@
     if (reply.ok) {
       const d = reply.data;
       $('clock-time').textContent = d.time;
-      $('clock-date').textContent = d.date;
+      $('clock-date').textContent = Ktr.fields.deviceDate(d.date);
       showSensor(1, d.sensor1unit);
       showSensor(2, d.sensor2unit);
       readings.classList.remove('stale');
       lastGood = Ktr.api.clock(new Date());
-      $('updated').textContent = 'Read at ' + lastGood + ' (this computer\'s time).';
+      $('updated').textContent = t('home.readAt', { time: lastGood });
       $('pulse').classList.remove('off');
       if (failing) notice('notice', '', '');
       failing = false;
@@ -100,8 +100,8 @@
       clearReadings();
       readings.classList.add('stale');
       $('pulse').classList.add('off');
-      $('updated').textContent = lastGood ? 'Last good reading at ' + lastGood + '.' : 'No reading yet.';
-      notice('notice', 'error', reply.message, { label: 'Try again now', run: now });
+      $('updated').textContent = lastGood ? t('home.lastGood', { time: lastGood }) : t('home.noReading');
+      notice('notice', 'error', reply.message, { label: t('common.tryNow'), run: now }, reply.detail);
       failing = true;
     }
     schedule();
@@ -129,18 +129,21 @@
   function buildTiles() {
     const tiles = $('tiles');
     const open = Ktr.page.loggedIn();
-    $('settings-note').textContent = open
-      ? 'Choose what to set up.'
-      : 'The settings pages open after logging in.';
-    for (const page of Ktr.page.pages.filter((p) => p.login)) {
+    $('settings-note').textContent = open ? t('home.choose') : t('home.loginFirst');
+    for (const page of Ktr.page.pages.filter((p) => p.login || p.id === 'help')) {
       tiles.appendChild(el('a', { class: 'tile', href: page.file }, icon(page.icon), page.label));
     }
   }
 
   if (new URLSearchParams(location.search).get('logout') === 'local') {
-    notice('notice', 'info', 'Logged out in this browser (the configurator did not answer the logout).');
+    notice('notice', 'info', t('home.loggedOutLocal'));
   }
   buildTiles();
+  // Home names the device the pages work on.
+  Ktr.device.onChange((device) => {
+    $('address').textContent = device.address ? String(device.address) : '—';
+    if (device.firmware) $('firmware').textContent = device.firmware + (device.version ? ' ' + device.version : '');
+  });
   loadFirmware();
   refresh();
 })();

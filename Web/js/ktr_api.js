@@ -14,6 +14,9 @@
 //   - any other status: the server's own text, e.g. the 500 "'x' is not a
 //     valid integer value" of a field that is no integer;
 //   - no answer at all, or none within kTimeoutMs.
+// Each failure carries .message, what went wrong and what to check in the
+// reader's words, and where there is one .detail, the technical line (the
+// device status header with its failed block, the path and the reply).
 // The server does no percent-decoding of parameters, so bodies are sent as
 // the exact key=value text (see Ktr.fields.body).
 'use strict';
@@ -27,27 +30,31 @@ Ktr.api = (function () {
   const kTimeoutMs = 20000;
   const kActivityLimit = 60;
 
-  const kNotReachable =
-    'Device not reachable: the configurator could not open the serial port. ' +
-    'Check the port and the cable, then try again.';
+  const t = Ktr.t;
+  const kNotReachable = t('api.notReachable');
 
-  // What a device status header means, and what to check for it.
-  const kDeviceProblems = {
-    'port-error': 'the configurator could not use the serial port. Check the port and the cable.',
-    'no-reply': 'the port opened but no reply came from the device. ' +
-      'Check the A/B wires, the baud rate and parity, and the device address.',
-    'bad-reply': 'replies came, but none was valid (wrong checksum). ' +
-      'Check the A/B wires, the baud rate and parity, and the bus terminator.',
-  };
-  const kException = 'The device refused the request with a Modbus exception: its firmware may not have ' +
-    'this register, or another kind of device answers on this address. Check the device address.';
+  // What a device status header means, and what to check for it; the header
+  // itself ("no-reply SET_10000_10005") goes to the detail line.
+  const kDeviceProblems = ['port-error', 'no-reply', 'bad-reply', 'exception'];
 
-  // "no-reply SET_10000_10005" -> the text shown to the user.
   function deviceMessage(status) {
-    const [kind, block] = String(status).split(' ');
-    const text = kind === 'exception' ? kException
-      : 'The device does not answer: ' + (kDeviceProblems[kind] || 'it reported "' + status + '".');
-    return text + (block ? ' (Failed block: ' + block + '.)' : '');
+    const kind = String(status).split(' ')[0];
+    return kDeviceProblems.includes(kind) ? t('api.device.' + kind) : t('api.device.other');
+  }
+  const deviceDetail = (status) => t('api.detail', { status: String(status) });
+
+  // The bus address of the device this page shows (X-Device-Address of its
+  // replies); 0 until the first reply or the device bar tells it.
+  let pageAddress = 0;
+  const kSwitched = (shown, now) => t('api.switched', { shown, now });
+  // A device request that waits longer than this for its answer is shown as
+  // waiting behind the requests of other pages.
+  const kWaitingMs = 1500;
+  let pending = 0;
+  let slowTimer = 0;
+  const waitingListeners = [];
+  function setWaiting(on) {
+    for (const listener of waitingListeners) listener(on);
   }
 
   const activity = [];
@@ -76,42 +83,61 @@ Ktr.api = (function () {
     const entry = { time: clock(new Date()), method, path, body: body || '', ok: false, result: '…' };
     const controller = new AbortController();
     const timer = setTimeout(() => controller.abort(), kTimeoutMs);
+    if (pending++ === 0) slowTimer = setTimeout(() => setWaiting(true), kWaitingMs);
+    const choosing = path.startsWith('/select_device.cgi');
     let reply;
     try {
-      const init = { method, cache: 'no-store', signal: controller.signal };
+      const init = { method, cache: 'no-store', signal: controller.signal, headers: {} };
       if (method === 'POST') {
-        init.headers = { 'Content-Type': 'application/x-www-form-urlencoded' };
+        init.headers['Content-Type'] = 'application/x-www-form-urlencoded';
         init.body = body || '';
+        // A write goes only to the device this page shows: the configurator
+        // refuses it (409, nothing sent) when another page chose another one.
+        if (pageAddress && !choosing) init.headers['X-Expect-Address'] = String(pageAddress);
       }
       const response = await fetch(path, init);
       const text = await response.text();
       const deviceStatus = response.headers.get('X-Device-Status') || '';
-      if (response.status !== 200) {
-        const shown = text.trim() || response.statusText || 'no text';
+      const address = Number(response.headers.get('X-Device-Address') || 0);
+      if (address && !choosing && !pageAddress) pageAddress = address;
+      if (response.status === 409) {
+        // A write refused because another page chose another device.
+        reply = { ok: false, kind: 'switched', status: 409, text, address,
+          message: t('api.switched409', { address }) };
+      } else if (address && !choosing && address !== pageAddress) {
+        reply = { ok: false, kind: 'switched', status: response.status, text, deviceStatus, address,
+          message: kSwitched(pageAddress, address) };
+      } else if (response.status !== 200) {
+        const shown = text.trim() || response.statusText || t('api.noText');
         reply = {
           ok: false, kind: 'http', status: response.status, text,
-          message: 'The configurator answered ' + response.status + ': ' + shortText(shown, 200),
+          message: t('api.http', { status: response.status, text: shortText(shown, 200) }),
         };
       } else if (text.length === 0) {
         reply = { ok: false, kind: 'empty', status: 200, text, deviceStatus, message: kNotReachable };
       } else if (deviceStatus && deviceStatus !== 'ok') {
-        reply = { ok: false, kind: 'device', status: 200, text, deviceStatus, message: deviceMessage(deviceStatus) };
+        reply = { ok: false, kind: 'device', status: 200, text, deviceStatus, message: deviceMessage(deviceStatus),
+          detail: deviceDetail(deviceStatus) };
       } else {
         reply = { ok: true, kind: 'text', status: 200, text, message: '' };
       }
     } catch (error) {
       reply = controller.signal.aborted
         ? { ok: false, kind: 'timeout', status: 0, text: '',
-            message: 'No answer from the configurator within ' + kTimeoutMs / 1000 + ' s.' }
+            message: t('api.timeout', { seconds: kTimeoutMs / 1000 }) }
         : { ok: false, kind: 'network', status: 0, text: '',
-            message: 'The configurator does not answer. Is it still running?' };
+            message: t('api.network') };
     } finally {
       clearTimeout(timer);
+      if (--pending === 0) {
+        clearTimeout(slowTimer);
+        setWaiting(false);
+      }
     }
     entry.status = reply.status;
     entry.kind = reply.kind;
     entry.ok = reply.ok;
-    entry.result = reply.ok ? shortText(reply.text, 120) : reply.message;
+    entry.result = reply.ok ? shortText(reply.text, 120) : reply.message + (reply.detail ? ' ' + reply.detail : '');
     reply.entry = entry;
     record(entry);
     return reply;
@@ -127,15 +153,16 @@ Ktr.api = (function () {
     } catch (error) {
       data = undefined;
     }
-    const problem = data === undefined ? 'not JSON' : check ? check(data) : '';
+    const problem = data === undefined ? t('api.notJson') : check ? check(data) : '';
     if (problem) {
       const bad = {
         ok: false, kind: 'bad-reply', status: reply.status, text: reply.text,
-        message: 'Unexpected reply from ' + path + ' (' + problem + '): ' + shortText(reply.text, 120),
+        message: t('api.badReply'),
+        detail: t('api.badReply.detail', { path, problem, text: shortText(reply.text, 120) }),
       };
       bad.entry = reply.entry;
       bad.entry.ok = false;
-      bad.entry.result = bad.message;
+      bad.entry.result = bad.message + ' ' + bad.detail;
       for (const listener of listeners) listener(bad.entry, activity);
       return bad;
     }
@@ -153,13 +180,14 @@ Ktr.api = (function () {
   // (login, where "no" is the wrong-password answer).
   async function postAnswer(path, body, options) {
     const reply = parse(await request('POST', path, body), path, (data) =>
-      data && (data.answer === 'yes' || data.answer === 'no') ? '' : 'no "answer" of yes or no');
+      data && (data.answer === 'yes' || data.answer === 'no') ? '' : t('api.shape', { keys: 'answer: yes | no' }));
     if (reply.ok && reply.data.answer === 'no' && !(options && options.noIsAnswer)) {
       reply.ok = false;
       reply.kind = 'refused';
-      reply.message = 'The configurator refused the request ' + path + ' ' + body + '.';
+      reply.message = t('api.refused');
+      reply.detail = t('api.refused.detail', { path, body });
       reply.entry.ok = false;
-      reply.entry.result = reply.message;
+      reply.entry.result = reply.message + ' ' + reply.detail;
       for (const listener of listeners) listener(reply.entry, activity);
     }
     return reply;
@@ -172,12 +200,13 @@ Ktr.api = (function () {
     const reply = await request('POST', path, '');
     if (reply.kind === 'empty' && reply.deviceStatus && reply.deviceStatus !== 'ok') {
       reply.message = deviceMessage(reply.deviceStatus);
-      reply.entry.result = reply.message;
+      reply.detail = deviceDetail(reply.deviceStatus);
+      reply.entry.result = reply.message + ' ' + reply.detail;
       for (const listener of listeners) listener(reply.entry, activity);
     } else if (reply.kind === 'empty') {
       reply.ok = true;
       reply.entry.ok = true;
-      reply.entry.result = 'sent (this command answers with an empty body)';
+      reply.entry.result = t('api.commandSent');
       for (const listener of listeners) listener(reply.entry, activity);
     }
     return reply;
@@ -187,8 +216,18 @@ Ktr.api = (function () {
     listeners.push(listener);
   }
 
+  // listener(true) while a request has waited longer than kWaitingMs,
+  // listener(false) once none is waiting.
+  function onWaiting(listener) {
+    waitingListeners.push(listener);
+  }
+
   return {
-    request, getJson, postAnswer, postCommand, onActivity, activity, clock, deviceMessage,
+    request, getJson, postAnswer, postCommand, onActivity, onWaiting, activity, clock, deviceMessage,
+    busy: () => pending > 0,
+    switchedText: kSwitched,
     kNotReachable, kTimeoutMs,
+    get pageAddress() { return pageAddress; },
+    set pageAddress(address) { pageAddress = address; },
   };
 })();

@@ -14,14 +14,15 @@ var Ktr = window.Ktr || {};
 window.Ktr = Ktr;
 
 Ktr.fields = (function () {
+  const t = Ktr.t;
   const pad2 = (n) => String(n).padStart(2, '0');
 
   function integer(text, min, max) {
-    const t = String(text).trim();
-    if (t === '') return { ok: false, error: 'Enter a number.' };
-    if (!/^[-+]?\d+$/.test(t)) return { ok: false, error: 'Whole numbers only.' };
-    const n = Number(t);
-    if (n < min || n > max) return { ok: false, error: 'Allowed: ' + min + ' to ' + max + '.' };
+    const s = String(text).trim();
+    if (s === '') return { ok: false, error: t('check.empty') };
+    if (!/^[-+]?\d+$/.test(s)) return { ok: false, error: t('check.whole') };
+    const n = Number(s);
+    if (n < min || n > max) return { ok: false, error: t('check.range', { min, max }) };
     return { ok: true, value: String(n) };
   }
 
@@ -31,7 +32,7 @@ Ktr.fields = (function () {
   // Two digits, or one digit that is padded: "7" and "07" are both 7.
   function clockParts(text, pattern, what) {
     const m = pattern.exec(String(text).trim());
-    if (!m) return { ok: false, error: 'Use the layout ' + what + '.' };
+    if (!m) return { ok: false, error: t('check.layout', { layout: what }) };
     return { ok: true, parts: m.slice(1).map(Number) };
   }
 
@@ -41,8 +42,8 @@ Ktr.fields = (function () {
     const p = clockParts(text, /^(\d{1,2}):(\d{2})$/, 'HH:MM');
     if (!p.ok) return p;
     const [h, m] = p.parts;
-    if (h > 23) return { ok: false, error: 'The hour runs from 00 to 23.' };
-    if (m > 59) return { ok: false, error: 'The minute runs from 00 to 59.' };
+    if (h > 23) return { ok: false, error: t('check.hour') };
+    if (m > 59) return { ok: false, error: t('check.minute') };
     return { ok: true, value: pad2(h) + ':' + pad2(m) };
   }
 
@@ -50,9 +51,9 @@ Ktr.fields = (function () {
     const p = clockParts(text, /^(\d{1,2}):(\d{2}):(\d{2})$/, 'HH:MM:SS');
     if (!p.ok) return p;
     const [h, m, s] = p.parts;
-    if (h > 23) return { ok: false, error: 'The hour runs from 00 to 23.' };
-    if (m > 59) return { ok: false, error: 'The minute runs from 00 to 59.' };
-    if (s > 59) return { ok: false, error: 'The second runs from 00 to 59.' };
+    if (h > 23) return { ok: false, error: t('check.hour') };
+    if (m > 59) return { ok: false, error: t('check.minute') };
+    if (s > 59) return { ok: false, error: t('check.second') };
     return { ok: true, value: pad2(h) + ':' + pad2(m) + ':' + pad2(s) };
   }
 
@@ -62,10 +63,10 @@ Ktr.fields = (function () {
     const p = clockParts(text, /^(\d{4})-(\d{1,2})-(\d{1,2})$/, 'YYYY-MM-DD');
     if (!p.ok) return p;
     const [y, mo, d] = p.parts;
-    if (y < 2000 || y > 2099) return { ok: false, error: 'The device keeps years 2000 to 2099.' };
-    if (mo < 1 || mo > 12) return { ok: false, error: 'The month runs from 01 to 12.' };
+    if (y < 2000 || y > 2099) return { ok: false, error: t('check.year') };
+    if (mo < 1 || mo > 12) return { ok: false, error: t('check.month') };
     const days = new Date(Date.UTC(y, mo, 0)).getUTCDate();
-    if (d < 1 || d > days) return { ok: false, error: 'That month has ' + days + ' days.' };
+    if (d < 1 || d > days) return { ok: false, error: t('check.day', { n: days }) };
     return { ok: true, value: y + '-' + pad2(mo) + '-' + pad2(d) };
   }
 
@@ -75,6 +76,14 @@ Ktr.fields = (function () {
   }
   function computerTime(date) {
     return pad2(date.getHours()) + ':' + pad2(date.getMinutes()) + ':' + pad2(date.getSeconds());
+  }
+
+  // The index endpoint gives the date day first ("09-12-2026"); the pages
+  // show every date as the device's own "YYYY-MM-DD". Anything else is shown
+  // as it came.
+  function deviceDate(text) {
+    const m = /^(\d{2,})-(\d{2,})-(\d{4})$/.exec(String(text));
+    return m ? m[3] + '-' + m[2] + '-' + m[1] : String(text);
   }
 
   // A 16-bit register read back as a signed value: 65534 is -2.
@@ -98,5 +107,5 @@ Ktr.fields = (function () {
       .join('&');
   }
 
-  return { integer, word, hhmm, hhmmss, isoDate, computerDate, computerTime, signed16, body, pad2 };
+  return { integer, word, hhmm, hhmmss, isoDate, computerDate, computerTime, deviceDate, signed16, body, pad2 };
 })();

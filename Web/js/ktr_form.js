@@ -18,15 +18,22 @@
 // Field description:
 //   key      the key of the read reply and, unless `write` is given, of the write
 //   write    the write key where it differs ("dt" for "date", ...)
-//   label    caption; hint: short help; unit: shown after the input
+//   label    the plain name; the key is shown after it in small type
+//   hint     short help; unit: shown after the input
 //   kind     'word' (0-65535, the default), 'signed' (-32768-32767, read back
 //            from 16 bits), 'date', 'time' or 'select' (with options)
+//   code     a number whose meaning the device does not give: shown as a
+//            code with its range, never with a made-up meaning
+// Every number shows its allowed range under the input.
+// Group description: title, icon, note, help (the part of the help page
+// that its "?" opens) and fields.
 //   options  for 'select': [[value, caption], ...]; a value outside the list
 //            is shown as its own entry rather than hidden
 //   range    [min, max] for a number narrower than its register
 //   same     (sent, reported, reply) -> true when the read back counts as the
 //            value, false when it does not, null when the reply cannot show it
 //   unreported  why the reply cannot show it, for the notice (may change)
+// and of the whole form: readPath, groups, confirmSend(items) (see save).
 'use strict';
 
 var Ktr = window.Ktr || {};
@@ -35,6 +42,7 @@ window.Ktr = Ktr;
 Ktr.SettingsForm = (function () {
   const { el, icon, notice } = Ktr.page;
   const F = Ktr.fields;
+  const t = Ktr.t;
 
   const kinds = {
     word: { type: 'number', check: F.word, fromReply: (v) => String(v), json: 'number' },
@@ -45,8 +53,10 @@ Ktr.SettingsForm = (function () {
       json: 'number',
     },
     select: { check: F.word, fromReply: (v) => String(v), json: 'number' },
-    date: { type: 'text', check: F.isoDate, fromReply: (v) => v, json: 'string', placeholder: 'YYYY-MM-DD' },
-    time: { type: 'text', check: F.hhmmss, fromReply: (v) => v, json: 'string', placeholder: 'HH:MM:SS' },
+    date: { type: 'text', check: F.isoDate, fromReply: (v) => v, json: 'string', placeholder: 'YYYY-MM-DD',
+      inputmode: 'numeric' },
+    time: { type: 'text', check: F.hhmmss, fromReply: (v) => v, json: 'string', placeholder: 'HH:MM:SS',
+      inputmode: 'numeric' },
   };
 
   // While the device does not answer, the form reads again this often.
@@ -62,6 +72,14 @@ Ktr.SettingsForm = (function () {
     this.recoverTimer = 0;
     this.build();
     Ktr.page.guardUnsaved(() => this.dirtyEntries().length > 0);
+    // The device bar's checks: a device that stopped answering (or a switch
+    // to another device) shows the values as old at once, not at the next save.
+    if (Ktr.device) {
+      Ktr.device.onProblem((reply) => {
+        if (this.busy || this.form.classList.contains('stale') || !Object.keys(this.loaded).length) return;
+        this.readFailed(reply.message, [], { label: t('common.tryAgain'), run: () => this.load() }, reply.detail);
+      });
+    }
   }
 
   SettingsForm.prototype.kindOf = function (field) {
@@ -75,20 +93,31 @@ Ktr.SettingsForm = (function () {
 
   // What a reply must hold: every field's key with its JSON type.
   SettingsForm.prototype.check = function (data) {
-    if (!data || typeof data !== 'object' || Array.isArray(data)) return 'not an object';
+    if (!data || typeof data !== 'object' || Array.isArray(data)) return t('api.shape', { keys: '{ }' });
     for (const field of this.fields) {
       const want = this.kindOf(field).json;
-      if (typeof data[field.key] !== want) return '"' + field.key + '" missing or not a ' + want;
+      if (typeof data[field.key] !== want) return t('api.shape', { keys: field.key + ' (' + want + ')' });
       if (want === 'number' && !(Number.isInteger(data[field.key]) && data[field.key] >= 0)) {
-        return '"' + field.key + '" is no register value';
+        return t('api.shape', { keys: field.key + ' (0-65535)' });
       }
     }
     return '';
   };
 
+  // The allowed range of a number field, or null.
+  SettingsForm.prototype.rangeOf = function (field) {
+    if (field.range) return field.range;
+    if (field.kind === 'signed') return [-32768, 32767];
+    if (!field.kind || field.kind === 'word') return [0, 65535];
+    return null;
+  };
+
   SettingsForm.prototype.buildField = function (field) {
     const kind = this.kindOf(field);
     const id = 'f-' + field.key;
+    const range = this.rangeOf(field);
+    const rangeText = range ? t(field.code ? 'form.code' : 'form.range', { min: range[0], max: range[1] }) : '';
+    const hintText = [rangeText, field.hint || ''].filter(Boolean).join('. ');
     let input;
     if (field.kind === 'select') {
       input = el('select', { id, name: field.key });
@@ -98,18 +127,21 @@ Ktr.SettingsForm = (function () {
     } else {
       input = el('input', {
         id, name: field.key, type: 'text', autocomplete: 'off', spellcheck: 'false',
-        inputmode: kind.type === 'number' ? (field.kind === 'signed' ? 'text' : 'numeric') : 'text',
+        // Numbers bring up the numeric keypad; a signed one needs the minus
+        // sign, which the decimal keypad of most phones has.
+        inputmode: kind.inputmode || (kind.type === 'number' ? (field.kind === 'signed' ? 'decimal' : 'numeric') : 'text'),
         placeholder: kind.placeholder,
       });
     }
-    input.setAttribute('aria-describedby', id + '-error' + (field.hint ? ' ' + id + '-hint' : ''));
+    input.setAttribute('aria-describedby', id + '-error' + (hintText ? ' ' + id + '-hint' : ''));
     const error = el('small', { class: 'error', id: id + '-error' });
     const state = el('small', { class: 'state', id: id + '-state' });
     const mark = el('span', { class: 'mark', 'aria-hidden': 'true' }, icon('check'));
     const box = el('div', { class: 'field', 'data-key': field.key },
-      el('label', { for: id }, el('span', { text: field.label }), ' ', el('code', { text: field.write || field.key })),
+      el('label', { for: id }, el('span', { text: field.label }), ' ',
+        el('code', { class: 'key', text: field.write || field.key, translate: 'no' })),
       el('div', { class: 'control' }, input, field.unit ? el('span', { class: 'unit', text: field.unit }) : null, mark),
-      field.hint ? el('small', { class: 'hint', id: id + '-hint', text: field.hint }) : null,
+      hintText ? el('small', { class: 'hint', id: id + '-hint', text: hintText }) : null,
       error, state);
     const entry = { field, input, error, state, box };
     input.addEventListener('input', () => this.touch(entry));
@@ -123,7 +155,8 @@ Ktr.SettingsForm = (function () {
     this.entries = [];
     const form = el('form', { class: 'settings', novalidate: true });
     for (const group of def.groups) {
-      const set = el('fieldset', { class: 'group' }, el('legend', {}, icon(group.icon || 'gear'), ' ' + group.title));
+      const set = el('fieldset', { class: 'group' }, el('legend', {}, icon(group.icon || 'gear'), ' ' + group.title,
+        group.help ? Ktr.page.helpLink(group.help, group.title) : null));
       if (group.note) set.appendChild(el('p', { class: 'note', text: group.note }));
       const grid = el('div', { class: 'grid' });
       for (const field of group.fields) {
@@ -135,11 +168,11 @@ Ktr.SettingsForm = (function () {
       form.appendChild(set);
     }
     this.saveButton = el('button', { type: 'submit', class: 'primary', id: 'save', disabled: true },
-      icon('save'), ' Save changes');
+      icon('save'), ' ' + t('form.save'));
     this.undoButton = el('button', { type: 'button', class: 'secondary', id: 'undo', disabled: true,
-      onclick: () => this.undo() }, 'Undo changes');
+      onclick: () => this.undo() }, t('form.undo'));
     this.reloadButton = el('button', { type: 'button', class: 'secondary', id: 'reload',
-      onclick: () => this.load() }, icon('refresh'), ' Read again');
+      onclick: () => this.load() }, icon('refresh'), ' ' + t('form.reload'));
     const extra = def.extraButtons ? def.extraButtons(this) : [];
     this.status = el('div', { class: 'form-status', id: 'form-status', 'aria-live': 'polite' });
     form.appendChild(el('div', { class: 'actions' }, this.saveButton, this.undoButton, this.reloadButton, ...extra));
@@ -169,13 +202,13 @@ Ktr.SettingsForm = (function () {
   SettingsForm.prototype.markState = function (entry, kind, text) {
     entry.box.classList.toggle('unsaved', kind === 'unsaved');
     entry.state.replaceChildren();
-    if (kind === 'unsaved') entry.state.textContent = 'Not saved';
+    if (kind === 'unsaved') entry.state.textContent = t('form.notSaved');
     if (kind === 'mismatch') {
       entry.state.append(text + ' ',
-        el('button', { type: 'button', class: 'link retry', text: 'Retry',
+        el('button', { type: 'button', class: 'link retry', text: t('common.retry'),
           onclick: () => this.retry([entry]) }),
         ' ',
-        el('button', { type: 'button', class: 'link use-device', text: 'Use device value',
+        el('button', { type: 'button', class: 'link use-device', text: t('common.useDevice'),
           onclick: () => {
             this.setValue(entry, this.loaded[entry.field.key]);
             this.markState(entry, '');
@@ -210,7 +243,7 @@ Ktr.SettingsForm = (function () {
   SettingsForm.prototype.setValue = function (entry, text) {
     const input = entry.input;
     if (input.tagName === 'SELECT' && ![...input.options].some((o) => o.value === text)) {
-      input.appendChild(el('option', { value: text, text: 'code ' + text, 'data-extra': 'yes' }));
+      input.appendChild(el('option', { value: text, text: t('form.otherCode', { code: text }), 'data-extra': 'yes' }));
     }
     input.value = text;
   };
@@ -270,10 +303,10 @@ Ktr.SettingsForm = (function () {
 
   SettingsForm.prototype.load = async function () {
     this.setBusy(true);
-    notice(this.status, 'busy', 'Reading from the device…');
+    notice(this.status, 'busy', t('form.reading'));
     const reply = await this.read();
     if (!reply.ok) {
-      this.readFailed(reply.message, [], { label: 'Try again', run: () => this.load() });
+      this.readFailed(reply.message, [], { label: t('common.tryAgain'), run: () => this.load() }, reply.detail);
       return false;
     }
     const pending = this.fillKeeping(reply.data, []);
@@ -295,12 +328,12 @@ Ktr.SettingsForm = (function () {
   };
 
   SettingsForm.prototype.readNotice = function (pending) {
-    const read = 'Read from the device at ' + this.lastRead + '.';
+    const read = t('form.read', { time: this.lastRead });
     if (!pending.length) {
       notice(this.status, 'info', read);
     } else {
-      notice(this.status, 'info', read + ' Not saved yet: ' + pending.map((e) => e.field.label).join(', ') + '.',
-        { label: 'Retry save', run: () => this.save() });
+      notice(this.status, 'info', read + ' ' + t('form.pending', { names: pending.map((e) => e.field.label).join(', ') }),
+        { label: t('common.retrySave'), run: () => this.save() });
     }
   };
 
@@ -308,7 +341,7 @@ Ktr.SettingsForm = (function () {
   // locked (none at all when nothing was ever read), what was typed is kept
   // as "Not saved", and the form reads again by itself until the device
   // answers.
-  SettingsForm.prototype.readFailed = function (text, unconfirmed, action) {
+  SettingsForm.prototype.readFailed = function (text, unconfirmed, action, detail) {
     if (!Object.keys(this.loaded).length) {
       this.clear();
     } else {
@@ -318,8 +351,8 @@ Ktr.SettingsForm = (function () {
       this.form.classList.add('stale');
     }
     this.setBusy(false);
-    const shown = this.lastRead ? ' The values shown were last read at ' + this.lastRead + '.' : '';
-    notice(this.status, 'error', text + shown, action);
+    const shown = this.lastRead ? ' ' + t('form.lastRead', { time: this.lastRead }) : '';
+    notice(this.status, 'error', text + shown, action, detail);
     this.startRecovery();
   };
 
@@ -376,7 +409,7 @@ Ktr.SettingsForm = (function () {
   SettingsForm.prototype.save = async function () {
     const dirty = this.dirtyEntries();
     if (dirty.length === 0) {
-      notice(this.status, 'info', 'Nothing has changed.');
+      notice(this.status, 'info', t('form.nothingChanged'));
       return false;
     }
     const items = [];
@@ -388,8 +421,14 @@ Ktr.SettingsForm = (function () {
       if (result.ok) items.push({ entry, value: result.value });
     }
     if (firstBad) {
-      notice(this.status, 'error', 'Please correct the marked values; nothing was sent.');
+      notice(this.status, 'error', t('form.correct'));
       firstBad.input.focus();
+      return false;
+    }
+    // A page may ask before some values are sent (def.confirmSend(items)
+    // resolves false: nothing is sent).
+    if (this.def.confirmSend && !(await this.def.confirmSend(items))) {
+      notice(this.status, 'info', t('bus.nothingSent'));
       return false;
     }
     return this.send(items);
@@ -409,7 +448,7 @@ Ktr.SettingsForm = (function () {
       const field = item.entry.field;
       const key = field.write || field.key;
       const value = typeof item.value === 'function' ? item.value() : item.value;
-      notice(this.status, 'busy', 'Saving ' + field.label + ' (' + (i + 1) + ' of ' + items.length + ')…');
+      notice(this.status, 'busy', t('form.saving', { name: field.label, i: i + 1, n: items.length }));
       const reply = await Ktr.api.postAnswer('/setdata.cgi', F.body([[key, value]]));
       if (!reply.ok) {
         failure = { entry: item.entry, reply };
@@ -418,14 +457,14 @@ Ktr.SettingsForm = (function () {
       sent.push({ entry: item.entry, value });
     }
 
-    notice(this.status, 'busy', 'Reading back from the device…');
+    notice(this.status, 'busy', t('form.readingBack'));
     const back = await this.read();
-    const retry = { label: 'Retry save', run: () => this.save() };
+    const retry = { label: t('common.retrySave'), run: () => this.save() };
     if (!back.ok) {
       // Nothing is confirmed: every input sent keeps its value, "Not saved".
-      const first = failure ? 'Not saved: ' + failure.entry.field.label + '. ' + failure.reply.message
-        : 'Sent ' + sent.length + ' change(s), but the read back failed: ' + back.message;
-      this.readFailed(first, [], retry);
+      const first = failure ? t('form.notSavedName', { name: failure.entry.field.label }) + ' ' + failure.reply.message
+        : t('form.readBackFailed', { n: sent.length }) + ' ' + back.message;
+      this.readFailed(first, [], retry, (failure ? failure.reply : back).detail);
       return false;
     }
     // Keep the inputs that were not sent as the user left them.
@@ -456,26 +495,27 @@ Ktr.SettingsForm = (function () {
         // The value sent stays in the input, so Retry needs no retyping.
         this.setValue(entry, value);
         this.touch(entry);
-        this.showError(entry, 'Sent ' + value + ', the device reports ' + reported + '.');
-        this.markState(entry, 'mismatch', 'The device kept ' + reported + '.');
+        this.showError(entry, t('form.mismatch', { sent: value, reported }));
+        this.markState(entry, 'mismatch', t('form.kept', { reported }));
         refused.push(entry.field.label);
       }
       entry.box.classList.add(same ? 'saved' : 'mismatch');
     }
     this.setBusy(false);
     if (failure) {
-      notice(this.status, 'error', 'Not saved: ' + failure.entry.field.label + '. ' + failure.reply.message, retry);
+      notice(this.status, 'error', t('form.notSavedName', { name: failure.entry.field.label }) + ' ' +
+        failure.reply.message, retry, failure.reply.detail);
       return false;
     }
     if (refused.length) {
-      notice(this.status, 'error', 'The device did not take: ' + refused.join(', ') + '.');
+      notice(this.status, 'error', t('form.refused', { names: refused.join(', ') }));
       return false;
     }
     const checked = last.filter((s) => !unreported.includes(s.entry));
     const why = (e) => e.field.label + (e.field.unreported ? ' (' + e.field.unreported + ')' : '');
     const parts = [];
-    if (checked.length) parts.push('Saved and read back: ' + checked.map((s) => s.entry.field.label).join(', ') + '.');
-    if (unreported.length) parts.push('Sent, but not reported back by the device: ' + unreported.map(why).join(', ') + '.');
+    if (checked.length) parts.push(t('form.saved', { names: checked.map((s) => s.entry.field.label).join(', ') }));
+    if (unreported.length) parts.push(t('form.unreported', { names: unreported.map(why).join(', ') }));
     notice(this.status, 'ok', parts.join(' '));
     return true;
   };

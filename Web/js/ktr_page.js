@@ -1,6 +1,7 @@
 // Shared frame of every page: the header with its navigation, the login
 // gate of the settings pages, notices, the confirmation dialog and the
-// list of the page's requests at the bottom.
+// list of the page's requests at the bottom, the language switch and the
+// "?" links to the help page.
 //
 // The configurator keeps no login state of its own (its login endpoint only
 // checks the password), so the pages remember a successful login for this
@@ -13,15 +14,20 @@ window.Ktr = Ktr;
 Ktr.page = (function () {
   const kLoginKey = 'ktr.login';
 
+  const t = Ktr.t;
+  // Each page's name (the navigation, its heading and its window title
+  // share it) is the text "page.<id>".
   const kPages = [
-    { file: 'index.html', id: 'home', label: 'Home', icon: 'home' },
-    { file: 'time.html', id: 'time', label: 'Time', icon: 'clock', login: true },
-    { file: 'display.html', id: 'display', label: 'Display', icon: 'display', login: true },
-    { file: 'counter.html', id: 'counter', label: 'Counter', icon: 'counter', login: true },
-    { file: 'settings.html', id: 'settings', label: 'Device', icon: 'gear', login: true },
-    { file: 'schedule.html', id: 'schedule', label: 'Schedule', icon: 'calendar', login: true },
-    { file: 'bus.html', id: 'bus', label: 'Bus', icon: 'bus', login: true },
+    { file: 'index.html', id: 'home', icon: 'home' },
+    { file: 'time.html', id: 'time', icon: 'clock', login: true },
+    { file: 'display.html', id: 'display', icon: 'display', login: true },
+    { file: 'counter.html', id: 'counter', icon: 'counter', login: true },
+    { file: 'settings.html', id: 'settings', icon: 'gear', login: true },
+    { file: 'schedule.html', id: 'schedule', icon: 'calendar', login: true },
+    { file: 'bus.html', id: 'bus', icon: 'bus', login: true },
+    { file: 'help.html', id: 'help', icon: 'help' },
   ];
+  for (const page of kPages) page.label = t('page.' + page.id);
 
   const svgNs = 'http://www.w3.org/2000/svg';
 
@@ -89,7 +95,7 @@ Ktr.page = (function () {
   function buildHeader(current) {
     const header = document.getElementById('top');
     if (!header) return;
-    const nav = el('nav', { class: 'nav', 'aria-label': 'Pages' });
+    const nav = el('nav', { class: 'nav', 'aria-label': t('frame.pages') });
     for (const page of kPages) {
       const link = el('a', { href: page.file, class: page.id === current ? 'active' : '' },
         icon(page.icon), el('span', { text: page.label }));
@@ -99,15 +105,47 @@ Ktr.page = (function () {
     }
     const session = loggedIn()
       ? el('button', { type: 'button', class: 'session', id: 'logout', onclick: logout },
-          icon('logout'), el('span', { text: 'Log out' }))
+          icon('logout'), el('span', { text: t('frame.logout') }))
       : el('a', { href: 'login.html', class: 'session' + (current === 'login' ? ' active' : ''), id: 'login-link' },
-          icon('key'), el('span', { text: 'Log in' }));
+          icon('key'), el('span', { text: t('frame.login') }));
+    const navBox = el('div', { class: 'nav-box' }, nav);
     header.append(
       el('a', { href: 'index.html', class: 'brand' },
         el('img', { src: 'images/logo.svg', alt: '', width: '32', height: '32' }),
-        el('span', {}, el('strong', { text: 'KTR' }), ' configurator')),
-      nav,
+        el('span', {}, el('strong', { text: 'KTR' }), ' ' + t('frame.brand'))),
+      navBox,
+      languageSwitch(),
       session);
+    // On a narrow screen the navigation scrolls sideways: an arrow at each
+    // side that has more pages says so.
+    const edges = () => {
+      navBox.classList.toggle('more-left', nav.scrollLeft > 2);
+      navBox.classList.toggle('more-right', nav.scrollLeft + nav.clientWidth < nav.scrollWidth - 2);
+    };
+    nav.addEventListener('scroll', edges, { passive: true });
+    window.addEventListener('resize', edges);
+    navBox.edges = edges;
+  }
+
+  // The language switch: remembered for the browser, applied by loading the
+  // page again (after asking, when it has unsaved changes).
+  function languageSwitch() {
+    const select = el('select', { id: 'lang', class: 'lang', 'aria-label': t('frame.language') });
+    for (const code of Ktr.i18n.languages) {
+      select.appendChild(el('option', { value: code, text: Ktr.i18n.names[code] }));
+    }
+    select.value = Ktr.i18n.lang;
+    select.addEventListener('change', async () => {
+      const code = select.value;
+      if (!(await leaveAllowed())) {
+        select.value = Ktr.i18n.lang;
+        return;
+      }
+      Ktr.i18n.choose(code);
+      leaving = true;
+      location.reload();
+    });
+    return select;
   }
 
   function buildActivity() {
@@ -116,11 +154,11 @@ Ktr.page = (function () {
     const count = el('span', { class: 'count', text: '0' });
     const body = el('tbody');
     const table = el('table', { class: 'activity-table' },
-      el('thead', {}, el('tr', {}, el('th', { text: 'Time' }), el('th', { text: 'Request' }),
-        el('th', { text: 'Result' }))),
+      el('thead', {}, el('tr', {}, el('th', { text: t('frame.activity.time') }),
+        el('th', { text: t('frame.activity.request') }), el('th', { text: t('frame.activity.result') }))),
       body);
     footer.append(el('details', {},
-      el('summary', {}, 'Requests of this page ', count),
+      el('summary', {}, t('frame.activity') + ' ', count),
       el('div', { class: 'table-wrap' }, table)));
     Ktr.api.onActivity((entry, all) => {
       count.textContent = String(all.length);
@@ -139,16 +177,25 @@ Ktr.page = (function () {
     });
   }
 
+  // A "?" that opens the help page at the part about a group.
+  function helpLink(part, what) {
+    return el('a', { href: 'help.html#' + part, class: 'help-link', title: t('frame.help', { what }),
+      'aria-label': t('frame.help', { what }) }, '?');
+  }
+
   // One notice in a container: kind 'error', 'ok', 'info' or 'busy'; action
-  // is an optional { label, run } button, e.g. "Try again".
-  function notice(container, kind, text, action) {
+  // is an optional { label, run } button, e.g. "Try again"; detail an
+  // optional technical line in small type below the text (the failed block,
+  // the reply).
+  function notice(container, kind, text, action, detail) {
     if (typeof container === 'string') container = document.getElementById(container);
     if (!container) return;
     container.replaceChildren();
     if (!text) return;
     const names = { error: 'warning', ok: 'check', info: 'info', busy: 'refresh' };
     const box = el('div', { class: 'notice ' + kind, role: kind === 'error' ? 'alert' : 'status' },
-      icon(names[kind] || 'info', kind === 'busy' ? 'spin' : ''), el('span', { class: 'text', text }));
+      icon(names[kind] || 'info', kind === 'busy' ? 'spin' : ''),
+      el('span', { class: 'text' }, text, detail ? el('small', { class: 'detail', text: detail }) : null));
     if (action) {
       box.appendChild(el('button', { type: 'button', class: 'link', onclick: action.run, text: action.label }));
     }
@@ -168,7 +215,7 @@ Ktr.page = (function () {
         el('h2', { id: 'confirm-title', text: title }),
         el('p', { text }),
         el('div', { class: 'buttons' },
-          el('button', { type: 'button', class: 'secondary', id: 'confirm-cancel', text: 'Cancel',
+          el('button', { type: 'button', class: 'secondary', id: 'confirm-cancel', text: t('common.cancel'),
             onclick: () => finish(false) }),
           el('button', { type: 'button', class: danger ? 'danger' : 'primary', id: 'confirm-ok',
             text: confirmLabel, onclick: () => finish(true) })));
@@ -196,8 +243,7 @@ Ktr.page = (function () {
 
   async function leaveAllowed() {
     if (!hasUnsaved()) return true;
-    return confirm('Unsaved changes',
-      'This page has changes that have not been saved. Leave it and discard them?', 'Discard and leave', true);
+    return confirm(t('frame.unsaved.title'), t('frame.unsaved.text'), t('frame.unsaved.leave'), true);
   }
 
   window.addEventListener('beforeunload', (event) => {
@@ -223,6 +269,7 @@ Ktr.page = (function () {
       location.replace('login.html?next=' + encodeURIComponent(current + '.html'));
       return false;
     }
+    document.title = t('page.' + (current || 'home')) + ' · KTR ' + t('frame.brand');
     buildHeader(current);
     buildActivity();
     body.classList.add('ready');
@@ -230,12 +277,14 @@ Ktr.page = (function () {
     // page's item into view.
     const active = document.querySelector('#top .nav a.active');
     if (active) active.scrollIntoView({ block: 'nearest', inline: 'center' });
+    const navBox = document.querySelector('#top .nav-box');
+    if (navBox) navBox.edges();
     return true;
   }
 
   const ready = start();
 
   return {
-    ready, icon, el, notice, confirm, loggedIn, setLoggedIn, settingsPage, guardUnsaved, leaveAllowed, pages: kPages,
+    ready, icon, el, notice, confirm, helpLink, loggedIn, setLoggedIn, settingsPage, guardUnsaved, leaveAllowed, pages: kPages,
   };
 })();

@@ -11,6 +11,7 @@
 (function () {
   if (!Ktr.page.ready) return;
   const { notice } = Ktr.page;
+  const t = Ktr.t;
 
   const kPrefix = 'login_pssw:';
   const kMaxPassword = 199 - kPrefix.length;
@@ -23,13 +24,13 @@
   const next = Ktr.page.settingsPage(new URLSearchParams(location.search).get('next') || '') || 'time.html';
 
   if (Ktr.page.loggedIn()) {
-    notice('notice', 'info', 'You are logged in already.', { label: 'Open the settings', run: () => location.assign(next) });
+    notice('notice', 'info', t('login.already'), { label: t('login.open'), run: () => location.assign(next) });
   }
 
   function problem(password) {
-    if (password === '') return 'Enter the password.';
-    if (password.length > kMaxPassword) return 'The password can have at most ' + kMaxPassword + ' characters.';
-    if (/[\u0000-\u001f\u007f]/.test(password)) return 'The password cannot hold control characters.';
+    if (password === '') return t('login.empty');
+    if (password.length > kMaxPassword) return t('login.long', { n: kMaxPassword });
+    if (/[\u0000-\u001f\u007f]/.test(password)) return t('login.control');
     return '';
   }
 
@@ -44,21 +45,21 @@
       return;
     }
     button.disabled = true;
-    notice('notice', 'busy', 'Checking the password…');
+    notice('notice', 'busy', t('login.checking'));
     const reply = await Ktr.api.postAnswer('/login.cgi', kPrefix + password, { noIsAnswer: true });
     button.disabled = false;
     if (!reply.ok) {
-      notice('notice', 'error', reply.message);
+      notice('notice', 'error', reply.message, null, reply.detail);
       return;
     }
     if (reply.data.answer !== 'yes') {
-      notice('notice', 'error', 'Wrong password.');
+      notice('notice', 'error', t('login.wrong'));
       input.select();
       input.focus();
       return;
     }
     Ktr.page.setLoggedIn(true);
-    notice('notice', 'ok', 'Logged in.');
+    notice('notice', 'ok', t('login.done'));
     location.assign(next);
   });
 

@@ -16,12 +16,12 @@
   if (!Ktr.page.ready) return;
   const { el, icon, notice } = Ktr.page;
   const F = Ktr.fields;
+  const t = Ktr.t;
   const $ = (id) => document.getElementById(id);
 
-  const kDays = [
-    ['sun', 'Sun', 'Sunday'], ['mon', 'Mon', 'Monday'], ['tue', 'Tue', 'Tuesday'], ['wed', 'Wed', 'Wednesday'],
-    ['thu', 'Thu', 'Thursday'], ['fri', 'Fri', 'Friday'], ['sat', 'Sat', 'Saturday'],
-  ];
+  // [id, short name, name]; rows are numbered from 1 wherever a person
+  // reads them (the request's "idx" is the row number - 1).
+  const kDays = ['sun', 'mon', 'tue', 'wed', 'thu', 'fri', 'sat'].map((id) => [id, t('day.' + id + '.short'), t('day.' + id)]);
   const kPlanEntries = 20;
   const kLengthEntries = 5;
   // The device stores an entry without a time as minute 60 of hour 0, which
@@ -34,9 +34,10 @@
   const kPlan = {
     table: 'plan',
     columns: [
-      { name: 'status', key: 'tp_status', check: F.word, label: 'status' },
-      { name: 'time', key: 'tp_time', check: (t) => F.hhmm(t, true), label: 'time', placeholder: '--:--' },
-      { name: 'len', key: 'tp_len', check: F.word, label: 'length' },
+      { name: 'status', key: 'tp_status', check: F.word, label: t('schedule.status.lower') },
+      { name: 'time', key: 'tp_time', check: (text) => F.hhmm(text, true), label: t('schedule.time.lower'),
+        placeholder: '--:--' },
+      { name: 'len', key: 'tp_len', check: F.word, label: t('schedule.length.lower') },
     ],
     fromReply: (e) => ({ status: String(e.status), time: e.time === kNoTime ? '' : e.time, len: String(e.len) }),
     // What the device keeps of a sent plan row: status 0 is stored with
@@ -46,9 +47,9 @@
   const kLength = {
     table: 'lengths',
     columns: [
-      { name: 'ws', key: 's_len_ws', check: F.word, label: 'ws' },
-      { name: 'bb', key: 's_len_bb', check: F.word, label: 'bb' },
-      { name: 'eb', key: 's_len_eb', check: F.word, label: 'eb' },
+      { name: 'ws', key: 's_len_ws', check: F.word, label: t('schedule.ws') },
+      { name: 'bb', key: 's_len_bb', check: F.word, label: t('schedule.bb') },
+      { name: 'eb', key: 's_len_eb', check: F.word, label: t('schedule.eb') },
     ],
     fromReply: (e) => ({ ws: String(e.len_ws), bb: String(e.len_bb), eb: String(e.len_eb) }),
     expected: (v) => v,
@@ -56,14 +57,14 @@
 
   function checkDay(d) {
     const isWord = (v) => Number.isInteger(v) && v >= 0;
-    if (!d || !isWord(d.ena)) return '"ena" missing';
-    if (!Array.isArray(d.plan) || d.plan.length !== kPlanEntries) return '"plan" is not 20 entries';
+    if (!d || !isWord(d.ena)) return t('api.shape', { keys: 'ena' });
+    if (!Array.isArray(d.plan) || d.plan.length !== kPlanEntries) return t('api.shape', { keys: 'plan[20]' });
     if (!d.plan.every((e) => e && isWord(e.status) && typeof e.time === 'string' && isWord(e.len))) {
-      return 'a plan entry without status, time and len';
+      return t('api.shape', { keys: 'plan[].status, time, len' });
     }
-    if (!Array.isArray(d.cfg) || d.cfg.length !== kLengthEntries) return '"cfg" is not 5 entries';
+    if (!Array.isArray(d.cfg) || d.cfg.length !== kLengthEntries) return t('api.shape', { keys: 'cfg[5]' });
     if (!d.cfg.every((e) => e && isWord(e.len_bb) && isWord(e.len_eb) && isWord(e.len_ws))) {
-      return 'a length entry without len_bb, len_eb and len_ws';
+      return t('api.shape', { keys: 'cfg[].len_bb, len_eb, len_ws' });
     }
     return '';
   }
@@ -80,8 +81,8 @@
     tr.appendChild(el('td', { class: 'idx', text: String(idx + 1) }));
     for (const col of kind.columns) {
       const input = el('input', {
-        type: 'text', name: col.name, autocomplete: 'off', inputmode: col.name === 'time' ? 'text' : 'numeric',
-        placeholder: col.placeholder, 'aria-label': 'Entry ' + (idx + 1) + ' ' + col.label,
+        type: 'text', name: col.name, autocomplete: 'off', inputmode: 'numeric',
+        placeholder: col.placeholder, 'aria-label': t('schedule.cell', { row: idx + 1, column: col.label }),
       });
       input.addEventListener('input', () => touch(row));
       // Enter saves the row, as it submits the settings forms.
@@ -94,7 +95,8 @@
       tr.appendChild(el('td', {}, input));
     }
     row.save = el('button', { type: 'button', class: 'secondary small save-row', disabled: true,
-      'aria-label': 'Save entry ' + (idx + 1), onclick: () => saveRows([row]) }, icon('save'), ' Save');
+      'aria-label': t('schedule.saveRow', { row: idx + 1 }), onclick: () => saveRows([row]) }, icon('save'),
+    ' ' + t('schedule.save'));
     row.error = el('td', { class: 'row-error', colspan: String(kind.columns.length + 2) });
     tr.appendChild(el('td', {}, el('span', { class: 'row-actions' }, row.save,
       el('span', { class: 'mark', 'aria-hidden': 'true' }, icon('check')))));
@@ -122,10 +124,9 @@
     for (let i = 1; i < used.length; ++i) {
       const [a, b] = [used[i - 1], used[i]];
       if (b.time === a.time) {
-        problems.push('Entries ' + (a.idx + 1) + ' and ' + (b.idx + 1) + ' have the same time ' + a.time + '.');
+        problems.push(t('schedule.order.same', { a: a.idx + 1, b: b.idx + 1, time: a.time }));
       } else if (b.time < a.time) {
-        problems.push('Entry ' + (b.idx + 1) + ' (' + b.time + ') is earlier than entry ' + (a.idx + 1) +
-          ' (' + a.time + ') above it.');
+        problems.push(t('schedule.order.earlier', { b: b.idx + 1, btime: b.time, a: a.idx + 1, atime: a.time }));
       }
     }
     return problems;
@@ -138,7 +139,7 @@
       return { idx: r.idx, status: v.status, time: time.ok ? time.value : '' };
     });
     const problems = orderProblems(list);
-    $('order-warning').textContent = problems.length ? 'Check the order of the plan: ' + problems.join(' ') : '';
+    $('order-warning').textContent = problems.length ? t('schedule.order', { problems: problems.join(' ') }) : '';
   }
 
   function touch(row) {
@@ -150,7 +151,7 @@
       const input = row.inputs[col.name];
       const result = dirty ? col.check(input.value) : { ok: true };
       input.setAttribute('aria-invalid', result.ok ? 'false' : 'true');
-      if (!result.ok && !problem) problem = 'Entry ' + (row.idx + 1) + ', ' + col.label + ': ' + result.error;
+      if (!result.ok && !problem) problem = t('schedule.cellError', { row: row.idx + 1, column: col.label, error: result.error });
     }
     row.tr.classList.toggle('invalid', Boolean(problem));
     showRowError(row, problem);
@@ -187,7 +188,8 @@
     $('day-panel').classList.remove('stale');
     ena = data.ena;
     $('ena').checked = data.ena !== 0;
-    $('ena-label').textContent = data.ena === 0 || data.ena === 1 ? 'Day enabled' : 'Day enabled (code ' + data.ena + ')';
+    $('ena-label').textContent = data.ena === 0 || data.ena === 1 ? t('schedule.enabled')
+      : t('schedule.enabledCode', { code: data.ena });
     for (const row of rows) {
       const entry = row.kind === kPlan ? data.plan[row.idx] : data.cfg[row.idx];
       row.loaded = row.kind.fromReply(entry);
@@ -207,7 +209,7 @@
     $('day-panel').classList.add('stale');
     ena = null;
     $('ena').checked = false;
-    $('ena-label').textContent = 'Day enabled';
+    $('ena-label').textContent = t('schedule.enabled');
     for (const row of rows) {
       row.loaded = null;
       for (const input of Object.values(row.inputs)) input.value = '';
@@ -220,18 +222,18 @@
   // A failed read after a good one: the entries last read stay on show,
   // greyed out and locked, the changed rows keep what was typed, marked
   // "Not saved", and the day is read again until the device answers.
-  function readFailed(text, action) {
+  function readFailed(text, action, detail) {
     if (rows.every((r) => r.loaded === null)) {
       clear();
     } else {
       $('day-panel').classList.add('stale');
       for (const row of rows.filter(isDirty)) {
-        if (!row.error.textContent) showRowError(row, 'Entry ' + (row.idx + 1) + ': not saved.');
+        if (!row.error.textContent) showRowError(row, t('schedule.rowNotSaved', { row: row.idx + 1 }));
       }
     }
     setBusy(false);
-    notice('day-notice', 'error', text + (lastRead ? ' The entries shown were last read at ' + lastRead + '.' : ''),
-      action);
+    notice('day-notice', 'error', text + (lastRead ? ' ' + t('schedule.lastRead', { time: lastRead }) : ''),
+      action, detail);
     startRecovery();
   }
 
@@ -270,52 +272,54 @@
     for (const [row, v] of kept) {
       for (const [name, input] of Object.entries(row.inputs)) input.value = v[name];
       touch(row);
-      if (isDirty(row) && !row.error.textContent) showRowError(row, 'Entry ' + (row.idx + 1) + ': not saved.');
+      if (isDirty(row) && !row.error.textContent) showRowError(row, t('schedule.rowNotSaved', { row: row.idx + 1 }));
     }
     return kept.map(([row]) => row).filter(isDirty);
   }
 
   function readNotice(pending) {
-    const read = dayName(day) + ' read from the device at ' + lastRead + '.';
+    const read = t('schedule.read', { day: dayName(day), time: lastRead });
     if (!pending.length) notice('day-notice', 'info', read);
     else {
-      notice('day-notice', 'info', read + ' Not saved yet: entry ' + pending.map((r) => r.idx + 1).join(', ') + '.',
-        { label: 'Retry save', run: () => saveRows(rows) });
+      notice('day-notice', 'info', read + ' ' + t('schedule.pending', { rows: pending.map((r) => r.idx + 1).join(', ') }),
+        { label: t('common.retrySave'), run: () => saveRows(rows) });
     }
   }
 
   const dayName = (id) => kDays.find((d) => d[0] === id)[2];
+  const rowName = (kind, idx) => t(kind === kPlan ? 'schedule.planRow' : 'schedule.lengthRow', { row: idx + 1 });
   const readDay = () => Ktr.api.getJson('/get_sched_data.cgi&' + day, checkDay);
 
   async function load() {
     setBusy(true);
-    notice('day-notice', 'busy', 'Reading ' + dayName(day) + ' from the device…');
+    notice('day-notice', 'busy', t('schedule.reading', { day: dayName(day) }));
     const reply = await readDay();
     if (reply.ok) {
       const pending = fillKeeping(reply.data, []);
       setBusy(false);
       readNotice(pending);
     } else {
-      readFailed(reply.message, { label: 'Try again', run: load });
+      readFailed(reply.message, { label: t('common.tryAgain'), run: load }, reply.detail);
     }
   }
 
   // Reads the day back after writes and compares. sent: [{ row, values }].
-  async function readBack(sent, failure) {
-    notice('day-notice', 'busy', 'Reading ' + dayName(day) + ' back from the device…');
+  async function readBack(sent, failure, failureDetail) {
+    notice('day-notice', 'busy', t('schedule.readingBack', { day: dayName(day) }));
     const pending = rows.filter((r) => isDirty(r) && !sent.some((s) => s.row === r)).map((r) => [r, values(r)]);
     const reply = await readDay();
-    const retry = { label: 'Retry save', run: () => saveRows(rows) };
+    const retry = { label: t('common.retrySave'), run: () => saveRows(rows) };
     if (!reply.ok) {
       // Nothing is confirmed: every changed row keeps what was typed.
-      readFailed(failure || 'Sent, but the read back failed: ' + reply.message, retry);
+      readFailed(failure || t('schedule.readBackFailed') + ' ' + reply.message, retry,
+        failure ? failureDetail : reply.detail);
       return false;
     }
     fill(reply.data);
     for (const [row, v] of pending) {
       for (const [name, input] of Object.entries(row.inputs)) input.value = v[name];
       touch(row);
-      if (isDirty(row)) showRowError(row, 'Entry ' + (row.idx + 1) + ': not saved.');
+      if (isDirty(row)) showRowError(row, t('schedule.rowNotSaved', { row: row.idx + 1 }));
     }
     const refused = [];
     for (const { row, values: v } of sent) {
@@ -326,10 +330,10 @@
         const device = Object.assign({}, row.loaded);
         for (const [name, input] of Object.entries(row.inputs)) input.value = v[name];
         touch(row);
-        const shown = (o) => row.kind.columns.map((c) => c.label + ' ' + (o[c.name] || '(empty)')).join(', ');
-        showRowError(row, 'Sent ' + shown(want) + '; the device reports ' + shown(device) + '.', [
-          { label: 'Retry', run: () => saveRows([row]) },
-          { label: 'Use device value', run: () => {
+        const shown = (o) => row.kind.columns.map((c) => c.label + ' ' + (o[c.name] || t('schedule.empty'))).join(', ');
+        showRowError(row, t('schedule.mismatch', { sent: shown(want), reported: shown(device) }), [
+          { label: t('common.retry'), run: () => saveRows([row]) },
+          { label: t('common.useDevice'), run: () => {
             for (const [name, input] of Object.entries(row.inputs)) input.value = device[name];
             touch(row);
           } },
@@ -339,8 +343,8 @@
       row.tr.classList.add(same ? 'saved' : 'mismatch');
     }
     setBusy(false);
-    if (failure) notice('day-notice', 'error', failure, retry);
-    else if (refused.length) notice('day-notice', 'error', 'The device did not take entry ' + refused.join(', ') + '.');
+    if (failure) notice('day-notice', 'error', failure, retry, failureDetail);
+    else if (refused.length) notice('day-notice', 'error', t('schedule.refused', { rows: refused.join(', ') }));
     return !failure && !refused.length;
   }
 
@@ -351,7 +355,7 @@
     for (const row of dirty) {
       const entries = row.kind === kPlan ? kPlanEntries : kLengthEntries;
       if (!(Number.isInteger(row.idx) && row.idx >= 0 && row.idx < entries)) {
-        notice('day-notice', 'error', 'Entry ' + (row.idx + 1) + ' is outside 1 to ' + entries + '; nothing was sent.');
+        notice('day-notice', 'error', t('schedule.outside', { row: row.idx + 1, n: entries }));
         return;
       }
       const pairs = [['day', day], ['idx', String(row.idx)]];
@@ -361,7 +365,7 @@
         if (!result.ok) {
           touch(row);
           row.inputs[col.name].focus();
-          notice('day-notice', 'error', 'Please correct entry ' + (row.idx + 1) + '; nothing was sent.');
+          notice('day-notice', 'error', t('schedule.correct', { row: row.idx + 1 }));
           return;
         }
         v[col.name] = result.value;
@@ -372,32 +376,34 @@
     setBusy(true);
     const sent = [];
     let failure = '';
+    let failureDetail = '';
     for (const item of items) {
-      notice('day-notice', 'busy', 'Saving entry ' + (item.row.idx + 1) + '…');
+      notice('day-notice', 'busy', t('schedule.saving', { row: item.row.idx + 1 }));
       const reply = await Ktr.api.postAnswer('/set_sched_data.cgi', item.body);
       if (!reply.ok) {
-        failure = 'Entry ' + (item.row.idx + 1) + ' not saved: ' + reply.message;
+        failure = t('schedule.rowFailed', { row: item.row.idx + 1 }) + ' ' + reply.message;
+        failureDetail = reply.detail;
         break;
       }
       sent.push(item);
     }
-    if (await readBack(sent, failure)) {
-      const names = sent.map((s) => (s.row.kind === kPlan ? 'plan entry ' : 'length entry ') + (s.row.idx + 1));
-      notice('day-notice', 'ok', 'Saved and read back: ' + names.join(', ') + '.');
+    if (await readBack(sent, failure, failureDetail)) {
+      const names = sent.map((s) => rowName(s.row.kind, s.row.idx));
+      notice('day-notice', 'ok', t('schedule.saved', { rows: names.join(', ') }));
     }
   }
 
   async function saveEnable() {
     const want = $('ena').checked ? '1' : '0';
     setBusy(true);
-    notice('day-notice', 'busy', (want === '1' ? 'Enabling ' : 'Disabling ') + dayName(day) + '…');
+    notice('day-notice', 'busy', t(want === '1' ? 'schedule.enabling' : 'schedule.disabling', { day: dayName(day) }));
     const reply = await Ktr.api.postAnswer('/set_sched_data.cgi', F.body([['day', day], ['ena', want]]));
-    const ok = await readBack([], reply.ok ? '' : 'The day switch was not saved: ' + reply.message);
+    const ok = await readBack([], reply.ok ? '' : t('schedule.switchFailed') + ' ' + reply.message, reply.detail);
     if (!ok) return;
     if (String(ena) === want) {
-      notice('day-notice', 'ok', dayName(day) + (want === '1' ? ' enabled' : ' disabled') + ' and read back.');
+      notice('day-notice', 'ok', t(want === '1' ? 'schedule.enabledDone' : 'schedule.disabledDone', { day: dayName(day) }));
     } else {
-      notice('day-notice', 'error', 'The device did not take the day switch: it reports ' + ena + '.');
+      notice('day-notice', 'error', t('schedule.switchRefused', { code: ena }));
     }
   }
 
@@ -425,13 +431,13 @@
         const input = el('input', { type: 'checkbox', id: 'copy-' + id, value: id, disabled: id === day });
         return [id, input, el('label', { for: 'copy-' + id }, input, long)];
       });
-      const ok = el('button', { type: 'button', class: 'primary', id: 'copy-ok', text: 'Copy', disabled: true });
+      const ok = el('button', { type: 'button', class: 'primary', id: 'copy-ok', text: t('schedule.copy.ok'), disabled: true });
       const update = () => {
         ok.disabled = !boxes.some(([, input]) => input.checked);
       };
       for (const [, input] of boxes) input.addEventListener('change', update);
       const weekdays = el('button', { type: 'button', class: 'secondary small', id: 'copy-weekdays',
-        text: 'Monday to Friday', onclick: () => {
+        text: t('schedule.copy.weekdays'), onclick: () => {
           for (const [id, input] of boxes) input.checked = !input.disabled && !['sun', 'sat'].includes(id);
           update();
         } });
@@ -443,14 +449,13 @@
       };
       ok.addEventListener('click', () => finish(boxes.filter(([, i]) => i.checked).map(([id]) => id)));
       dialog.append(
-        el('h2', { id: 'copy-title', text: 'Copy ' + dayName(day) + ' to' }),
-        el('p', { text: 'The chosen days get the day switch and every plan and length entry of ' + dayName(day) +
-          ' as the device holds them. Only the entries that differ are written; each day is read back.' }),
-        el('fieldset', { class: 'days' }, el('legend', { class: 'sr-only', text: 'Days' }),
+        el('h2', { id: 'copy-title', text: t('schedule.copy.title', { day: dayName(day) }) }),
+        el('p', { text: t('schedule.copy.text', { day: dayName(day) }) }),
+        el('fieldset', { class: 'days' }, el('legend', { class: 'sr-only', text: t('schedule.copy.days') }),
           ...boxes.map(([, , label]) => label)),
         weekdays,
         el('div', { class: 'buttons' },
-          el('button', { type: 'button', class: 'secondary', id: 'copy-cancel', text: 'Cancel',
+          el('button', { type: 'button', class: 'secondary', id: 'copy-cancel', text: t('common.cancel'),
             onclick: () => finish(null) }),
           ok));
       dialog.addEventListener('cancel', (event) => {
@@ -468,9 +473,9 @@
   async function copyTo(target, source, sourceEna) {
     const name = dayName(target);
     const path = '/get_sched_data.cgi&' + target;
-    notice('day-notice', 'busy', 'Copying to ' + name + ': reading it…');
+    notice('day-notice', 'busy', t('schedule.copy.reading', { day: name }));
     const before = await Ktr.api.getJson(path, checkDay);
-    if (!before.ok) return { ok: false, text: name + ': not read, nothing written. ' + before.message };
+    if (!before.ok) return { ok: false, text: t('schedule.copy.notRead', { day: name }) + ' ' + before.message, detail: before.detail };
     const theirs = rowsOf(before.data);
     const writes = [];
     if (before.data.ena !== sourceEna) writes.push(F.body([['day', target], ['ena', String(sourceEna)]]));
@@ -478,24 +483,30 @@
       if (!sameValues(row.v, theirs[i].v)) writes.push(rowBody(target, row.kind, row.idx, row.v));
     });
     for (let i = 0; i < writes.length; ++i) {
-      notice('day-notice', 'busy', 'Copying to ' + name + ': ' + (i + 1) + ' of ' + writes.length + '…');
+      notice('day-notice', 'busy', t('schedule.copy.writing', { day: name, i: i + 1, n: writes.length }));
       const reply = await Ktr.api.postAnswer('/set_sched_data.cgi', writes[i]);
-      if (!reply.ok) return { ok: false, text: name + ': stopped after ' + i + ' of ' + writes.length + ' writes. ' + reply.message };
+      if (!reply.ok) {
+        return { ok: false, text: t('schedule.copy.stopped', { day: name, i, n: writes.length }) + ' ' + reply.message,
+          detail: reply.detail };
+      }
     }
     const after = await Ktr.api.getJson(path, checkDay);
-    if (!after.ok) return { ok: false, text: name + ': ' + writes.length + ' written, but the read back failed. ' + after.message };
+    if (!after.ok) {
+      return { ok: false, text: t('schedule.copy.backFailed', { day: name, n: writes.length }) + ' ' + after.message,
+        detail: after.detail };
+    }
     const now = rowsOf(after.data);
     const wrong = source.filter((row, i) => !sameValues(row.v, now[i].v))
-      .map((row) => (row.kind === kPlan ? 'plan entry ' : 'length entry ') + (row.idx + 1));
-    if (after.data.ena !== sourceEna) wrong.unshift('the day switch');
-    if (wrong.length) return { ok: false, text: name + ': the device did not take ' + wrong.join(', ') + '.' };
-    return { ok: true, text: name + ': ' + (writes.length ? writes.length + ' written' : 'already the same') + ', read back.' };
+      .map((row) => rowName(row.kind, row.idx));
+    if (after.data.ena !== sourceEna) wrong.unshift(t('schedule.daySwitch'));
+    if (wrong.length) return { ok: false, text: t('schedule.copy.refused', { day: name, rows: wrong.join(', ') }) };
+    return { ok: true, text: writes.length ? t('schedule.copy.written', { day: name, n: writes.length })
+      : t('schedule.copy.same', { day: name }) };
   }
 
   async function copyDay() {
     if (rows.some(isDirty)) {
-      notice('day-notice', 'error', 'Save or undo the changed rows of ' + dayName(day) +
-        ' first: the copy takes the day as the device holds it.');
+      notice('day-notice', 'error', t('schedule.copy.dirty', { day: dayName(day) }));
       return;
     }
     const targets = await chooseDays();
@@ -507,26 +518,28 @@
     for (const target of targets) results.push(await copyTo(target, source, sourceEna));
     setBusy(false);
     const ok = results.every((r) => r.ok);
-    notice('day-notice', ok ? 'ok' : 'error', 'Copied ' + dayName(day) + '. ' + results.map((r) => r.text).join(' '));
+    const detail = results.map((r) => r.detail).filter(Boolean).join(' ');
+    notice('day-notice', ok ? 'ok' : 'error', t('schedule.copy.done', { day: dayName(day) }) + ' ' +
+      results.map((r) => r.text).join(' '), null, detail);
     if ($('week').open) showWeek();
   }
 
   // Week overview: the times of the entries in use, one column per day.
   async function showWeek() {
     const box = $('week-table');
-    box.replaceChildren(el('p', { class: 'note', text: 'Reading the week…' }));
+    box.replaceChildren(el('p', { class: 'note', text: t('schedule.week.reading') }));
     const days = [];
     for (const [id] of kDays) days.push(await Ktr.api.getJson('/get_sched_data.cgi&' + id, checkDay));
     const columns = days.map((reply) => (reply.ok
-      ? reply.data.plan.filter((e) => e.status !== 0).map((e) => (e.time === kNoTime ? '(no time)' : e.time))
+      ? reply.data.plan.filter((e) => e.status !== 0).map((e) => (e.time === kNoTime ? t('schedule.noTime') : e.time))
       : null));
     const height = Math.max(1, ...columns.map((c) => (c ? c.length : 1)));
     const head = el('tr', {}, ...kDays.map(([, short, long], i) => el('th', { scope: 'col', title: long },
-      short + (days[i].ok && days[i].data.ena === 0 ? ' (off)' : ''))));
+      short + (days[i].ok && days[i].data.ena === 0 ? ' ' + t('schedule.week.off') : ''))));
     const body = el('tbody');
     for (let r = 0; r < height; ++r) {
       body.appendChild(el('tr', {}, ...columns.map((c, i) => {
-        if (c === null) return el('td', { class: 'off', text: r === 0 ? 'not read' : '' });
+        if (c === null) return el('td', { class: 'off', text: r === 0 ? t('schedule.week.notRead') : '' });
         const text = c[r] || (r === 0 && !c.length ? '—' : '');
         return el('td', { class: days[i].data.ena === 0 ? 'off' : '', text });
       })));
@@ -540,8 +553,8 @@
   async function choose(id, force) {
     if (id === day && !force) return;
     if (!force && rows.some(isDirty)) {
-      const discard = await Ktr.page.confirm('Unsaved changes',
-        'The changed rows of ' + dayName(day) + ' have not been saved. Discard them?', 'Discard', true);
+      const discard = await Ktr.page.confirm(t('frame.unsaved.title'), t('schedule.discard', { day: dayName(day) }),
+        t('schedule.discard.ok'), true);
       if (!discard) return;
     }
     day = id;
@@ -574,8 +587,8 @@
   for (let j = 0; j < kLengthEntries; ++j) rows.push(buildRow(kLength, j));
   $('ena').addEventListener('change', saveEnable);
   $('reload-day').addEventListener('click', async () => {
-    if (rows.some(isDirty) && !(await Ktr.page.confirm('Unsaved changes',
-      'Reading the day again discards the changed rows. Go on?', 'Read again', true))) return;
+    if (rows.some(isDirty) && !(await Ktr.page.confirm(t('frame.unsaved.title'), t('schedule.reloadDiscard'),
+      t('form.reload'), true))) return;
     load();
   });
   $('save-all').addEventListener('click', () => saveRows(rows));

@@ -8,6 +8,7 @@
   if (!Ktr.page.ready) return;
   const { el, icon, notice } = Ktr.page;
   const F = Ktr.fields;
+  const t = Ktr.t;
   const $ = (id) => document.getElementById(id);
 
   const kLiveMs = 5000;
@@ -29,11 +30,11 @@
     const s = F.signed16(v);
     return (s > 0 ? '+' : '') + s;
   };
-  const dstText = (v) => (v === 0 ? 'off' : v === 1 ? 'on' : 'code ' + v);
+  const dstText = (v) => (v === 0 ? t('time.dst.0') : v === 1 ? t('time.dst.1') : t('form.otherCode', { code: v }));
 
   const isTime = (d) =>
     d && typeof d.date === 'string' && typeof d.time === 'string' && Number.isInteger(d.tz) && Number.isInteger(d.dst)
-      ? '' : 'the texts date and time and the numbers tz and dst';
+      ? '' : t('api.shape', { keys: 'date, time, tz, dst' });
 
   // Live clock --------------------------------------------------------------
   let liveTimer = 0;
@@ -53,7 +54,7 @@
     } else {
       for (const id of ['live-time', 'live-date', 'live-tz', 'live-dst']) $(id).textContent = '—';
       box.classList.add('stale');
-      notice('live-notice', 'error', reply.message, { label: 'Try again now', run: liveNow });
+      notice('live-notice', 'error', reply.message, { label: t('common.tryNow'), run: liveNow }, reply.detail);
     }
     if (!document.hidden) liveTimer = setTimeout(live, kLiveMs);
   }
@@ -75,19 +76,20 @@
   const form = new Ktr.SettingsForm($('form'), {
     readPath: '/get_time_data.cgi',
     groups: [{
-      title: 'Set the device clock',
+      title: t('time.group'),
       icon: 'clock',
+      help: 'time',
       fields: [
-        { key: 'date', write: 'dt', label: 'Date', kind: 'date', hint: 'YYYY-MM-DD, years 2000 to 2099' },
-        { key: 'time', write: 'tm', label: 'Time', kind: 'time', hint: 'HH:MM:SS, 24-hour clock', same: sameTime },
-        { key: 'tz', write: 't_zone', label: 'Time zone', kind: 'signed', unit: 'h', range: [-12, 14],
-          hint: 'Offset from UTC in hours, -12 to 14, e.g. 1 or -2' },
-        { key: 'dst', label: 'Daylight saving', kind: 'select', options: [[0, 'Off'], [1, 'On']] },
+        { key: 'date', write: 'dt', label: t('time.date'), kind: 'date', hint: t('time.date.hint') },
+        { key: 'time', write: 'tm', label: t('time.time'), kind: 'time', hint: t('time.time.hint'), same: sameTime },
+        { key: 'tz', write: 't_zone', label: t('time.tz'), kind: 'signed', unit: t('unit.h'), range: [-12, 14],
+          hint: t('time.tz.hint') },
+        { key: 'dst', label: t('time.dst'), kind: 'select', options: [[0, t('time.dst.0')], [1, t('time.dst.1')]] },
       ],
     }],
     extraButtons: () => {
       computerButton = el('button', { type: 'button', class: 'secondary extra', id: 'set-computer-clock',
-        onclick: setFromComputer }, icon('computer'), " Set from this computer's clock");
+        onclick: setFromComputer }, icon('computer'), ' ' + t('time.fromComputer'));
       return [computerButton];
     },
     afterFill: () => liveNow(),

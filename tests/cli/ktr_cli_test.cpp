@@ -24,6 +24,36 @@ using ktr::test::SimProcess;
 
 ProcessResult Cli(std::vector<std::string> args) { return RunProcess(KTR_CLI_PATH, args); }
 
+// The line after each error that says what to check, by failure.
+const std::string kCheckNoReply =
+    "check: the A/B wiring, the baud rate and parity (--baud, --parity) and the device address (--address), "
+    "then "
+    "run ktr-cli diag on the same port\n";
+const std::string kCheckBadReply =
+    "check: the A/B wiring, the baud rate and parity (--baud, --parity) and the bus terminator, then run "
+    "ktr-cli "
+    "diag on the same port\n";
+const std::string kCheckException =
+    "check: the device address (--address): another kind of device may answer there, or its firmware lacks "
+    "these "
+    "registers\n";
+const std::string kCheckPort =
+    "check: the port name (ktr-cli ports lists the ports) and the adapter's cable, then run ktr-cli diag on "
+    "the "
+    "same port\n";
+const std::string kCheckNoDevice =
+    "check: the A/B wiring, the baud rate and parity (--baud, --parity) and the power of the devices, then "
+    "run "
+    "ktr-cli diag on the same port\n";
+const std::string kCheckFile =
+    "check: the file name, and that the file was written by ktr-cli backup or the Bus page's \"Save "
+    "configuration "
+    "to a file\" (docs/config-file.md)\n";
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 std::vector<std::string> With(std::vector<std::string> a, const std::vector<std::string>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
@@ -72,12 +102,15 @@ TEST_F(KtrCli, DeviceFailuresPrintCodeAndMeaning) {
     std::vector<std::string> args;
     std::string err;
   } const cases[] = {
-      {{"read", "60000", "1"}, "error: -52 illegal data address\n"},
-      {{"read", std::to_string(ktr::trigger::kException), "1"}, "error: -54 slave device failure\n"},
-      {{"read", std::to_string(ktr::trigger::kSilent), "1", "--timeout", "200"}, "error: -4 no reply\n"},
+      {{"read", "60000", "1"}, "error: -52 illegal data address\n" + kCheckException},
+      {{"read", std::to_string(ktr::trigger::kException), "1"},
+       "error: -54 slave device failure\n" + kCheckException},
+      {{"read", std::to_string(ktr::trigger::kSilent), "1", "--timeout", "200"},
+       "error: -4 no reply\n" + kCheckNoReply},
       {{"read", std::to_string(ktr::trigger::kBadCrc), "1", "--timeout", "200"},
-       "error: -1 port, write or CRC failure\n"},
-      {{"read", std::to_string(ktr::trigger::kShort), "2", "--timeout", "200"}, "error: -4 no reply\n"},
+       "error: -1 port, write or CRC failure\n" + kCheckBadReply},
+      {{"read", std::to_string(ktr::trigger::kShort), "2", "--timeout", "200"},
+       "error: -4 no reply\n" + kCheckNoReply},
   };
   for (const auto& c : cases) {
     const ProcessResult r = Cli(With(c.args, Port()));
@@ -100,8 +133,10 @@ TEST(KtrCliEcho, WriteIsDoneOnlyWhenADeviceAnswers) {
     std::string err;
   } const cases[] = {
       {{"write", "--address", "1", "10080", "21845"}, 0, ""},
-      {{"write", "--address", "9", "10080", "21845"}, 1, "error: -4 no reply\n"},
-      {{"write", "--address", "9", "10080", "21845", "--echo", "on"}, 1, "error: -4 no reply\n"},
+      {{"write", "--address", "9", "10080", "21845"}, 1, "error: -4 no reply\n" + kCheckNoReply},
+      {{"write", "--address", "9", "10080", "21845", "--echo", "on"},
+       1,
+       "error: -4 no reply\n" + kCheckNoReply},
       {{"read", "--address", "1", "10080", "1", "--echo", "on"}, 0, ""},
   };
   for (const auto& c : cases) {
@@ -115,6 +150,7 @@ TEST(KtrCliPort, PortThatCannotBeOpened) {
   const ProcessResult r = Cli({"read", "--port", "/dev/ktr-no-such-port", "8000", "1"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err.rfind("error: -1 cannot open port /dev/ktr-no-such-port: ", 0), 0U) << r.err;
+  EXPECT_TRUE(EndsWith(r.err, kCheckPort)) << r.err;
 }
 
 TEST_F(KtrCli, LineSettingsTheDriverRefuses) {
@@ -161,6 +197,14 @@ TEST(KtrCliArguments, BadArgumentsExitTwoWithUsage) {
       {"set-time", "--port", "x", "--all", "--time", "2024-02-30 00:00:00"},
       {"set-time", "--port", "x", "--all", "--time", "2100-01-01 00:00:00"},
       {"set-time", "--port", "x", "--all", "--time", "12:00:00"},
+      {"set-time", "--port", "x", "--all", "--zone", "15"},
+      {"set-time", "--port", "x", "--all", "--dst", "yes"},
+      {"set-address", "--port", "x"},  // no --to
+      {"set-address", "--port", "x", "--to", "0"},
+      {"set-address", "--port", "x", "--to", "248"},
+      {"set-address", "--port", "x", "--from", "3", "--to", "3"},
+      {"report", "--port", "x"},  // neither --address nor --all
+      {"report", "--port", "x", "--address", "300"},
   };
   for (const auto& args : cases) {
     const ProcessResult r = Cli(args);
@@ -201,7 +245,8 @@ TEST_F(KtrCli, TracePrintsEveryFrameOnStderr) {
   const ProcessResult silent =
       Cli(With({"read", std::to_string(ktr::trigger::kSilent), "1", "--timeout", "100", "--trace"}, Port()));
   EXPECT_EQ(silent.exitCode, 1);
-  EXPECT_TRUE(std::regex_match(silent.err, std::regex("\\S+ TX( [0-9A-F]{2}){8}\nerror: -4 no reply\n")))
+  EXPECT_TRUE(std::regex_match(silent.err,
+                               std::regex("\\S+ TX( [0-9A-F]{2}){8}\nerror: -4 no reply\ncheck: [^\n]+\n")))
       << silent.err;
 }
 
@@ -315,8 +360,9 @@ TEST_F(KtrCliBus, BackupRestoreAndAHandEditedFile) {
   std::ofstream(bad) << std::regex_replace(text, std::regex("\"tmpe\": 10,"), "\"tmpe\": 70000,");
   const ProcessResult refused = Cli(With({"--trace", "restore", "--address", "7", bad}, Port()));
   EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_EQ(refused.err,
-            "error: " + bad + ": display.tmpe: 70000 is out of range (0 to 65535); nothing written\n");
+  EXPECT_EQ(
+      refused.err,
+      "error: " + bad + ": display.tmpe: 70000 is out of range (0 to 65535); nothing written\n" + kCheckFile);
   EXPECT_EQ(refused.out, "");
 
   // A good edit: shown by the dry run, written and read back by the restore.
@@ -345,11 +391,87 @@ TEST_F(KtrCliBus, SetTimeOfOneOrEveryDevice) {
       << one.out;
   EXPECT_EQ(Cli(With({"read", "--address", "7", "10020", "3"}, Port())).out, "10020 24\n10021 2\n10022 29\n");
 
-  const ProcessResult all = Cli(With({"set-time", "--all", "--from-pc"}, Port()));
+  const ProcessResult all =
+      Cli(With({"set-time", "--all", "--from-pc", "--zone", "-2", "--dst", "off"}, Port()));
   EXPECT_EQ(all.exitCode, 0) << all.err;
   EXPECT_TRUE(std::regex_match(all.out, std::regex("address 3: clock set to (\\S+ \\S+), reads \\S+ \\S+\n"
-                                                   "address 7: clock set to \\S+ \\S+, reads \\S+ \\S+\n")))
+                                                   "address 3: time zone -2, daylight saving off\n"
+                                                   "address 7: clock set to \\S+ \\S+, reads \\S+ \\S+\n"
+                                                   "address 7: time zone -2, daylight saving off\n")))
       << all.out;
+  EXPECT_EQ(Cli(With({"read", "--address", "7", "10026", "2"}, Port())).out, "10026 65534\n10027 0\n");
+
+  // The report: both clocks set, a file that 3 holds and 7 does not, a silent address.
+  const std::string file = (folder / "three.json").string();
+  ASSERT_EQ(Cli(With({"backup", "--address", "3", "-o", file}, Port())).exitCode, 0);
+  ASSERT_EQ(Cli(With({"write", "--address", "7", "10000", "11"}, Port())).exitCode, 0);
+  const std::string csv = (folder / "report.csv").string();
+  const ProcessResult report = Cli(With({"report", "--address", "3,7,9", "--file", file, "-o", csv}, Port()));
+  EXPECT_EQ(report.exitCode, 1) << report.err;  // not every device is done
+  std::ifstream in(csv);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string fw = std::string(ktr::defaults::kFirmwareTextNew) + ",0.35.4,";
+  EXPECT_TRUE(std::regex_match(
+      text, std::regex("address,firmware,version,clock,clock set,configuration file,applied,verified,time\r\n"
+                       "3," +
+                       fw +
+                       "\\S+ \\S+,yes,three.json,yes,yes,\\S+ \\S+\r\n"
+                       "7," +
+                       fw +
+                       "\\S+ \\S+,yes,three.json,no \\(1 difference\\),no,\\S+ \\S+\r\n"
+                       "9,does not answer \\(-4 no reply\\),,,no,three.json,no,no,\\S+ \\S+\r\n")))
+      << text;
+}
+
+// A new device on address 1 to its address: refused when the target
+// answers, and where it answers afterwards, for both kinds of device.
+TEST(KtrCliSetAddress, ANewDeviceToItsAddress) {
+  struct Case {
+    std::string readdress;
+    std::string to;
+    int exitCode;
+    std::string lastLine;
+  } const cases[] = {
+      {"now", "3", 1, "error: address 3 already answers"},
+      {"now", "5", 0,
+       "address 5 answers (" + std::string(ktr::defaults::kFirmwareTextNew) + " 0.35.4). Done"},
+      {"apply", "5", 1, "address 5 does not answer yet; the device still answers on address 1."},
+  };
+  for (const Case& c : cases) {
+    SimProcess sim{{"--address", "1", "--address", "3", "--readdress", c.readdress}};
+    const ProcessResult r = Cli({"set-address", "--port", sim.link(), "--to", c.to});
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.readdress << " " << c.to << "\n" << r.out << r.err;
+    const std::string all = r.out + r.err;
+    EXPECT_NE(all.find(c.lastLine), std::string::npos) << all;
+    // Nothing written to a device that was already there.
+    if (c.to == "3") {
+      EXPECT_EQ(Cli({"read", "--port", sim.link(), "--address", "1", "10060", "1"}).out, "10060 1\n");
+    }
+  }
+}
+
+// Nobody answers: each command says what failed, that nothing was written,
+// and what to check.
+TEST(KtrCliSilentBus, FailuresSayWhatToCheck) {
+  SimProcess sim({"--fault", "silent"});
+  const std::vector<std::string> port = {"--port", sim.link(), "--timeout", "100"};
+  const ProcessResult scan = Cli(With({"scan", "--all"}, port));
+  EXPECT_EQ(scan.exitCode, 1);
+  EXPECT_EQ(scan.out, "");
+  EXPECT_TRUE(std::regex_match(
+      scan.err, std::regex("0 devices answer on addresses 1-126 \\(\\d+\\.\\d s\\)\n" +
+                           std::regex_replace(kCheckNoDevice, std::regex(R"([().])"), R"(\$&)"))))
+      << scan.err;
+
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / ("ktr-cli-silent-" + std::to_string(sim.pid()) + ".json");
+  const ProcessResult backup = Cli(With({"backup", "--address", "1", "-o", file.string()}, port));
+  EXPECT_EQ(backup.exitCode, 1);
+  EXPECT_EQ(backup.err.rfind("error: address 1: ", 0), 0U) << backup.err;
+  EXPECT_TRUE(EndsWith(backup.err,
+                       ": -4 no reply; no file written, " + file.string() + " unchanged\n" + kCheckNoReply))
+      << backup.err;
+  EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 TEST(KtrCliPorts, ListsStableNamesWithTheAdaptersDescription) {

@@ -17,6 +17,8 @@ DeviceConfiguration Sample() {
   c.taken = "2024-05-01T07:30:00Z";
   c.display = {10, 3, 0, 3, 3, 65535};
   c.counter = {0, 1, 2, 3, 4, 5, 6};
+  c.tz = 65535;  // -1 h
+  c.dst = 1;
   for (std::size_t i = 0; i < c.settings.size(); ++i) c.settings[i] = static_cast<std::uint16_t>(i + 1);
   for (std::size_t d = 0; d < c.schedule.size(); ++d) {
     for (std::size_t w = 0; w < c.schedule[d].size(); ++w)
@@ -43,7 +45,7 @@ TEST(ConfigDocument, LayoutIsStableAndReadsBackWhole) {
   EXPECT_EQ(ConfigurationJson(ParseConfiguration(text)), text);
   // The reply keys and the layout of docs/config-file.md.
   EXPECT_EQ(
-      text.rfind("{\n  \"format\": \"ktr-configuration\",\n  \"format_version\": 1,\n"
+      text.rfind("{\n  \"format\": \"ktr-configuration\",\n  \"format_version\": 2,\n"
                  "  \"firmware\": \"KTR Clock fw 0.35.4 \xC2\xB0\",\n  \"firmware_version\": \"0.35.4\",\n"
                  "  \"address\": 3,\n",
                  0),
@@ -51,6 +53,11 @@ TEST(ConfigDocument, LayoutIsStableAndReadsBackWhole) {
   EXPECT_NE(text.find("  \"display\": {\"tmpe\": 10, \"dtpe\": 3, \"cdpe\": 0, \"s1pe\": 3, \"s2pe\": 3, "
                       "\"stpe\": 65535},\n"),
             std::string::npos);
+  EXPECT_NE(
+      text.find(
+          "  \"counter\": {\"cdir\": 0, \"lm_d\": 1, \"lm_h\": 2, \"lm_m\": 3, \"lm_s\": 4, \"rlpe\": 5, "
+          "\"crpt\": 6},\n  \"time\": {\"tz\": 65535, \"dst\": 1},\n  \"settings\": "),
+      std::string::npos);
   EXPECT_NE(text.find("    \"mon\": {\n      \"ena\": 100,\n      \"plan\": [\n"
                       "        {\"status\": 101, \"time\": \"07:30\", \"len\": 103},\n"),
             std::string::npos);
@@ -81,8 +88,12 @@ TEST(ConfigDocument, BadFilesAreRefusedNamingTheKeyAndTheReason) {
       {Replaced(good, "\"ktr-configuration\"", "\"other-tool\""),
        "format: \"other-tool\" is not \"ktr-configuration\" (a file of another kind)"},
       {R"({"registers": [1, 2, 3]})", "format: missing (not a configuration file)"},
-      {Replaced(good, "\"format_version\": 1", "\"format_version\": 2"),
-       "format_version: 2 is not supported (this program reads version 1)"},
+      {Replaced(good, "\"format_version\": 2", "\"format_version\": 3"),
+       "format_version: 3 is not supported (this program reads versions 1 and 2)"},
+      {Replaced(good, "\"dst\": 1", "\"dst\": 70000"), "time.dst: 70000 is out of range (0 to 65535)"},
+      {Replaced(good, "  \"time\": {\"tz\": 65535, \"dst\": 1},\n", ""), "time: missing"},
+      // Version 1 had no time zone and daylight saving.
+      {Replaced(good, "\"format_version\": 2", "\"format_version\": 1"), "time: unknown key"},
       {Replaced(good, "\"cdir\": 0, ", ""), "counter.cdir: missing"},
       {Replaced(good, "\"tmpe\": 10", "\"tmpx\": 10"), "display.tmpe: missing"},
       {Replaced(good, "\"tmpe\": 10,", "\"tmpe\": 10, \"tmpx\": 1,"), "display.tmpx: unknown key"},
@@ -118,6 +129,19 @@ TEST(ConfigDocument, BadFilesAreRefusedNamingTheKeyAndTheReason) {
       EXPECT_EQ(std::string(e.what()).substr(0, c.error.size()), c.error);
     }
   }
+}
+
+TEST(ConfigDocument, AVersionOneFileLoadsWithoutTimeZoneAndDaylightSaving) {
+  const std::string two = ConfigurationJson(Sample());
+  const std::string one = Replaced(Replaced(two, "\"format_version\": 2", "\"format_version\": 1"),
+                                   "  \"time\": {\"tz\": 65535, \"dst\": 1},\n", "");
+  const DeviceConfiguration c = ParseConfiguration(one);
+  EXPECT_FALSE(c.hasTime);
+  EXPECT_EQ(ConfigurationJson(c), one);  // written back as it was read
+  DeviceConfiguration expected = Sample();
+  expected.hasTime = false;
+  expected.tz = expected.dst = 0;
+  EXPECT_EQ(c, expected);
 }
 
 TEST(ConfigDocument, VersionTexts) {

@@ -67,6 +67,7 @@ TEST_F(ConfigRestoreTest, CloneIntoASecondDeviceGivesTheSameDocumentExceptIdenti
   // Device 3 set up unlike the factory state in every kind of block.
   WriteSim(reg::kDisplay.start, {12, 4});
   WriteSim(reg::kCounter.start + 3, {45});
+  WriteSim(reg::kTimeZone, {2});
   WriteSim(reg::kS1un, {1});
   WriteSim(reg::kBrightness.start + 1, {3});
   WriteSim(reg::ScheduleDay(0).start, {1, 1, 0x0800, 7});                 // Sunday on, plan[0]
@@ -88,15 +89,16 @@ TEST_F(ConfigRestoreTest, CloneIntoASecondDeviceGivesTheSameDocumentExceptIdenti
                        "display.tmpe: 10 -> 12",
                        "display.dtpe: 3 -> 4",
                        "counter.lm_m: 30 -> 45",
+                       "time.tz: 1 -> 2",
                        "settings.blvl: 8 -> 3",
                        "settings.s1un: 0 -> 1",
                        "schedule.sun.ena: 0 -> 1",
-                       "schedule.sun.plan[0]: status 0 time 00:00 len 1 -> status 1 time 08:00 len 7",
-                       "schedule.sat.cfg[4]: len_bb 0 len_eb 0 len_ws 0 -> len_bb 8 len_eb 7 len_ws 9",
-                       "config_status.value: 0 -> 1 (run configuration)",
+                       "schedule.sun plan row 1: status 0 time 00:00 len 1 -> status 1 time 08:00 len 7",
+                       "schedule.sat length row 5: len_bb 0 len_eb 0 len_ws 0 -> len_bb 8 len_eb 7 len_ws 9",
+                       "config_status.value: 0 -> 1 (Apply configuration)",
                    }));
-  EXPECT_EQ(report.Count(ChangeOutcome::kWritten), 9U);
-  EXPECT_EQ(report.Verified(), 9U);
+  EXPECT_EQ(report.Count(ChangeOutcome::kWritten), 10U);
+  EXPECT_EQ(report.Verified(), 10U);
 
   // The endpoints' requests, to device 5 only, one per difference; never
   // its address setting or its clock.
@@ -105,8 +107,8 @@ TEST_F(ConfigRestoreTest, CloneIntoASecondDeviceGivesTheSameDocumentExceptIdenti
     EXPECT_EQ(s.address, 5);
     writes.push_back(std::to_string(s.function) + " " + std::to_string(s.start));
   }
-  EXPECT_EQ(writes, (std::vector<std::string>{"6 10000", "6 10001", "6 10043", "6 10301", "6 10062",
-                                              "6 14000", "16 14001", "16 14673", "6 10080"}));
+  EXPECT_EQ(writes, (std::vector<std::string>{"6 10000", "6 10001", "6 10043", "6 10026", "6 10301",
+                                              "6 10062", "6 14000", "16 14001", "16 14673", "6 10080"}));
 
   DeviceConfiguration clone = Backup(*target);
   EXPECT_EQ(clone.address, 5);

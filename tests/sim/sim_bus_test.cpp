@@ -112,6 +112,36 @@ TEST(Bus, EachAddressIsItsOwnDevice) {
   EXPECT_EQ(client.Read(8000, 1, values), 0);
 }
 
+// Where a device answers after its address setting is written, for each
+// kind of device: the answering address after the write, after "Apply
+// configuration", and after factory defaults.
+TEST(Bus, ReaddressFollowsTheKindOfDevice) {
+  struct Case {
+    std::string readdress;
+    int afterWrite, afterApply, afterDefaults;
+  } const cases[] = {{"never", 1, 1, 1}, {"now", 9, 9, 1}, {"apply", 1, 9, 1}};
+  for (const Case& c : cases) {
+    SimProcess sim({"--address", "1", "--readdress", c.readdress});
+    ModbusClient client(sim.link(), 1, std::chrono::milliseconds(300));
+    const auto answering = [&client] {
+      for (int a : {1, 9}) {
+        client.SetSlave(a);
+        Words values;
+        if (client.Read(8000, 1, values) == 0) return a;
+      }
+      return 0;
+    };
+    ASSERT_EQ(client.WriteSingle(ktr::reg::kDiad, 9), 0) << c.readdress;
+    EXPECT_EQ(answering(), c.afterWrite) << c.readdress;
+    client.SetSlave(c.afterWrite);
+    ASSERT_EQ(client.WriteSingle(ktr::reg::kConfigStatus, kCommandValue), 0) << c.readdress;
+    EXPECT_EQ(answering(), c.afterApply) << c.readdress;
+    client.SetSlave(c.afterApply);
+    ASSERT_EQ(client.WriteSingle(ktr::reg::kFactoryDefaults, kCommandValue), 0) << c.readdress;
+    EXPECT_EQ(answering(), c.afterDefaults) << c.readdress;
+  }
+}
+
 TEST(Bus, PortSurvivesOpenCloseCycles) {
   // The configurator opens and closes the port around every access.
   SimProcess sim;

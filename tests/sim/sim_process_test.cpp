@@ -176,6 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadOptionCase{"DataBits", {"--port", "/dev/null", "--data", "9"}, "--data"},
         BadOptionCase{"StopBits", {"--port", "/dev/null", "--stop", "3"}, "--stop"},
         BadOptionCase{"Baud", {"--port", "/dev/null", "--baud", "fast"}, "--baud"},
+        BadOptionCase{"Readdress", {"--pty", "/tmp/x", "--readdress", "later"}, "--readdress"},
         BadOptionCase{"Unknown", {"--pty", "/tmp/x", "--colour"}, "--colour"}),
     CaseName());
 

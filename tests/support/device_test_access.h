@@ -24,6 +24,11 @@ struct DeviceTestAccess {
     std::lock_guard<std::mutex> lock(device.DeviceMutex);
     return device.KtrData;
   }
+  // The device as an access cycle holds it, until the lock ends.
+  static TKtrDevice::DeviceLock HoldDevice(TKtrDevice& device) { return device.LockDevice(); }
+  static int CyclesWaiting(const TKtrDevice& device) { return device.cyclesWaiting_.load(); }
+  static int WritesWaiting(const TKtrDevice& device) { return device.writesWaiting_.load(); }
+
   static SCHEDULER_DATA Schedule(TKtrDevice& device, int dayIndex) {
     std::lock_guard<std::mutex> lock(device.DeviceMutex);
     return device.SchedulerData.at(static_cast<std::size_t>(dayIndex));

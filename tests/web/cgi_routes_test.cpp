@@ -4,6 +4,7 @@
 // integer in a write is 500 and writes nothing.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <set>
@@ -12,7 +13,10 @@
 #include <vector>
 
 #include "cgi_handler.h"
+#include "cgi_test_access.h"
+#include "device_test_access.h"
 #include "ktr_register_map.h"
+#include "master_test_access.h"
 #include "port_messages.h"
 #include "web_fixture.h"
 
@@ -39,8 +43,10 @@ class CgiRoutesTest : public WebDeviceTest {
       if (touchesDevice) {
         EXPECT_FALSE(before.empty()) << target;
         EXPECT_EQ(reply.Header("X-Device-Status"), "ok") << target;
+        EXPECT_EQ(reply.Header("X-Device-Address"), "1") << target;
       } else {
         EXPECT_EQ(reply.HeaderCount("X-Device-Status"), 0U) << target;
+        EXPECT_EQ(reply.HeaderCount("X-Device-Address"), 0U) << target;
       }
       return;
     }
@@ -78,6 +84,9 @@ std::multimap<std::string, RouteCase> RouteCases() {
       {"/set_sched_data.cgi?day=sun&ena=0", {}},
       {"/set_default.cgi", {}},
       {"/run_config.cgi", {}},
+      // Beside the 21: SelectDeviceTest's.
+      {"/find_all.cgi", [](TKtrDevice& d) { return d.FindAll(""); }, false},
+      {"/select_device.cgi?address=1", {}},
   };
   const char* days[] = {"sun", "mon", "tue", "wed", "thu", "fri", "sat"};
   for (int day = 0; day < 7; ++day) {
@@ -109,7 +118,10 @@ TEST_F(CgiRoutesTest, EveryRouteAnswersWhatItsHandlerReturns) {
     }
     cases.erase(first, last);
   }
-  for (const auto& [path, c] : cases) ADD_FAILURE() << c.target << ": not a route of the table";
+  for (const auto& [path, c] : cases) {
+    if (path == "/find_all.cgi" || path == "/select_device.cgi") continue;  // beside the 21
+    ADD_FAILURE() << c.target << ": not a route of the table";
+  }
 
   // The web data reply names the firmware that the search found.
   EXPECT_NE(Get("/get_web_data.cgi").body.find(std::string(defaults::kFirmwareTextNew)), std::string::npos);
@@ -160,6 +172,7 @@ TEST_F(CgiRoutesTest, WriteRoutesReachTheDeviceWithTheParameterText) {
             "Content-Type: text/html; charset=utf-8\r\n"
             "Content-Length: 0\r\n"
             "X-Device-Status: ok\r\n"
+            "X-Device-Address: 1\r\n"
             "Connection: close\r\n"
             "\r\n");
   EXPECT_EQ(ReadSim(reg::kConfigStatus, 1)[0], kConfigRunning);
@@ -271,6 +284,153 @@ TEST_F(CgiRoutesTest, ConcurrentRequestsAreAllAnswered) {
   EXPECT_EQ(replies[0].body, replies[7].body);
   EXPECT_EQ(replies[4].body, device_->GetSchedData(5));
   EXPECT_EQ(replies[8].body, "page");
+}
+
+// Until `done()` holds; fails the test after 30 s.
+template <typename Done>
+void WaitUntil(Done done, const char* what) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!done()) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << what;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+TEST_F(CgiRoutesTest, SelectDeviceChoosesTheDeviceOfEveryLaterRequest) {
+  RestartDevice({"--address", "1", "--address", "5"});
+  const std::string fw(defaults::kFirmwareTextNew);
+  struct Case {
+    std::string method, target, body;
+    std::string reply;
+    std::string deviceAddress;  // X-Device-Address; "" when the device was not asked
+    int inUse;                  // the address of the next read
+  };
+  const std::vector<Case> cases{
+      {"POST", "/select_device.cgi", "address=5",
+       "{\"answer\":\"yes\",\"address\":5,\"firmware\":\"" + fw + "\",\"version\":\"0.35.4\"}", "5", 5},
+      {"GET", "/select_device.cgi?address=9", "",
+       R"j({"answer":"no","reason":"address 9 does not answer (error: -4 no reply)"})j", "9", 5},
+      {"GET", "/select_device.cgi?address=0", "",
+       R"j({"answer":"no","reason":"address 0 is outside 1-247"})j", "", 5},
+      {"GET", "/select_device.cgi?address=248", "",
+       R"j({"answer":"no","reason":"address 248 is outside 1-247"})j", "", 5},
+      {"POST", "/select_device.cgi", "address=x",
+       R"j({"answer":"no","reason":"'x' is no address (N from 1 to 247)"})j", "", 5},
+      {"GET", "/select_device.cgi", "",
+       R"j({"answer":"no","reason":"no address given (address=N, N from 1 to 247)"})j", "", 5},
+      {"GET", "/select_device.cgi?address=1", "",
+       "{\"answer\":\"yes\",\"address\":1,\"firmware\":\"" + fw + "\",\"version\":\"0.35.4\"}", "1", 1},
+  };
+  for (const Case& c : cases) {
+    TakeAddressLists();
+    const Reply reply = c.method == "GET" ? Get(c.target) : Post(c.target, c.body);
+    EXPECT_EQ(reply.status, 200) << c.target << c.body;
+    EXPECT_EQ(reply.body, c.reply) << c.target << c.body;
+    EXPECT_EQ(reply.Header("X-Device-Address"), c.deviceAddress) << c.target << c.body;
+    const bool chosen = c.reply.find("\"yes\"") != std::string::npos;
+    EXPECT_EQ(TakeAddressLists(), chosen ? std::vector<std::vector<std::string>>{{c.deviceAddress}}
+                                         : std::vector<std::vector<std::string>>{})
+        << c.target << c.body;
+    const Reply next = Get("/get_display_data.cgi");
+    EXPECT_EQ(next.Header("X-Device-Address"), std::to_string(c.inUse)) << c.target << c.body;
+    EXPECT_EQ(next.Header("X-Device-Status"), "ok") << c.target << c.body;
+  }
+}
+
+TEST_F(CgiRoutesTest, AWriteOfAPageThatShowsAnotherDeviceSendsNothing) {
+  const std::vector<std::uint16_t> display = ReadSim(reg::kDisplay.start, 1);
+  const auto write = [this](std::string_view expect) {
+    const std::string body = "tmpe=13";
+    return Exchange(
+        port_, "POST /setdata.cgi HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Expect-Address: " + std::string(expect) +
+                   "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                   std::to_string(body.size()) + "\r\n\r\n" + body);
+  };
+  TakeLog();
+  EXPECT_EQ(
+      write("4").raw,
+      "HTTP/1.1 409 Conflict\r\n"
+      "Server: WebServerOrvo\r\n"
+      "Content-Type: text/html; charset=utf-8\r\n"
+      "Content-Length: 109\r\n"
+      "X-Device-Address: 1\r\n"
+      "Connection: close\r\n"
+      "\r\n"
+      "The configurator now works on the device at address 1 (chosen on another page); nothing was sent to a "
+      "device.");
+  EXPECT_EQ(ReadSim(reg::kDisplay.start, 1), display);
+  EXPECT_TRUE(TakeLog().empty());
+  // The device the page shows: written.
+  EXPECT_EQ(write("1").body, R"({"answer":"yes"})");
+  EXPECT_EQ(ReadSim(reg::kDisplay.start, 1)[0], 13);
+}
+
+TEST_F(CgiRoutesTest, IdenticalReadsWaitingForTheDeviceShareOneRead) {
+  CgiHandler cgi(*device_);
+  const auto commands = [this] { return MasterTestAccess::CommandsTaken(modbus_); };
+  HttpResponse alone;
+  const std::uint64_t c0 = commands();
+  cgi.Dispatch(alone, "/get_display_data.cgi", "");
+  const std::uint64_t oneRead = commands() - c0;
+
+  // A cycle holds the device; four identical reads arrive meanwhile.
+  auto held = DeviceTestAccess::HoldDevice(*device_);
+  const std::uint64_t c1 = commands();
+  std::vector<HttpResponse> replies(4);
+  std::vector<std::thread> clients;
+  for (HttpResponse& r : replies)
+    clients.emplace_back([&cgi, &r] { cgi.Dispatch(r, "/get_display_data.cgi", ""); });
+  // One waits for the device, the other three for its reply.
+  WaitUntil([&] { return DeviceTestAccess::CyclesWaiting(*device_) == 1; }, "a read waits for the device");
+  WaitUntil([&] { return CgiTestAccess::Joined(cgi) == 3; }, "three reads join it");
+  held.unlock();
+  for (auto& client : clients) client.join();
+  EXPECT_EQ(commands() - c1, oneRead);
+  for (const HttpResponse& r : replies) {
+    EXPECT_EQ(r.text, alone.text);
+    EXPECT_EQ(r.deviceStatus, "ok");
+    EXPECT_EQ(r.deviceAddress, 1);
+  }
+  // A read that arrives once the shared one holds the device reads anew.
+  HttpResponse later;
+  cgi.Dispatch(later, "/get_display_data.cgi", "");
+  EXPECT_EQ(commands() - c1, 2 * oneRead);
+}
+
+TEST_F(CgiRoutesTest, AWriteGoesBeforeTheReadsWaitingForTheDevice) {
+  CgiHandler cgi(*device_);
+  auto held = DeviceTestAccess::HoldDevice(*device_);
+  HttpResponse read, write;
+  std::thread reader([&] { cgi.Dispatch(read, "/get_display_data.cgi", ""); });
+  WaitUntil([&] { return DeviceTestAccess::CyclesWaiting(*device_) == 1; }, "the read waits");
+  std::thread writer([&] { cgi.Dispatch(write, "/setdata.cgi", "tmpe=14"); });
+  WaitUntil([&] { return DeviceTestAccess::WritesWaiting(*device_) == 1; }, "the write waits");
+  held.unlock();
+  reader.join();
+  writer.join();
+  EXPECT_EQ(write.text, R"({"answer":"yes"})");
+  // The read waited longer, and still found the written value.
+  EXPECT_NE(read.text.value_or("").find(R"("tmpe":14)"), std::string::npos) << read.text.value_or("");
+}
+
+TEST_F(CgiRoutesTest, ASilentDevicesReadGivesUpItsOtherBlocksForAWaitingSave) {
+  RestartDevice({"--address", "1", "--fault", "silent"});
+  CgiHandler cgi(*device_);
+  TakeLog();
+  auto held = DeviceTestAccess::HoldDevice(*device_);
+  HttpResponse read, write;
+  std::thread reader([&] { cgi.Dispatch(read, "/get_index_data.cgi", ""); });
+  WaitUntil([&] { return DeviceTestAccess::CyclesWaiting(*device_) == 1; }, "the read waits");
+  held.unlock();
+  // The read's first block times out; the save arrives meanwhile.
+  WaitUntil([&] { return DeviceTestAccess::CyclesWaiting(*device_) == 0; }, "the read holds the device");
+  std::thread writer([&] { cgi.Dispatch(write, "/setdata.cgi", "tmpe=3"); });
+  reader.join();
+  writer.join();
+  EXPECT_EQ(read.deviceStatus, "no-reply SET_10060_10076");  // 17 registers: no firmware read
+  EXPECT_EQ(write.deviceStatus, "no-reply SET_10000");
+  // One read of four: the others were not asked, and so not logged.
+  EXPECT_EQ(TakeLog(), (std::vector<std::string>{"Error read SET_10060_10078 registers !!!"}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <tuple>
 
 #include "http_client.h"
@@ -60,14 +61,22 @@ TEST_F(ServeCli, SearchesServesAndStopsCleanly) {
   EXPECT_EQ(server->Stop(SIGTERM), 0);
 }
 
-TEST_F(ServeCli, GivenAddressSkipsTheSearch) {
-  auto server = Serve({"--address", "3"});
-  const std::uint16_t port = ktr::test::ListeningPort(server->readyLine());
-  // No search: the firmware text was never read.
-  EXPECT_EQ(Get(port, "/get_web_data.cgi").body.find("KTR"), std::string::npos);
-  const auto login = Get(port, "/login.cgi?login_pssw:pelko");
-  EXPECT_EQ(login.body, "{\"answer\":\"yes\"}");
-  EXPECT_EQ(server->Stop(SIGINT), 0);
+TEST_F(ServeCli, GivenAddressSkipsTheSearchAndReadsTheFirmware) {
+  // The device at the address: no search, but its firmware is read as a
+  // search reads it, so that the pages compare files with it. A silent
+  // address is served all the same, without a firmware.
+  for (const auto& [address, firmware] :
+       {std::pair{"3", std::string(ktr::defaults::kFirmwareTextNew)}, std::pair{"5", std::string()}}) {
+    auto server = Serve({"--address", address});
+    const std::uint16_t port = ktr::test::ListeningPort(server->readyLine());
+    EXPECT_EQ(Get(port, "/get_web_data.cgi").body, "{\"firmware\":\"" + firmware + "\"}") << address;
+    const auto chosen = Get(port, "/find_all.cgi");
+    EXPECT_NE(chosen.body.find("\"device\":{\"address\":" + std::string(address)), std::string::npos)
+        << chosen.body;
+    const auto login = Get(port, "/login.cgi?login_pssw:pelko");
+    EXPECT_EQ(login.body, "{\"answer\":\"yes\"}");
+    EXPECT_EQ(server->Stop(SIGINT), 0);
+  }
 }
 
 // Without --web: the folder "Web" beside the executable, else the installed

@@ -125,9 +125,11 @@ class KtrStack {
     this.base = /^listening on (http:\/\/[^ ]+)/.exec(line)[1];
   }
 
-  async startBrowser() {
+  // locale: the browser's language (navigator.language, Accept-Language).
+  async startBrowser(locale = 'en-US') {
     const profile = fs.mkdtempSync(path.join(this.dir, 'profile-'));
     this.context = await chromium.launchPersistentContext(profile, {
+      locale,
       executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
       headless: true,
       args: [
@@ -139,10 +141,10 @@ class KtrStack {
     });
   }
 
-  async start() {
+  async start(locale) {
     await this.startSim();
     await this.startServe();
-    await this.startBrowser();
+    await this.startBrowser(locale);
     return this;
   }
 

@@ -28,25 +28,35 @@ describe('bus page', () => {
   it('lists the devices that the settings read took from the device', async () => {
     const page = await openBus(stack);
     // The list endpoint reports what the last settings read found.
-    assert.deepEqual(page.bodies.slice(0, 2).map((b) => b.path), ['/get_set_data.cgi', '/get_ktr_list.cgi']);
+    const reads = page.bodies.map((b) => b.path).filter((p) => p !== '/find_all.cgi');  // the device bar's
+    assert.deepEqual(reads.slice(0, 2), ['/get_set_data.cgi', '/get_ktr_list.cgi']);
     const list = (await stack.endpoint('/get_ktr_list.cgi')).json;
     const rows = await page.locator('#devices tbody tr').evaluateAll((trs) =>
       trs.map((tr) => [...tr.cells].map((c) => c.textContent)));
-    assert.deepEqual(rows, list.map((e, i) => [String(i + 1), String(e.value), e.desc]));
-    // The simulator lists a sensor, a sync device and a sync device with temperature sensor.
+    // The simulator lists a sensor, a sync device and a sync device with
+    // temperature sensor; the page names each type in words.
     assert.deepEqual(list.map((e) => e.desc), ['Sensor', 'Sync. dev.', 'Sync. dev. + temp. sensor']);
-    assert.equal(await page.textContent('#config-status'), String((await stack.endpoint('/get_config_status.cgi')).json.value));
+    const types = ['Sensor', 'Sync. device', 'Sync. device with temperature sensor'];
+    assert.deepEqual(rows, list.map((e, i) => [String(i + 1), String(e.value), types[i]]));
+    assert.match(await page.textContent('#config-status'),
+      new RegExp('^' + (await stack.endpoint('/get_config_status.cgi')).json.value + ' \\('));
     assert.deepEqual(page.problems, []);
     await page.close();
   });
 
-  it('"Apply configuration" sends the command and shows the status read after it', async () => {
+  it('"Apply configuration" asks first, sends the command and says what the status read after it means', async () => {
     const page = await openBus(stack);
     await page.click('#run-config');
+    await page.locator('dialog.confirm[open]', { hasText: 'Only factory defaults return it to status 0' }).waitFor();
+    await page.click('#confirm-cancel');
+    await page.locator('#config-notice .notice.info', { hasText: 'Nothing was sent.' }).waitFor();
+    assert.deepEqual(posts(page), []);
+    await page.click('#run-config');
+    await page.click('#confirm-ok');
     await page.locator('#config-notice .notice.ok', { hasText: 'Apply configuration sent.' }).waitFor();
     assert.deepEqual(posts(page), ['/run_config.cgi ']);
-    const status = (await stack.endpoint('/get_config_status.cgi')).json.value;
-    assert.equal(await page.textContent('#config-status'), String(status));
+    assert.equal((await stack.endpoint('/get_config_status.cgi')).json.value, 1);
+    assert.equal(await page.textContent('#config-status'), '1 (configuration applied and running)');
     await page.close();
   });
 

@@ -82,13 +82,16 @@ describe('bus page: all devices and configuration files', () => {
     const page = await openBus(stack);
     await loadFile(page, 'four.json', backup);
 
-    const rows = await page.locator('#preview-rows tr').evaluateAll((trs) =>
-      trs.map((tr) => [...tr.cells].slice(0, 3).map((c) => c.textContent)));
+    // Each difference by its plain name, with the name ktr-cli restore prints
+    // in small type (schedule rows numbered from 1, as on the schedule page).
+    const rows = await page.locator('#preview-rows tr').evaluateAll((trs) => trs.map((tr) =>
+      [tr.querySelector('.name').textContent, tr.querySelector('code').textContent,
+        ...[...tr.cells].slice(1, 3).map((c) => c.textContent)]));
     const before = (await stack.endpoint('/get_sched_data.cgi&mon')).json.plan[1];
     assert.deepEqual(rows, [
-      ['display.tmpe', '10', '13'],
-      ['schedule.mon.plan[1]', 'status ' + before.status + ' time ' + before.time + ' len ' + before.len,
-        'status 1 time 09:15 len 6'],
+      ['Time display', 'display.tmpe', '10', '13'],
+      ['Monday: plan row 2', 'schedule.mon plan row 2',
+        'status ' + before.status + ', time ' + before.time + ', length ' + before.len, 'status 1, time 09:15, length 6'],
     ]);  // its own address (diad 4) is no difference
     assert.equal(await page.textContent('#write-config'), 'Write 2 changes');
     assert.deepEqual(posts(page), []);
@@ -108,10 +111,12 @@ describe('bus page: all devices and configuration files', () => {
     const good = cli('backup', '--port', stack.link, '--address', '2');
     const page = await openBus(stack);
     await loadFile(page, 'bad.json', good.replace('"lm_m": 30', '"lm_m": 70000'));
-    assert.equal(await page.textContent('#file-notice'),
-      'bad.json: counter.lm_m: 70000 is out of range (0 to 65535). Nothing will be written.');
+    // What went wrong in words; the key and the reason in the detail line.
+    assert.equal(await page.evaluate(() => document.querySelector('#file-notice .text').firstChild.textContent),
+      'bad.json is not a configuration file that can be written. Nothing will be written.');
+    assert.equal(await page.textContent('#file-notice .detail'), 'counter.lm_m: 70000 is out of range (0 to 65535)');
     await loadFile(page, 'other.json', '{"format": "something-else"}');
-    assert.match(await page.textContent('#file-notice'), /format: "something-else" is not "ktr-configuration"/);
+    assert.match(await page.textContent('#file-notice .detail'), /format: "something-else" is not "ktr-configuration"/);
     assert.equal(await page.isHidden('#preview'), true);
     assert.equal(await page.isDisabled('#write-config'), true);
 

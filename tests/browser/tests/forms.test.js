@@ -94,6 +94,23 @@ describe('settings forms', () => {
     });
   }
 
+  it('takes a device address of 1 to 247 only, and asks before it changes it', async () => {
+    const page = await openForm(stack, 'settings.html');
+    for (const bad of ['0', '248', '65535']) {
+      await page.fill('#f-diad', bad);
+      await page.click('#save');
+      await page.locator('#form-status .notice.error', { hasText: 'nothing was sent' }).waitFor();
+      assert.equal(await page.textContent('#f-diad-error'), 'Allowed: 1 to 247.');
+    }
+    await page.fill('#f-diad', '9');
+    await page.click('#save');
+    await page.locator('dialog.confirm[open]', { hasText: 'gets the address 9' }).waitFor();
+    await page.click('#confirm-cancel');
+    await page.locator('#form-status .notice.info', { hasText: 'Nothing was sent.' }).waitFor();
+    assert.deepEqual(writes(page), []);
+    await page.close();
+  });
+
   it('shows a code outside the known list as its own entry', async () => {
     assert.equal((await stack.post('/setdata.cgi', 's2un=9')).text, '{"answer":"yes"}');
     try {
@@ -120,13 +137,13 @@ describe('settings forms', () => {
       await page.click('#save');
       const result = await saved(page);
       await page.unroute('**/get_display_data.cgi', otherWrite);
-      assert.equal(result.text, 'The device did not take: Time.');
+      assert.equal(result.text, 'The device did not take: Time display.');
       assert.equal(await page.inputValue('#f-tmpe'), value);  // what was sent stays
       assert.equal(await page.textContent('#f-tmpe-error'), 'Sent ' + value + ', the device reports 10.');
     };
     await mismatch('11');
     await page.click('#f-tmpe-state button.retry');
-    await page.locator('#form-status .notice.ok', { hasText: 'Saved and read back: Time.' }).waitFor();
+    await page.locator('#form-status .notice.ok', { hasText: 'Saved and read back: Time display.' }).waitFor();
     assert.equal((await stack.endpoint('/get_display_data.cgi')).json.tmpe, 11);
 
     await mismatch('12');
@@ -183,7 +200,7 @@ describe('settings form with firmware 0.35.3', () => {
     await page.click('#save');
     const result = await saved(page);
     assert.ok(!result.ok);
-    assert.match(result.text, /^Not saved: Refresh\. The device refused the request with a Modbus exception: .*\(Failed block: SET_10077\.\)/);
+    assert.match(result.text, /^Not saved: Refresh\. The device refused the request: .*\. Check the device address\.\nDetail: exception SET_10077\n/);
     assert.equal(await page.inputValue('#f-s1rf'), '4');
     assert.equal(await page.textContent('#f-s1rf-state'), 'Not saved');
     assert.deepEqual(writes(page), [{ method: 'POST', path: '/setdata.cgi', body: 's1rf=4' }]);
@@ -194,9 +211,12 @@ describe('settings form with firmware 0.35.3', () => {
 describe('settings form without a bus search', () => {
   let stack;
   before(async () => {
+    // The device is silent while serve starts, so its firmware stays unknown.
     stack = new KtrStack();
-    await stack.startSim();
+    await stack.startSim(['--fault', 'silent']);
     await stack.startServe(['--address', '1']);
+    await stack.stopSim();
+    await stack.startSim();
     await stack.startBrowser();
   });
   after(async () => {
@@ -207,7 +227,7 @@ describe('settings form without a bus search', () => {
     // The firmware is unknown, so the configurator reads the settings block
     // without the refresh registers and reports 1 whatever the device holds.
     const page = await openForm(stack, 'settings.html');
-    assert.match(await page.textContent('#f-s1rf-hint'), /firmware version is unknown because no bus search has read it/);
+    assert.match(await page.textContent('#f-s1rf-hint'), /firmware version is unknown because the device did not answer when it was chosen/);
     await page.fill('#f-s1rf', '5');
     await page.click('#save');
     const result = await saved(page);

@@ -82,9 +82,10 @@ describe('device not reachable', () => {
     await stack.startSim(['--fault', 'silent']);
     const notice = page.locator('#notice .notice.error');
     await notice.waitFor({ timeout: 30000 });
+    // What to check in words; the failed block only in the detail line.
     assert.equal(await notice.locator('.text').innerText(),
-      'The device does not answer: the port opened but no reply came from the device. Check the A/B wires, ' +
-      'the baud rate and parity, and the device address. (Failed block: SET_10060_10078.)');
+      'The device does not answer: the port opened but no reply came. Check the A/B wires, ' +
+      'the baud rate and parity, and the device address.\nDetail: no-reply SET_10060_10078');
     assert.equal(await page.textContent('#clock-time'), '—');
     assert.equal(await page.textContent('#sensor1-value'), '—');
     assert.match(await page.getAttribute('#pulse', 'class'), /\boff\b/);
@@ -108,7 +109,7 @@ describe('device not reachable', () => {
       await page.click('#save');
       const notice = page.locator('#form-status .notice.error');
       await notice.waitFor({ timeout: 30000 });
-      assert.match(await notice.innerText(), /^Not saved: Time\. The device does not answer: the port opened but no reply/);
+      assert.match(await notice.innerText(), /^Not saved: Time display\. The device does not answer: the port opened but no reply/);
       assert.match(await notice.innerText(), /The values shown were last read at \d{2}:\d{2}:\d{2}\./);
       assert.equal(await page.inputValue('#f-tmpe'), '4');
       assert.equal(await page.textContent('#f-tmpe-state'), 'Not saved');
@@ -119,12 +120,12 @@ describe('device not reachable', () => {
       await stack.startSim();
     }
     // The form reads again by itself and unlocks, still holding the 4.
-    const back = page.locator('#form-status .notice.info', { hasText: 'Not saved yet: Time.' });
+    const back = page.locator('#form-status .notice.info', { hasText: 'Not saved yet: Time display.' });
     await back.waitFor({ timeout: 30000 });
     assert.ok(!(await page.isDisabled('#f-dtpe')));
     assert.equal(await page.inputValue('#f-tmpe'), '4');
     await back.locator('button', { hasText: 'Retry save' }).click();
-    await page.locator('#form-status .notice.ok', { hasText: 'Saved and read back: Time.' }).waitFor();
+    await page.locator('#form-status .notice.ok', { hasText: 'Saved and read back: Time display.' }).waitFor();
     assert.equal((await stack.endpoint('/get_display_data.cgi')).json.tmpe, 4);
     await page.close();
   });
