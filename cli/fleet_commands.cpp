@@ -132,6 +132,22 @@ InventoryResult Inventory(TKtrDevice& device, std::int32_t timeoutMs, bool print
   return result;
 }
 
+// The addresses of every KTR device on the bus (scan --all), or an error.
+std::vector<int> AllDevices(TModbus& modbus, const LineOptions& line, std::string& error) {
+  const auto bus = DeviceAt(modbus, line, 1);
+  const InventoryResult inventory = Inventory(*bus, line.timeoutMs, false);
+  std::vector<int> addresses;
+  if (!inventory.error.empty()) {
+    error = inventory.error;
+    return addresses;
+  }
+  for (const InventoryEntry& e : inventory.devices) {
+    if (e.note.empty()) addresses.push_back(e.address);
+  }
+  if (addresses.empty()) error = "no KTR device answers on addresses 1-126";
+  return addresses;
+}
+
 int RunBackup(const BackupArgs& a) {
   TModbus modbus;
   AttachTrace(modbus);
@@ -370,19 +386,11 @@ int RunSetTime(const SetTimeArgs& a) {
   AttachTrace(modbus);
   std::vector<int> addresses = a.addresses;
   if (a.all) {
-    const auto bus = DeviceAt(modbus, a.line, 1);
-    const InventoryResult inventory = Inventory(*bus, a.line.timeoutMs, false);
-    if (!inventory.error.empty()) {
-      std::fprintf(stderr, "error: %s\n", inventory.error.c_str());
-      PrintCheck(stderr, CheckForError(inventory.error));
-      return 1;
-    }
-    for (const InventoryEntry& e : inventory.devices) {
-      if (e.note.empty()) addresses.push_back(e.address);
-    }
-    if (addresses.empty()) {
-      std::fprintf(stderr, "error: no KTR device answers on addresses 1-126\n");
-      PrintCheck(stderr, CheckText(Check::kNoDevice));
+    std::string error;
+    addresses = AllDevices(modbus, a.line, error);
+    if (!error.empty()) {
+      std::fprintf(stderr, "error: %s\n", error.c_str());
+      PrintCheck(stderr, CheckForError(error));
       return 1;
     }
   }
@@ -540,22 +548,6 @@ int RunSetAddress(const SetAddressArgs& a) {
   std::printf("neither %s nor %s answers: check the wiring and the line settings, then ktr-cli scan --all.\n",
               to.c_str(), from.c_str());
   return 1;
-}
-
-// The addresses of every KTR device on the bus (scan --all), or an error.
-std::vector<int> AllDevices(TModbus& modbus, const LineOptions& line, std::string& error) {
-  const auto bus = DeviceAt(modbus, line, 1);
-  const InventoryResult inventory = Inventory(*bus, line.timeoutMs, false);
-  std::vector<int> addresses;
-  if (!inventory.error.empty()) {
-    error = inventory.error;
-    return addresses;
-  }
-  for (const InventoryEntry& e : inventory.devices) {
-    if (e.note.empty()) addresses.push_back(e.address);
-  }
-  if (addresses.empty()) error = "no KTR device answers on addresses 1-126";
-  return addresses;
 }
 
 // Writes `text` to `path` through a file beside it, so that the file is

@@ -5,10 +5,6 @@
 // view's queue is run by the test thread as a window's message loop would.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -29,6 +25,7 @@
 #include "port_address.h"
 #include "port_messages.h"
 #include "sim_process.h"
+#include "taken_port.h"
 
 namespace {
 
@@ -36,6 +33,7 @@ using namespace std::chrono_literals;
 using ktr::app::LineChoice;
 using ktr::app::MainFormBehaviour;
 using ktr::app::MainFormOptions;
+using ktr::test::TakenPort;
 using Lines = std::vector<std::string>;
 
 const Lines kStartLog{"KTR web settings v. 1.00 RS485", "Select the correct port of the connected",
@@ -169,32 +167,6 @@ class Folder {
 
  private:
   ktr::test::FakeSysfs sys_;
-};
-
-// A listening TCP socket on a free loopback port, so that the window's
-// server cannot have that port.
-class TakenPort {
- public:
-  TakenPort() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(fd_, 1) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &size) != 0) {
-      throw std::runtime_error("cannot take a loopback port");
-    }
-    port_ = ntohs(a.sin_port);
-  }
-  ~TakenPort() { ::close(fd_); }
-  TakenPort(const TakenPort&) = delete;
-  TakenPort& operator=(const TakenPort&) = delete;
-  std::uint16_t port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  std::uint16_t port_ = 0;
 };
 
 class BehaviourTest : public ::testing::Test {

@@ -19,10 +19,6 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -38,6 +34,7 @@
 #include "fake_sysfs.h"
 #include "serial_set.h"
 #include "sim_process.h"
+#include "taken_port.h"
 
 using ktr::app::TMainForm;
 using ktr::app::TSerialSet;
@@ -45,6 +42,7 @@ using ktr::test::FormFolder;
 using ktr::test::Items;
 using ktr::test::LogLines;
 using ktr::test::ModalWatcher;
+using ktr::test::TakenPort;
 namespace http = ktr::test;
 
 namespace {
@@ -53,32 +51,6 @@ namespace {
 const QStringList kStartLog{"KTR web settings v. 1.00 RS485", "Select the correct port of the connected",
                             "device and press 'Search' button"};
 constexpr int kScanWaitMs = 60000;  // 126 time-outs of 100 ms, with room for slow builds
-
-// A listening TCP socket on a free loopback port, so that the window's
-// server cannot have that port.
-class TakenPort {
- public:
-  TakenPort() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(fd_, 1) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &size) != 0) {
-      throw std::runtime_error("cannot take a loopback port");
-    }
-    port_ = ntohs(a.sin_port);
-  }
-  ~TakenPort() { ::close(fd_); }
-  TakenPort(const TakenPort&) = delete;
-  TakenPort& operator=(const TakenPort&) = delete;
-  std::uint16_t port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  std::uint16_t port_ = 0;
-};
 
 // The log without the start-up lines.
 QStringList LogAfterStart(const TMainForm& form) { return LogLines(form).mid(kStartLog.size()); }
