@@ -148,6 +148,17 @@ std::vector<int> AllDevices(TModbus& modbus, const LineOptions& line, std::strin
   return addresses;
 }
 
+// --all: the devices found into `addresses`; false after printing the error
+// and what to check.
+bool FindAllDevices(TModbus& modbus, const LineOptions& line, std::vector<int>& addresses) {
+  std::string error;
+  addresses = AllDevices(modbus, line, error);
+  if (error.empty()) return true;
+  std::fprintf(stderr, "error: %s\n", error.c_str());
+  PrintCheck(stderr, CheckForError(error));
+  return false;
+}
+
 int RunBackup(const BackupArgs& a) {
   TModbus modbus;
   AttachTrace(modbus);
@@ -385,15 +396,7 @@ int RunSetTime(const SetTimeArgs& a) {
   TModbus modbus;
   AttachTrace(modbus);
   std::vector<int> addresses = a.addresses;
-  if (a.all) {
-    std::string error;
-    addresses = AllDevices(modbus, a.line, error);
-    if (!error.empty()) {
-      std::fprintf(stderr, "error: %s\n", error.c_str());
-      PrintCheck(stderr, CheckForError(error));
-      return 1;
-    }
-  }
+  if (a.all && !FindAllDevices(modbus, a.line, addresses)) return 1;
   bool ok = true;
   for (const int address : addresses) {
     const auto device = DeviceAt(modbus, a.line, address);
@@ -746,15 +749,7 @@ int RunReport(const ReportArgs& a) {
   TModbus modbus;
   AttachTrace(modbus);
   std::vector<int> addresses = a.addresses;
-  if (a.all) {
-    std::string error;
-    addresses = AllDevices(modbus, a.line, error);
-    if (!error.empty()) {
-      std::fprintf(stderr, "error: %s\n", error.c_str());
-      PrintCheck(stderr, CheckForError(error));
-      return 1;
-    }
-  }
+  if (a.all && !FindAllDevices(modbus, a.line, addresses)) return 1;
   std::vector<ReportRow> rows;
   bool ok = true;
   const std::string fileName = std::filesystem::path(a.file).filename().string();
