@@ -180,7 +180,8 @@ std::string Get(const CgiHandler& cgi, const std::string& path, const std::strin
 // (the settings, the device list, the configuration status) and asks for the
 // search's state every 300 ms, and two more pages' device bars look every
 // 3 s (they leave the device alone while a search runs).
-void FindAllFromThePages(const std::vector<std::string>& simArgs, const std::string& what) {
+void FindAllFromThePages(const std::vector<std::string>& simArgs, const std::string& what,
+                         double floorExtraMs = 0, const std::string& floorWhat = "") {
   ktr::test::SimProcess sim(simArgs);
   double cli = 0;
   {
@@ -223,8 +224,8 @@ void FindAllFromThePages(const std::vector<std::string>& simArgs, const std::str
   busPage.join();
   for (auto& bar : bars) bar.join();
   Row("Find all from the pages, " + what +
-          " (19200 baud wire, the Bus page's reads and 2 pages' checks) vs scan --all",
-      pages, cli, "ms", "<= 1.2x");
+          " (19200 baud wire, the Bus page's reads and 2 pages' checks) vs scan --all" + floorWhat,
+      pages, cli + floorExtraMs, "ms", "<= 1.2x");
 }
 
 // Choosing another device from the pages, to the first reading of Home.
@@ -304,16 +305,27 @@ void SaveBehindSilentReads() {
     });
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // every page's read under way
-  const auto t0 = Clock::now();
-  HttpResponse save;
-  cgi.Dispatch(save, "/setdata.cgi", "tmpe=12");
-  const double ms = MsSince(t0);
+  // Saves at several moments of the reads' cycles (a read waiting for its
+  // reply, or for a quiet line first): the slowest counts. Each saves
+  // another value, as a technician trying again would (the same write again
+  // waits for the unanswered one's late reply: it would pass for its own).
+  double slowest = 0;
+  int failures = 0;
+  int value = 12;
+  for (const int gapMs : {0, 250, 600, 1150, 1500}) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+    const auto t0 = Clock::now();
+    HttpResponse save;
+    cgi.Dispatch(save, "/setdata.cgi", "tmpe=" + std::to_string(value++));
+    slowest = std::max(slowest, MsSince(t0));
+    if (save.deviceStatus.rfind("no-reply", 0) != 0) ++failures;
+  }
   done.store(true);
   for (auto& page : pages) page.join();
   // One device cycle: the time-out and the wire time of a request and its reply.
   const double cycleMs = 1000 + (8 + 7) * CharMs();
-  Row("a save on a silent device behind 5 pages' reads (19200 baud wire) vs two device cycles", ms,
-      2 * cycleMs, "ms", "<= 2500 ms", save.deviceStatus.rfind("no-reply", 0) == 0 ? 0 : 1);
+  Row("the slowest of 5 saves on a silent device behind 5 pages' reads (19200 baud wire) vs two device cycles",
+      slowest, 2 * cycleMs, "ms", "<= 2500 ms", failures);
 }
 
 }  // namespace
@@ -324,8 +336,11 @@ void FleetSection(bool quick) {
                        std::to_string(kBaud)},
                       "4 devices");
   if (quick) return;
+  // On a silent bus the Bus page's two reads of the device wait out a
+  // time-out each (a silent device's read gives up its other blocks while
+  // the search waits).
   FindAllFromThePages({"--address", "1", "--fault", "silent", "--wire", std::to_string(kBaud)},
-                      "a silent bus");
+                      "a silent bus", 2 * (1000 + (8 + 7) * CharMs()), " + the Bus page's 2 reads' time-outs");
   SwitchDevice();
   OneFileToThreeDevices();
   SaveBehindSilentReads();

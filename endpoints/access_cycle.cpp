@@ -21,6 +21,7 @@ struct DeviceStatus {
 };
 
 thread_local DeviceStatus replyStatus;
+thread_local AccessCycle* currentCycle = nullptr;
 
 const char* FailureName(RequestFailure failure) {
   switch (failure) {
@@ -72,12 +73,18 @@ void NoteDeviceFailure(RequestFailure failure, const std::string& block) {
   if (!block.empty()) replyStatus.failure += " " + block;
 }
 
-AccessCycle::AccessCycle(TKtrDevice& device) : device_(device), lock_(device.LockDevice(replyStatus.write)) {
+AccessCycle::AccessCycle(TKtrDevice& device)
+    : device_(device), lock_(device.LockDevice(replyStatus.write)), outer_(currentCycle) {
+  currentCycle = this;
   if (replyStatus.onLocked) {
     auto locked = std::move(replyStatus.onLocked);
     replyStatus.onLocked = nullptr;
     locked();
   }
+  Open();
+}
+
+void AccessCycle::Open() {
   const SerialSettings settings = device_.Settings();
   NoteDeviceAddress(settings.slaveAddress);
   if (replyStatus.expectedAddress != 0 && replyStatus.expectedAddress != settings.slaveAddress) {
@@ -95,7 +102,20 @@ AccessCycle::AccessCycle(TKtrDevice& device) : device_(device), lock_(device.Loc
   device_.linkLossLogged_ = false;
 }
 
-AccessCycle::~AccessCycle() { Close(); }
+AccessCycle::~AccessCycle() {
+  Close();
+  currentCycle = outer_;
+}
+
+AccessCycle* AccessCycle::Current() { return currentCycle; }
+
+bool AccessCycle::GiveWay() {
+  Close();
+  lock_.unlock();
+  lock_ = device_.LockDevice(replyStatus.write);
+  Open();
+  return opened_;
+}
 
 std::int32_t AccessCycle::Read(const table::BlockRead& block) { return device_.ReadBlock(block); }
 

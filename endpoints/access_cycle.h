@@ -78,6 +78,15 @@ class AccessCycle {
   // their last device request, before converting.
   void Close();
 
+  // Lets the writes waiting for the device (a save, a choice of device) go
+  // first: closes the port, releases the device, takes it again in turn
+  // behind them and opens the port as the constructor does (the device in
+  // use may have changed meanwhile). False when the port then fails to open
+  // (logged and recorded as in the constructor).
+  bool GiveWay();
+  // The access cycle of the reply being built on this thread, if any.
+  static AccessCycle* Current();
+
   TModbus& modbus() { return device_.modbus_; }
 
   // After a failed OpenPort: logs "Error open port !!!", then the system's
@@ -93,9 +102,13 @@ class AccessCycle {
   static void LogLinkLoss(TKtrDevice& device);
 
  private:
+  // Takes the device's settings and opens the port (constructor, GiveWay).
+  void Open();
+
   TKtrDevice& device_;
   TKtrDevice::DeviceLock lock_;
   bool opened_ = false;
+  AccessCycle* outer_ = nullptr;  // the thread's cycle before this one
 };
 
 }  // namespace ktr

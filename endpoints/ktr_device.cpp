@@ -43,8 +43,27 @@ std::int32_t TKtrDevice::ReadBlock(const table::BlockRead& block) {
     EndReadsOfReply();
     return result::kNoReply;
   }
-  const std::int32_t r =
-      modbus_.ReadHoldingRegisters(block.start, block.count, RegisterImage.data() + block.place);
+  // A read that must first wait for a quiet line (the device did not answer
+  // a request like it a moment ago, and its late reply could pass for this
+  // one's) lets a save that comes meanwhile go first, rather than hold it
+  // up for that wait and its own time-out: on a silent device, a save then
+  // waits for one request at most.
+  AccessCycle* const cycle = AccessCycle::Current();
+  if (cycle != nullptr) modbus_.SetGiveWay([this] { return writesWaiting_.load() > 0; });
+  std::int32_t r = modbus_.ReadHoldingRegisters(block.start, block.count, RegisterImage.data() + block.place);
+  bool reopened = true;
+  while (r == result::kGaveWay && reopened) {
+    reopened = cycle->GiveWay();
+    r = reopened ? modbus_.ReadHoldingRegisters(block.start, block.count, RegisterImage.data() + block.place)
+                 : result::kNotOpen;
+  }
+  modbus_.SetGiveWay({});
+  if (!reopened) {
+    // The port would not open again: recorded and logged as at the start of
+    // a cycle; the rest of the reads go with it.
+    EndReadsOfReply();
+    return r;
+  }
   if (r != result::kOk) {
     Log(std::string(block.errorLine));
     AccessCycle::LogLinkLoss(*this);

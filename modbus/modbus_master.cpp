@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <thread>
 #include <tuple>
 
@@ -244,31 +245,116 @@ void TModbus::ClearBuffers() {
 }
 
 // A reply that comes after its request has timed out must not be taken for
-// the reply of the next request: RTU frames carry no request number, and the
-// next request to the same device often expects a reply of the same length
-// (the seven weekday blocks, the single settings registers). So after a
-// request to this device went unanswered, the next request to it first waits
-// until the line has been quiet for one time-out, dropping what arrives. The
-// wait is needed only while such a reply may still be on its way: within two
-// time-outs of the failure (one is not enough when the master itself is slow
-// to send the next request, on a loaded machine, and the late reply is slow
-// too). Requests to other addresses (the device search) never wait.
-void TModbus::DropLateReply() {
-  const bool pending = lateReplyPossible_ && lateReplyAddress_ == settings.slaveAddress;
-  lateReplyPossible_ = false;
-  if (!pending) return;
+// the reply of a later request: RTU frames carry no request number, and a
+// later request to the same device often expects a reply that looks the
+// same (the seven weekday blocks, the single settings registers). So a
+// request whose reply could pass for a late one (same device, function and
+// quantity, or the same write) first waits until the line has been quiet
+// for one time-out, dropping what arrives. Other requests go at once:
+// ScanReply drops a late reply that cannot be theirs, and an exception,
+// which any request of the same function could receive, is held until the
+// deadline (lateExceptionPossible). A save then never waits out a silent
+// device's read, nor a page's read of one block another block's silence.
+//
+// A device that does answer late (slower than the time-out) is another
+// matter: a request sent at once may queue behind the one it is still
+// working on, and its late replies then come one after another, each as
+// late as the first. Once such a reply has been seen, every request to
+// that device that still owes one waits, for a quiet line as long as that
+// lateness if it is longer than the time-out. A late reply is expected within two time-outs of the failure
+// (one is not enough when the master itself is slow to send the next
+// request, on a loaded machine, and the late reply is slow too), and within
+// its lateness more for a device seen answering late.
+bool TModbus::DropLateReply() {
   const auto timeout = std::chrono::milliseconds(std::max<std::int32_t>(settings.timeoutMs, 0));
-  const auto now = std::chrono::steady_clock::now();
-  if (now - lateReplyFailedAt_ >= 2 * timeout) return;
+  const auto now = Clock::now();
+  const auto latenessOf = [&](std::uint8_t address) {
+    const auto it = lateness_.find(address);
+    return it == lateness_.end() ? Clock::duration::zero() : it->second;
+  };
+  std::erase_if(lateReplies_, [&](const LateReply& late) {
+    return now - late.failedAt >= 2 * std::max(timeout, late.timeout) + latenessOf(late.request[0]);
+  });
+  const std::uint8_t address = txBuffer[0];
+  bool owed = false;
+  bool confusable = false;
+  for (const LateReply& late : lateReplies_) {
+    if (late.request[0] != address) continue;
+    owed = true;
+    if (late.request[1] != txBuffer[1]) continue;
+    lateExceptionPossible_ = true;
+    confusable = confusable || rtu::RepliesConfusable(late.request.data(), txBuffer.data());
+  }
+  const Clock::duration lateness = latenessOf(address);
+  if (!confusable && !(owed && lateness > Clock::duration::zero())) return true;
+  const Clock::duration quiet = std::max<Clock::duration>(timeout, lateness);
+  // A read may give way while it waits (SetGiveWay): the check is asked
+  // between slices of the wait.
+  const bool mayGiveWay = giveWay_ && txBuffer[1] >= rtu::kReadCoils && txBuffer[1] <= rtu::kReadInputRegisters;
+  constexpr auto kGiveWaySlice = std::chrono::milliseconds(10);
   // A line that never falls quiet (a babbling device) is given up on after a
   // few time-outs; DiscardInput then drops what has come.
-  const auto giveUp = now + 4 * timeout;
-  std::size_t received = 0;
-  do {
-    if (!link_->ReadAvailable(rxBuffer.data(), rxBuffer.size(), &received, Clock::now() + timeout)) break;
-    link_->TraceReceived(rxBuffer.data(), received);
-  } while (received > 0 && std::chrono::steady_clock::now() < giveUp);
+  const auto giveUp = now + 4 * quiet;
+  auto quietUntil = now + quiet;
+  for (auto t = now; t < quietUntil && t < giveUp; t = Clock::now()) {
+    if (mayGiveWay && giveWay_()) {
+      rxBuffer.fill(0);
+      return false;  // what is owed stays owed
+    }
+    std::size_t received = 0;
+    const auto until = mayGiveWay ? std::min(quietUntil, t + kGiveWaySlice) : quietUntil;
+    if (!link_->ReadAvailable(rxBuffer.data(), rxBuffer.size(), &received, until)) break;
+    if (received > 0) {
+      link_->TraceReceived(rxBuffer.data(), received);
+      quietUntil = Clock::now() + quiet;
+      NoteLateFrame(address, Clock::now());
+    }
+  }
   rxBuffer.fill(0);
+  // Whatever was owed has come, or is not coming.
+  lateReplies_.clear();
+  lateExceptionPossible_ = false;
+  return true;
+}
+
+// A frame from `address` that was no reply to the request in hand: the late
+// reply of the oldest request the device still owes, so far after it.
+void TModbus::NoteLateFrame(std::uint8_t address, Clock::time_point at) {
+  const auto oldest = std::find_if(lateReplies_.begin(), lateReplies_.end(),
+                                   [&](const LateReply& late) { return late.request[0] == address; });
+  if (oldest == lateReplies_.end()) return;
+  // Bounded like the wait for a quiet line, so a babbling line cannot make
+  // every later wait longer.
+  const Clock::duration cap = 3 * std::max(oldest->timeout, std::chrono::milliseconds(settings.timeoutMs));
+  Clock::duration& lateness = lateness_[address];
+  lateness = std::min(cap, std::max(lateness, at - oldest->sentAt));
+}
+
+// After a request: a device that answered has sent whatever it still owed
+// before (a device answers its requests in turn); one that did not may
+// send this reply late.
+void TModbus::NoteLateReply(bool answered, std::optional<Clock::time_point> lateFrameAt) {
+  if (!LineTiming()) return;  // Modbus TCP matches replies by transaction id
+  const std::uint8_t address = txBuffer[0];
+  const auto now = Clock::now();
+  if (lateFrameAt) NoteLateFrame(address, *lateFrameAt);
+  if (answered) {
+    std::erase_if(lateReplies_, [&](const LateReply& late) { return late.request[0] == address; });
+    return;
+  }
+  LateReply unanswered;
+  std::copy_n(txBuffer.begin(), unanswered.request.size(), unanswered.request.begin());
+  unanswered.sentAt = sentAt_;
+  unanswered.failedAt = now;
+  unanswered.timeout = std::chrono::milliseconds(std::max<std::int32_t>(settings.timeoutMs, 0));
+  // A device seen answering late works through what it owes in turn, so
+  // the earlier replies come before this one, late as it may be.
+  if (lateness_.contains(address)) {
+    for (LateReply& late : lateReplies_) {
+      if (late.request[0] == address) late.failedAt = now;
+    }
+  }
+  lateReplies_.push_back(unanswered);
 }
 
 // Modbus RTU frames are told apart by silence: a device takes a request to
@@ -302,8 +388,9 @@ std::int32_t TModbus::SendFrame(std::size_t length, std::size_t expected) {
   // the silence between frames that the devices need must come from here,
   // as on a local line (the line settings stand for the gateway's line),
   // and a late reply reaches us like on a local line.
+  lateExceptionPossible_ = false;
   if (LineTiming()) {
-    DropLateReply();
+    if (!DropLateReply()) return result::kGaveWay;
     WaitForQuietLine();
   }
   // Whatever is still queued (the surplus of an over-long reply, a reply that
@@ -318,6 +405,7 @@ std::int32_t TModbus::SendFrame(std::size_t length, std::size_t expected) {
       static_cast<std::int64_t>(length + expected));
   replyDeadline_ =
       Clock::now() + std::chrono::milliseconds(std::max<std::int32_t>(settings.timeoutMs, 0)) + wire;
+  sentAt_ = Clock::now();
   return link_->Write(txBuffer.data(), length) ? result::kOk : result::kFailed;
 }
 
@@ -327,9 +415,10 @@ std::int32_t TModbus::SendFrame(std::size_t length, std::size_t expected) {
 // picks the reply out by them, dropping other frames rather than failing.
 std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
   if (!link_->IsOpen()) return result::kNotOpen;
-  const rtu::ReplyRule rule{txBuffer.data(), txLength_, expected, echo};
+  const rtu::ReplyRule rule{txBuffer.data(), txLength_, expected, echo, lateExceptionPossible_};
   std::size_t size = 0;
   bool readFailed = false;
+  Clock::time_point firstByteAt{};
   rtu::ReplyScan scan;
   for (;;) {
     const bool final = size == lineBuffer_.size() || Clock::now() >= replyDeadline_;
@@ -344,6 +433,7 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
       break;
     }
     if (n > 0) {
+      if (size == 0) firstByteAt = Clock::now();
       size += n;
       lastReceived_ = Clock::now();
     }
@@ -364,6 +454,16 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
     }
   }
 
+  const bool answered = scan.verdict == rtu::ReplyVerdict::kReply ||
+                        scan.verdict == rtu::ReplyVerdict::kException ||
+                        scan.verdict == rtu::ReplyVerdict::kBadCrc;
+  // A frame of this device that was not the reply, or an exception held and
+  // then passed over for the reply behind it, was a late answer.
+  const bool heldWasLate = scan.held && !(scan.verdict == rtu::ReplyVerdict::kException && scan.start == scan.heldStart);
+  // It came first, as a rule: the device answers in turn.
+  std::optional<Clock::time_point> lateFrameAt;
+  if (scan.droppedOwn > 0 || heldWasLate) lateFrameAt = firstByteAt;
+  NoteLateReply(answered, lateFrameAt);
   switch (scan.verdict) {
     case rtu::ReplyVerdict::kReply:
       std::copy_n(lineBuffer_.begin() + static_cast<std::ptrdiff_t>(scan.start), expected, rxBuffer.begin());
@@ -382,9 +482,6 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
   } else if (scan.verdict == rtu::ReplyVerdict::kNoise || scan.skipped > 0) {
     noReplyFailure_ = RequestFailure::BadReply;
   }
-  lateReplyPossible_ = true;
-  lateReplyAddress_ = settings.slaveAddress;
-  lateReplyFailedAt_ = Clock::now();
   return result::kNoReply;
 }
 
@@ -482,6 +579,7 @@ std::string ResultText(std::int32_t code) {
     case result::kFailed: return "port, write or CRC failure";
     case result::kNotOpen: return "port not open";
     case result::kNoReply: return "no reply";
+    case result::kGaveWay: return "gave way to another request";
     case result::Exception(1): return "illegal function";
     case result::Exception(2): return "illegal data address";
     case result::Exception(3): return "illegal data value";

@@ -24,9 +24,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "port_address.h"
 #include "result_code.h"
@@ -83,6 +86,14 @@ class TModbus {
   [[nodiscard]] std::int32_t WriteMultipleCoils(std::uint16_t start, std::uint16_t count,
                                                 const std::uint8_t* bits);
 
+  // While a read waits for a quiet line before it is sent (an unanswered
+  // request's reply could still come and pass for its own), `check` is asked
+  // every few milliseconds; when it returns true the read gives way: it
+  // returns kGaveWay and sends nothing. For a caller with more urgent
+  // requests waiting (a save behind a page's read of a silent device). Set
+  // it before the read and clear it after; empty, reads never give way.
+  void SetGiveWay(std::function<bool()> check) { giveWay_ = std::move(check); }
+
   // Posts a raw command word and waits for it; a value that is no command
   // returns the word to idle and leaves the last result as it was.
   [[nodiscard]] std::int32_t PostCommand(std::uint16_t command);
@@ -138,7 +149,9 @@ class TModbus {
   [[nodiscard]] std::int32_t SendFrame(std::size_t length, std::size_t expected);
   [[nodiscard]] std::int32_t ReceiveFrame(std::size_t expected, rtu::EchoRule echo);
   [[nodiscard]] std::int32_t Exchange(std::size_t length, std::size_t expected, std::uint8_t function);
-  void DropLateReply();
+  [[nodiscard]] bool DropLateReply();
+  void NoteLateReply(bool answered, std::optional<std::chrono::steady_clock::time_point> lateFrameAt);
+  void NoteLateFrame(std::uint8_t address, std::chrono::steady_clock::time_point at);
   void WaitForQuietLine();
   [[nodiscard]] std::int32_t ExecuteRead(std::uint8_t function);
   [[nodiscard]] std::int32_t ExecuteWriteSingle(std::uint8_t function);
@@ -172,11 +185,22 @@ class TModbus {
   std::chrono::steady_clock::time_point replyDeadline_{};
   std::chrono::steady_clock::time_point lastReceived_{};  // the last byte read off the line
   std::map<std::string, Echo> echoByPort_;
-  // Set when a reply did not come (complete) within the time-out: the device
-  // may still send it. Worker only.
-  bool lateReplyPossible_ = false;
-  std::uint8_t lateReplyAddress_ = 0;
-  std::chrono::steady_clock::time_point lateReplyFailedAt_{};
+  // Requests whose reply did not come (complete) within the time-out, oldest
+  // first: the device may still send their replies. Worker only, like the
+  // fields below.
+  struct LateReply {
+    std::array<std::uint8_t, 6> request{};  // address, function, and the four bytes a reply repeats
+    std::chrono::steady_clock::time_point sentAt{};
+    std::chrono::steady_clock::time_point failedAt{};
+    std::chrono::milliseconds timeout{};
+  };
+  std::vector<LateReply> lateReplies_;
+  // Devices seen answering after the time-out, and how long after its
+  // request the latest such reply came.
+  std::map<std::uint8_t, std::chrono::steady_clock::duration> lateness_;
+  std::chrono::steady_clock::time_point sentAt_{};  // of the request being sent
+  std::function<bool()> giveWay_;  // set by the caller around a request (SetGiveWay)
+  bool lateExceptionPossible_ = false;  // for the request being sent
   std::atomic<bool> stopping_{false};
   std::atomic<std::uint64_t> commandsTaken_{0};  // commands the worker has taken
   std::thread worker_;

@@ -6,7 +6,9 @@
 // OpenPort, and a request that does not fit the frame buffers. kNotOpen: no
 // open port at send or receive. kNoReply: no reply of this request in time
 // (none, a cut one, or only bytes that are no reply: noise, the echo, other
-// devices' frames). Exception(code): the device answered with that exception
+// devices' frames). kGaveWay: a read that would first have waited out a
+// late reply gave way, as its caller's SetGiveWay check asked; nothing was
+// sent, ask again. Exception(code): the device answered with that exception
 // code: -51..-54 for 1..4, -50 - code for any other.
 #pragma once
 
@@ -18,6 +20,7 @@ inline constexpr std::int32_t kOk = 0;
 inline constexpr std::int32_t kFailed = -1;
 inline constexpr std::int32_t kNotOpen = -3;
 inline constexpr std::int32_t kNoReply = -4;
+inline constexpr std::int32_t kGaveWay = -5;
 
 // Exception replies count down from here.
 inline constexpr std::int32_t kExceptionBase = -50;

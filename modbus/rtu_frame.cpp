@@ -1,5 +1,6 @@
 #include "rtu_frame.h"
 
+#include <algorithm>
 #include <array>
 
 namespace rtu {
@@ -255,6 +256,15 @@ ReplyScan ScanFrom(const ReplyRule& rule, const std::uint8_t* data, std::size_t 
     }
 
     const Ours ours = CheckOurs(rule, p, avail, final, &code);
+    if (ours == Ours::kException && rule.lateExceptionPossible && !s.held && avail >= 5) {
+      // Perhaps an earlier request's late exception: held, and the scan
+      // goes on for a reply behind it.
+      s.held = true;
+      s.heldStart = pos;
+      s.heldCode = code;
+      pos += 5;
+      continue;
+    }
     switch (ours) {
       case Ours::kReply:
       case Ours::kException:
@@ -268,6 +278,7 @@ ReplyScan ScanFrom(const ReplyRule& rule, const std::uint8_t* data, std::size_t 
     const std::size_t length = OtherFrameLength(p, avail);
     if (length != 0 && length <= avail && Crc16(p, length) == 0) {
       ++s.dropped;
+      if (p[0] == rule.request[0]) ++s.droppedOwn;
       pos += length;
       continue;
     }
@@ -297,7 +308,29 @@ ReplyScan ScanFrom(const ReplyRule& rule, const std::uint8_t* data, std::size_t 
 }  // namespace
 
 ReplyScan ScanReply(const ReplyRule& rule, const std::uint8_t* data, std::size_t size, bool final) {
-  return ScanFrom(rule, data, size, final, 0, ReplyScan{});
+  ReplyScan s = ScanFrom(rule, data, size, final, 0, ReplyScan{});
+  if (final && s.held && (s.verdict == ReplyVerdict::kNone || s.verdict == ReplyVerdict::kNoise)) {
+    // Nothing better came: the held exception was this request's.
+    s.verdict = ReplyVerdict::kException;
+    s.start = s.heldStart;
+    s.code = s.heldCode;
+  }
+  return s;
+}
+
+bool RepliesConfusable(const std::uint8_t* earlier, const std::uint8_t* later) {
+  if (earlier[0] != later[0] || earlier[1] != later[1]) return false;
+  const std::uint8_t function = later[1];
+  if (IsRead(function)) {
+    // The reply carries only the byte count: 9 and 16 coils both take two.
+    const auto count = [](const std::uint8_t* r) { return static_cast<std::uint16_t>(r[4] << 8 | r[5]); };
+    return ExpectedReplyLength(function, count(earlier)) == ExpectedReplyLength(function, count(later));
+  }
+  if (function == kWriteSingleCoil || function == kWriteSingleRegister || function == kWriteMultipleCoils ||
+      function == kWriteMultipleRegisters) {
+    return std::equal(earlier + 2, earlier + 6, later + 2);
+  }
+  return true;
 }
 
 }  // namespace rtu

@@ -95,6 +95,13 @@ struct ReplyRule {
   std::size_t requestLength = 0;
   std::size_t expected = 0;  // ExpectedReplyLength() of the request
   EchoRule echo = EchoRule::kNone;
+  // An earlier request to the same device with the same function went
+  // unanswered, so an exception frame may be its late answer rather than
+  // this request's (an exception carries only address, function and code).
+  // The first exception is then held while the line may still deliver this
+  // request's own reply, and is taken only when nothing else has come by
+  // the deadline.
+  bool lateExceptionPossible = false;
 };
 
 enum class ReplyVerdict : std::uint8_t {
@@ -117,6 +124,10 @@ struct ReplyScan {
   bool echoSeen = false;    // a copy of the request was dropped
   std::size_t skipped = 0;  // bytes skipped that were no frame
   std::size_t dropped = 0;  // whole frames with a good CRC that were not the reply
+  std::size_t droppedOwn = 0;  // of those, frames from the request's address (a late reply)
+  bool held = false;        // an exception held under lateExceptionPossible
+  std::size_t heldStart = 0;
+  std::uint8_t heldCode = 0;
 };
 
 // Looks for the reply to `rule.request` in the bytes received since it was
@@ -129,5 +140,13 @@ struct ReplyScan {
 // deadline has passed): what is still incomplete is then judged as it is;
 // a cut exception frame of at least three bytes still gives its code.
 ReplyScan ScanReply(const ReplyRule& rule, const std::uint8_t* data, std::size_t size, bool final);
+
+// Whether a reply to `earlier` would pass ScanReply as the reply to `later`
+// (both requests, at least 6 bytes): same address and function, and the
+// same quantity for reads (the byte count), the same address and value or
+// count for writes. Exceptions are left out: any two requests with the same
+// address and function share them (see lateExceptionPossible). Functions
+// this master does not send are taken as confusable.
+bool RepliesConfusable(const std::uint8_t* earlier, const std::uint8_t* later);
 
 }  // namespace rtu

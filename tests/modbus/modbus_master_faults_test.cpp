@@ -171,8 +171,13 @@ TEST(ModbusMasterFaults, LateReplyDoesNotReachTheNextRequest) {
 }
 
 // The late reply arrives while the next request to the same device waits for
-// its own reply: RTU frames carry no request number, so only the master's
-// wait for a quiet line keeps it from being taken for that reply.
+// its own reply: RTU frames carry no request number. A next request whose
+// reply looks the same (the same quantity read) waits for a quiet line
+// first; one whose reply differs goes at once and passes the late reply
+// over, an exception of the same function included (held until its own
+// reply comes or the deadline passes).
+enum class First : std::uint8_t { kRead, kWrite, kException, kSilent };
+
 struct LateCase {
   const char* name;
   // Beyond the 400 ms time-out, less than another time-out. The reply
@@ -181,7 +186,9 @@ struct LateCase {
   // with four builds on two cores) takes what has come by then: "soon"
   // keeps 90 ms clear of the deadline.
   int lateByMs;
-  bool firstIsWrite;  // the late reply is a write echo, else a 1-register read reply
+  First first;       // the first request and its late answer
+  std::uint16_t nextCount;  // registers the next read asks for
+  bool nextException;       // the next read's own answer is exception 2
   friend void PrintTo(const LateCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -191,33 +198,53 @@ TEST_P(LateReplies, AreNotTakenByTheNextRequestToTheSameDevice) {
   const LateCase c = GetParam();
   PtyPair pty;
   std::atomic<int> n{0};
-  ScriptedDevice device(pty, [&n, late = 400 + c.lateByMs](const Bytes& request) {
+  ScriptedDevice device(pty, [&n, &c](const Bytes& request) {
     if (++n == 1) {
-      return ScriptedReply{request[1] == 6 ? WriteEchoFrame(request) : ReadReplyFrame(1, {111}), late};
+      const int late = 400 + c.lateByMs;
+      switch (c.first) {
+        case First::kRead: return ScriptedReply{ReadReplyFrame(1, {111}), late};
+        case First::kWrite: return ScriptedReply{WriteEchoFrame(request), late};
+        case First::kException: return ScriptedReply{WithCrc({1, 0x83, 2}), late};
+        case First::kSilent: return ScriptedReply{};
+      }
     }
-    return ScriptedReply{ReadReplyFrame(1, {222})};
+    if (c.nextException) return ScriptedReply{WithCrc({1, 0x83, 2})};
+    return ScriptedReply{c.nextCount == 1 ? ReadReplyFrame(1, {222}) : ReadReplyFrame(1, {222, 223})};
   });
   TModbus master;
   // The line is known not to echo: no read ahead of the first write.
   ktr::SerialSettings settings = PtySettings(pty, 1, 400);
   settings.echo = ktr::EchoMode::Off;
   ASSERT_EQ(master.OpenPort(settings), 0);
-  std::array<std::uint16_t, 1> regs{kUntouched};
-  EXPECT_EQ(c.firstIsWrite ? master.WriteSingleRegister(8000, 0x1111)
-                           : master.ReadHoldingRegisters(8000, 1, regs.data()),
+  std::array<std::uint16_t, 2> regs{kUntouched, kUntouched};
+  EXPECT_EQ(c.first == First::kWrite ? master.WriteSingleRegister(8000, 0x1111)
+                                     : master.ReadHoldingRegisters(8000, 1, regs.data()),
             -4);
-  // Taken, the late reply would read as 111 (same length) or fail the CRC.
-  EXPECT_EQ(master.ReadHoldingRegisters(8000, 1, regs.data()), 0);
-  EXPECT_EQ(regs[0], 222);
+  // Taken, the late reply would read as 111 (same length), fail the CRC or
+  // the length, or give exception 2.
+  const std::int32_t r = master.ReadHoldingRegisters(8000, c.nextCount, regs.data());
+  if (c.nextException) {
+    EXPECT_EQ(r, -52);
+  } else {
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(regs[0], 222);
+    if (c.nextCount == 2) {
+      EXPECT_EQ(regs[1], 223);
+    }
+  }
   EXPECT_EQ(device.Requests().size(), 2U);
 }
 
-INSTANTIATE_TEST_SUITE_P(Master, LateReplies,
-                         ::testing::Values(LateCase{"SoonAfterTheTimeoutRead", 100, false},
-                                           LateCase{"SoonAfterTheTimeoutWrite", 100, true},
-                                           LateCase{"AlmostATimeoutLateRead", 360, false},
-                                           LateCase{"AlmostATimeoutLateWrite", 360, true}),
-                         [](const ::testing::TestParamInfo<LateCase>& p) { return p.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Master, LateReplies,
+    ::testing::Values(LateCase{"SoonAfterTheTimeoutRead", 100, First::kRead, 1, false},
+                      LateCase{"SoonAfterTheTimeoutWrite", 100, First::kWrite, 1, false},
+                      LateCase{"AlmostATimeoutLateRead", 360, First::kRead, 1, false},
+                      LateCase{"AlmostATimeoutLateWrite", 360, First::kWrite, 1, false},
+                      LateCase{"ReadOfAnotherQuantityTakesItsOwnReply", 100, First::kRead, 2, false},
+                      LateCase{"LateExceptionPassedOverForTheReply", 100, First::kException, 2, false},
+                      LateCase{"HeldExceptionIsTheRequestsOwn", 0, First::kSilent, 2, true}),
+    [](const ::testing::TestParamInfo<LateCase>& p) { return p.param.name; });
 
 // What a real line delivers besides the reply: the reply is found among it,
 // and nothing else is ever taken for it.

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -431,6 +432,38 @@ TEST_F(CgiRoutesTest, ASilentDevicesReadGivesUpItsOtherBlocksForAWaitingSave) {
   EXPECT_EQ(write.deviceStatus, "no-reply SET_10000");
   // One read of four: the others were not asked, and so not logged.
   EXPECT_EQ(TakeLog(), (std::vector<std::string>{"Error read SET_10060_10078 registers !!!"}));
+}
+
+// A read that must first wait out a late reply (the device did not answer
+// the same read a moment ago) lets a save that comes meanwhile go first:
+// the save waits for no more than its own request.
+TEST_F(CgiRoutesTest, AReadWaitingOutALateReplyGivesWayToASave) {
+  RestartDevice({"--address", "1", "--fault", "silent"});
+  SerialSettings settings = device_->Settings();
+  settings.timeoutMs = 300;
+  device_->SetSettings(settings);
+  CgiHandler cgi(*device_);
+  std::mutex mutex;
+  std::vector<std::uint8_t> sent;  // the function of each frame on the line
+  modbus_.SetTrace([&](bool out, const std::uint8_t* data, std::size_t length) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (out && length > 1) sent.push_back(data[1]);
+  });
+  HttpResponse first, read, write;
+  cgi.Dispatch(first, "/get_display_data.cgi", "");
+  const std::uint64_t c0 = MasterTestAccess::CommandsTaken(modbus_);
+  std::thread reader([&] { cgi.Dispatch(read, "/get_display_data.cgi", ""); });
+  // Its open and its read taken: the read waits for a quiet line (300 ms).
+  WaitUntil([&] { return MasterTestAccess::CommandsTaken(modbus_) == c0 + 2; }, "the read waits");
+  std::thread writer([&] { cgi.Dispatch(write, "/setdata.cgi", "tmpe=3"); });
+  writer.join();
+  reader.join();
+  modbus_.SetTrace({});
+  EXPECT_EQ(first.deviceStatus, "no-reply SET_10000_10005");
+  EXPECT_EQ(write.deviceStatus, "no-reply SET_10000");
+  EXPECT_EQ(read.deviceStatus, "no-reply SET_10000_10005");
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(sent, (std::vector<std::uint8_t>{3, 6, 3}));
 }
 
 }  // namespace
