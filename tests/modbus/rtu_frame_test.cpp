@@ -267,6 +267,40 @@ INSTANTIATE_TEST_SUITE_P(
                  ReplyVerdict::kReply, 8, false}),
     [](const ::testing::TestParamInfo<ScanCase>& p) { return std::string(p.param.name); });
 
+// Whether a late reply of the first request would pass as the second's.
+TEST(RepliesConfusable, OnlyWhenTheReplyLooksTheSame) {
+  const auto confusable = [](const std::string& earlier, const std::string& later) {
+    return rtu::RepliesConfusable(FromHex(earlier).data(), FromHex(later).data());
+  };
+  EXPECT_TRUE(confusable("05 03 1F 40 00 01", "05 03 27 10 00 01"));   // another register, one each
+  EXPECT_FALSE(confusable("05 03 1F 40 00 01", "05 03 1F 40 00 02"));  // another quantity
+  EXPECT_TRUE(confusable("05 01 00 00 00 09", "05 01 00 10 00 10"));   // 9 and 16 coils: two bytes each
+  EXPECT_FALSE(confusable("05 03 1F 40 00 01", "05 04 1F 40 00 01"));  // another function
+  EXPECT_FALSE(confusable("05 03 1F 40 00 01", "06 03 1F 40 00 01"));  // another device
+  EXPECT_TRUE(confusable("05 06 27 10 00 07", "05 06 27 10 00 07"));   // the same write
+  EXPECT_FALSE(confusable("05 06 27 10 00 07", "05 06 27 10 00 08"));  // another value
+  EXPECT_FALSE(confusable("05 10 27 10 00 02", "05 10 27 10 00 03"));  // another count
+}
+
+// An exception that may be an earlier request's late one is held: a reply
+// behind it wins, and alone at the deadline it is the request's own.
+TEST(ScanReplyHeld, ExceptionGivesWayToAReplyBehindIt) {
+  const Bytes read = ktr::test::WithCrc(FromHex("05 03 1F 40 00 01"));
+  const Bytes exception = ktr::test::WithCrc(FromHex("05 83 02"));
+  const Bytes reply = ktr::test::WithCrc(FromHex("05 03 02 00 2A"));
+  rtu::ReplyRule rule{read.data(), read.size(), 7, rtu::EchoRule::kNone};
+  rule.lateExceptionPossible = true;
+  Bytes both = exception;
+  both.insert(both.end(), reply.begin(), reply.end());
+  EXPECT_EQ(rtu::ScanReply(rule, exception.data(), exception.size(), false).verdict, rtu::ReplyVerdict::kWaiting);
+  const rtu::ReplyScan alone = rtu::ScanReply(rule, exception.data(), exception.size(), true);
+  EXPECT_EQ(alone.verdict, rtu::ReplyVerdict::kException);
+  EXPECT_EQ(alone.code, 2);
+  const rtu::ReplyScan behind = rtu::ScanReply(rule, both.data(), both.size(), false);
+  EXPECT_EQ(behind.verdict, rtu::ReplyVerdict::kReply);
+  EXPECT_EQ(behind.start, 5U);
+}
+
 struct WireCase {
   std::int32_t baud;
   std::uint8_t dataBits, parity, stopBits;
