@@ -324,7 +324,8 @@ void SaveBehindSilentReads() {
   for (auto& page : pages) page.join();
   // One device cycle: the time-out and the wire time of a request and its reply.
   const double cycleMs = 1000 + (8 + 7) * CharMs();
-  Row("the slowest of 5 saves on a silent device behind 5 pages' reads (19200 baud wire) vs two device cycles",
+  Row("the slowest of 5 saves on a silent device behind 5 pages' reads (19200 baud wire) vs two device "
+      "cycles",
       slowest, 2 * cycleMs, "ms", "<= 2500 ms", failures);
 }
 
@@ -340,7 +341,8 @@ void FleetSection(bool quick) {
   // time-out each (a silent device's read gives up its other blocks while
   // the search waits).
   FindAllFromThePages({"--address", "1", "--fault", "silent", "--wire", std::to_string(kBaud)},
-                      "a silent bus", 2 * (1000 + (8 + 7) * CharMs()), " + the Bus page's 2 reads' time-outs");
+                      "a silent bus", 2 * (1000 + (8 + 7) * CharMs()),
+                      " + the Bus page's 2 reads' time-outs");
   SwitchDevice();
   OneFileToThreeDevices();
   SaveBehindSilentReads();

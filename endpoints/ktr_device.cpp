@@ -47,17 +47,22 @@ std::int32_t TKtrDevice::ReadBlock(const table::BlockRead& block) {
   // a request like it a moment ago, and its late reply could pass for this
   // one's) lets a save that comes meanwhile go first, rather than hold it
   // up for that wait and its own time-out: on a silent device, a save then
-  // waits for one request at most.
+  // waits for one request at most. The check is set only while this cycle
+  // holds the device: the master is everyone's once the cycle lets go.
   AccessCycle* const cycle = AccessCycle::Current();
-  if (cycle != nullptr) modbus_.SetGiveWay([this] { return writesWaiting_.load() > 0; });
-  std::int32_t r = modbus_.ReadHoldingRegisters(block.start, block.count, RegisterImage.data() + block.place);
+  const auto read = [&] {
+    if (cycle != nullptr) modbus_.SetGiveWay([this] { return writesWaiting_.load() > 0; });
+    const std::int32_t code =
+        modbus_.ReadHoldingRegisters(block.start, block.count, RegisterImage.data() + block.place);
+    modbus_.SetGiveWay({});
+    return code;
+  };
+  std::int32_t r = read();
   bool reopened = true;
   while (r == result::kGaveWay && reopened) {
     reopened = cycle->GiveWay();
-    r = reopened ? modbus_.ReadHoldingRegisters(block.start, block.count, RegisterImage.data() + block.place)
-                 : result::kNotOpen;
+    r = reopened ? read() : result::kNotOpen;
   }
-  modbus_.SetGiveWay({});
   if (!reopened) {
     // The port would not open again: recorded and logged as at the start of
     // a cycle; the rest of the reads go with it.

@@ -290,7 +290,8 @@ bool TModbus::DropLateReply() {
   const Clock::duration quiet = std::max<Clock::duration>(timeout, lateness);
   // A read may give way while it waits (SetGiveWay): the check is asked
   // between slices of the wait.
-  const bool mayGiveWay = giveWay_ && txBuffer[1] >= rtu::kReadCoils && txBuffer[1] <= rtu::kReadInputRegisters;
+  const bool mayGiveWay =
+      giveWay_ && txBuffer[1] >= rtu::kReadCoils && txBuffer[1] <= rtu::kReadInputRegisters;
   constexpr auto kGiveWaySlice = std::chrono::milliseconds(10);
   // A line that never falls quiet (a babbling device) is given up on after a
   // few time-outs; DiscardInput then drops what has come.
@@ -459,7 +460,8 @@ std::int32_t TModbus::ReceiveFrame(std::size_t expected, rtu::EchoRule echo) {
                         scan.verdict == rtu::ReplyVerdict::kBadCrc;
   // A frame of this device that was not the reply, or an exception held and
   // then passed over for the reply behind it, was a late answer.
-  const bool heldWasLate = scan.held && !(scan.verdict == rtu::ReplyVerdict::kException && scan.start == scan.heldStart);
+  const bool heldWasLate =
+      scan.held && !(scan.verdict == rtu::ReplyVerdict::kException && scan.start == scan.heldStart);
   // It came first, as a rule: the device answers in turn.
   std::optional<Clock::time_point> lateFrameAt;
   if (scan.droppedOwn > 0 || heldWasLate) lateFrameAt = firstByteAt;

@@ -199,8 +199,8 @@ class TModbus {
   // request the latest such reply came.
   std::map<std::uint8_t, std::chrono::steady_clock::duration> lateness_;
   std::chrono::steady_clock::time_point sentAt_{};  // of the request being sent
-  std::function<bool()> giveWay_;  // set by the caller around a request (SetGiveWay)
-  bool lateExceptionPossible_ = false;  // for the request being sent
+  std::function<bool()> giveWay_;                   // set by the caller around a request (SetGiveWay)
+  bool lateExceptionPossible_ = false;              // for the request being sent
   std::atomic<bool> stopping_{false};
   std::atomic<std::uint64_t> commandsTaken_{0};  // commands the worker has taken
   std::thread worker_;

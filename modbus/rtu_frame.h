@@ -119,13 +119,13 @@ inline constexpr std::size_t kMaxSkippedBytes = 4;
 
 struct ReplyScan {
   ReplyVerdict verdict = ReplyVerdict::kWaiting;
-  std::size_t start = 0;    // kReply, kBadCrc: offset of the frame
-  std::uint8_t code = 0;    // kException
-  bool echoSeen = false;    // a copy of the request was dropped
-  std::size_t skipped = 0;  // bytes skipped that were no frame
-  std::size_t dropped = 0;  // whole frames with a good CRC that were not the reply
+  std::size_t start = 0;       // kReply, kBadCrc: offset of the frame
+  std::uint8_t code = 0;       // kException
+  bool echoSeen = false;       // a copy of the request was dropped
+  std::size_t skipped = 0;     // bytes skipped that were no frame
+  std::size_t dropped = 0;     // whole frames with a good CRC that were not the reply
   std::size_t droppedOwn = 0;  // of those, frames from the request's address (a late reply)
-  bool held = false;        // an exception held under lateExceptionPossible
+  bool held = false;           // an exception held under lateExceptionPossible
   std::size_t heldStart = 0;
   std::uint8_t heldCode = 0;
 };

@@ -186,7 +186,7 @@ struct LateCase {
   // with four builds on two cores) takes what has come by then: "soon"
   // keeps 90 ms clear of the deadline.
   int lateByMs;
-  First first;       // the first request and its late answer
+  First first;              // the first request and its late answer
   std::uint16_t nextCount;  // registers the next read asks for
   bool nextException;       // the next read's own answer is exception 2
   friend void PrintTo(const LateCase& c, std::ostream* os) { *os << c.name; }

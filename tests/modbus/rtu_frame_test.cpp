@@ -292,7 +292,8 @@ TEST(ScanReplyHeld, ExceptionGivesWayToAReplyBehindIt) {
   rule.lateExceptionPossible = true;
   Bytes both = exception;
   both.insert(both.end(), reply.begin(), reply.end());
-  EXPECT_EQ(rtu::ScanReply(rule, exception.data(), exception.size(), false).verdict, rtu::ReplyVerdict::kWaiting);
+  EXPECT_EQ(rtu::ScanReply(rule, exception.data(), exception.size(), false).verdict,
+            rtu::ReplyVerdict::kWaiting);
   const rtu::ReplyScan alone = rtu::ScanReply(rule, exception.data(), exception.size(), true);
   EXPECT_EQ(alone.verdict, rtu::ReplyVerdict::kException);
   EXPECT_EQ(alone.code, 2);
