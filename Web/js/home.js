@@ -142,7 +142,7 @@
   // Home names the device the pages work on.
   Ktr.device.onChange((device) => {
     $('address').textContent = device.address ? String(device.address) : '—';
-    if (device.firmware) $('firmware').textContent = device.firmware + (device.version ? ' ' + device.version : '');
+    if (device.firmware) $('firmware').textContent = Ktr.device.firmwareLabel(device);
   });
   loadFirmware();
   refresh();

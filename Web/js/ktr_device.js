@@ -49,11 +49,19 @@ Ktr.device = (function () {
   const el = (...args) => Ktr.page.el(...args);
   const notice = (...args) => Ktr.page.notice(...args);
 
+  // The firmware text with the version read beside it, unless the text
+  // already carries it (a KTR device's does: "KTR Clock fw 0.35.4").
+  function firmwareLabel(device) {
+    if (!device.firmware) return '';
+    return device.version && !device.firmware.includes(device.version)
+      ? device.firmware + ' ' + device.version : device.firmware;
+  }
+
   function changed() {
     if (!bar) return;
     const now = bar.querySelector('#device-now');
     now.replaceChildren(el('strong', { text: kText.inUse(state.address || '?') }),
-      ' · ' + (state.firmware ? state.firmware + (state.version ? ' ' + state.version : '') : kText.unknownFirmware));
+      ' · ' + (state.firmware ? firmwareLabel(state) : kText.unknownFirmware));
     const select = bar.querySelector('#device-choice');
     const addresses = new Set(state.found.filter((d) => !d.note).map((d) => d.address));
     if (state.address) addresses.add(state.address);
@@ -196,7 +204,7 @@ Ktr.device = (function () {
   build();
 
   return {
-    state, refresh, choose, show, kText,
+    state, refresh, choose, show, kText, firmwareLabel,
     onChange: (listener) => listeners.push(listener),
     onProblem: (listener) => problemListeners.push(listener),
     // The Bus page pauses the checks while it searches the bus.
