@@ -56,6 +56,12 @@ struct WireCount {
   }
 };
 
+// The building of the fleet rows: four devices on the simulated wire.
+std::vector<std::string> FourDevices() {
+  return {"--address", "1",         "--address", "2",      "--address",
+          "3",         "--address", "7",         "--wire", std::to_string(kBaud)};
+}
+
 SerialSettings LineTo(const std::string& port, std::uint8_t address) {
   SerialSettings s;
   s.portName = port;
@@ -230,8 +236,7 @@ void FindAllFromThePages(const std::vector<std::string>& simArgs, const std::str
 
 // Choosing another device from the pages, to the first reading of Home.
 void SwitchDevice() {
-  ktr::test::SimProcess sim({"--address", "1", "--address", "2", "--address", "3", "--address", "7", "--wire",
-                             std::to_string(kBaud)});
+  ktr::test::SimProcess sim(FourDevices());
   TModbus modbus;
   WireCount wire;
   wire.Attach(modbus);
@@ -253,8 +258,7 @@ void SwitchDevice() {
 // One configuration file written to three devices (what a building shares:
 // display, time zone, a schedule day), against the wire time and pauses.
 void OneFileToThreeDevices() {
-  ktr::test::SimProcess sim({"--address", "1", "--address", "2", "--address", "3", "--address", "7", "--wire",
-                             std::to_string(kBaud)});
+  ktr::test::SimProcess sim(FourDevices());
   TModbus modbus;
   WireCount wire;
   wire.Attach(modbus);
@@ -333,9 +337,7 @@ void SaveBehindSilentReads() {
 
 void FleetSection(bool quick) {
   ScanAll();
-  FindAllFromThePages({"--address", "1", "--address", "2", "--address", "3", "--address", "7", "--wire",
-                       std::to_string(kBaud)},
-                      "4 devices");
+  FindAllFromThePages(FourDevices(), "4 devices");
   if (quick) return;
   // On a silent bus the Bus page's two reads of the device wait out a
   // time-out each (a silent device's read gives up its other blocks while

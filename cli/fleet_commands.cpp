@@ -253,23 +253,31 @@ bool PrintRestore(const RestoreReport& r) {
   return r.Ok();
 }
 
-int RunRestore(const RestoreArgs& a) {
-  std::ifstream in(a.file, std::ios::binary);
+// Reads and parses a configuration file; on failure prints why, with
+// `consequence` after a parse error ("" or e.g. "; nothing written"), and
+// what to check.
+bool LoadConfigurationFile(const std::string& path, const char* consequence, DeviceConfiguration& file) {
+  std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   if (!in) {
-    std::fprintf(stderr, "error: cannot read %s\n", a.file.c_str());
+    std::fprintf(stderr, "error: cannot read %s\n", path.c_str());
     PrintCheck(stderr, CheckText(Check::kFile));
-    return 1;
+    return false;
   }
-  DeviceConfiguration file;
   try {
     file = ParseConfiguration(text.str());
   } catch (const ConfigFileError& e) {
-    std::fprintf(stderr, "error: %s: %s; nothing written\n", a.file.c_str(), e.what());
+    std::fprintf(stderr, "error: %s: %s%s\n", path.c_str(), e.what(), consequence);
     PrintCheck(stderr, CheckText(Check::kFile));
-    return 1;
+    return false;
   }
+  return true;
+}
+
+int RunRestore(const RestoreArgs& a) {
+  DeviceConfiguration file;
+  if (!LoadConfigurationFile(a.file, "; nothing written", file)) return 1;
 
   if (!file.hasTime) {
     std::printf("%s: format version 1, without time zone and daylight saving: the devices keep theirs\n",
@@ -729,23 +737,7 @@ ReportRow ReportOn(TKtrDevice& device, int address, const DeviceConfiguration* f
 
 int RunReport(const ReportArgs& a) {
   DeviceConfiguration file;
-  if (!a.file.empty()) {
-    std::ifstream in(a.file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in) {
-      std::fprintf(stderr, "error: cannot read %s\n", a.file.c_str());
-      PrintCheck(stderr, CheckText(Check::kFile));
-      return 2;
-    }
-    try {
-      file = ParseConfiguration(text.str());
-    } catch (const ConfigFileError& e) {
-      std::fprintf(stderr, "error: %s: %s\n", a.file.c_str(), e.what());
-      PrintCheck(stderr, CheckText(Check::kFile));
-      return 2;
-    }
-  }
+  if (!a.file.empty() && !LoadConfigurationFile(a.file, "", file)) return 2;
   TModbus modbus;
   AttachTrace(modbus);
   std::vector<int> addresses = a.addresses;
