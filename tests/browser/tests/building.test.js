@@ -79,7 +79,12 @@ describe('a building of devices', () => {
     await bus.locator('#assign-notice .notice.ok', { hasText: 'Address 7 answers' }).waitFor({ timeout: 30000 });
 
     await bus.click('#find-all');
-    await bus.locator('#find-notice .notice.ok', { hasText: '3 KTR devices' }).waitFor({ timeout: 60000 });
+    await bus.locator('#find-notice .notice.ok', { hasText: '3 KTR devices' }).waitFor({ timeout: 60000 })
+      .catch(async (e) => {
+        // Say what the page and the search came to instead.
+        throw new Error(e.message + '\nnotice: ' + await bus.textContent('#find-notice') +
+          '\nsearch: ' + (await stack.endpoint('/find_all.cgi')).text);
+      });
     assert.equal(await bus.locator('#device-choice option').count(), 4);  // 2, 3, 7 and another address
 
     // Address 2's configuration with another display time, into 3 and 7.
